@@ -1,0 +1,204 @@
+#include "frmrimdal.h"
+
+#include "ui_frmRimdal.h"
+
+#include "choicelists.h"
+#include "description.h"
+#include "keys.h"
+#include "posting.h"
+#include "quorbuchung.h"
+#include "quordialogs.h"
+#include "quorexception.h"
+#include "quorinfo.h"
+#include "quorprogramm.h"
+
+namespace {
+
+const QString kTitle = QStringLiteral("Standard-Konfiguration Kundenkarten");
+
+// Every handler and step reports its own failures under its own name; nothing
+// escapes into the event loop, and what was done before the failure stays done.
+template <typename Body> void guarded(const char* method, Body&& body)
+{
+    const QString name = QStringLiteral("TfrmRimdal.") + QLatin1String(method);
+    try {
+        body();
+    } catch (const std::exception& e) {
+        QuorInfo().RegisterException(name, e, true);
+    } catch (...) {
+        QuorInfo().RegisterException(
+            name, EQuorException(QStringLiteral("Unbekannter Fehler")), true);
+    }
+}
+
+class ComboChoiceList final : public TChoiceList {
+public:
+    explicit ComboChoiceList(TQuorStdComboBox* combo) : m_combo(combo) {}
+    void Clear() override { m_combo->ClearItems(); }
+    void AddNames(const QStringList& names) override { m_combo->AddItems(names); }
+    void AddMarkerSelected(const QString& marker) override
+    {
+        m_combo->AddItem(marker);
+        m_combo->SetItemIndex(m_combo->ItemCount() - 1);
+    }
+
+private:
+    TQuorStdComboBox* m_combo;
+};
+
+class WindowDescriptionView final : public TDescriptionView {
+public:
+    explicit WindowDescriptionView(Ui::frmRimdal& ui) : m_ui(ui) {}
+    void SetName(const QString& name) override { m_ui.lblBezText->setText(name); }
+    void SetShortDescription(const QString& text) override { m_ui.lblKurzText->setText(text); }
+    void ClearLongDescription() override { m_ui.msText->clearLines(); }
+
+private:
+    Ui::frmRimdal& m_ui;
+};
+
+std::optional<QString> selectedEntry(const TQuorStdComboBox* list)
+{
+    const int index = list->GetItemIndex();
+    if (index < 0)
+        return std::nullopt;
+    return list->ItemText(index);
+}
+
+TQuorStdComboBox* asComboBox(QObject* sender)
+{
+    auto* combo = qobject_cast<TQuorStdComboBox*>(sender);
+    if (!combo)
+        throw EQuorException(QStringLiteral("Ungültige Typumwandlung: Absender ist keine Auswahlliste"));
+    return combo;
+}
+
+} // namespace
+
+// The window's images live in a static library, whose resources are not
+// registered by themselves.
+static void initResources()
+{
+    Q_INIT_RESOURCE(rimdal);
+}
+
+TfrmRimdal::TfrmRimdal(QWidget* parent) : TQuorForm(parent), ui(std::make_unique<Ui::frmRimdal>())
+{
+    initResources();
+    ui->setupUi(this);
+
+    connect(this, &TQuorForm::OnCreate, this, &TfrmRimdal::FormCreate);
+    connect(ui->cmbImport, &TQuorComboBox::OnEnter, this, &TfrmRimdal::cmbImportEnter);
+    connect(ui->cmbImport, &TQuorComboBox::OnChange, this, &TfrmRimdal::cmbImportChange);
+    connect(ui->cmbExport, &TQuorComboBox::OnEnter, this, &TfrmRimdal::cmbExportEnter);
+    connect(ui->cmbExport, &TQuorComboBox::OnChange, this, &TfrmRimdal::cmbExportChange);
+    connect(ui->cmbBrief, &TQuorComboBox::OnEnter, this, &TfrmRimdal::cmbBriefEnter);
+    connect(ui->cmbBrief, &TQuorComboBox::OnChange, this, &TfrmRimdal::cmbBriefChange);
+    connect(ui->acBuchen, &QAction::triggered, this, &TfrmRimdal::acBuchenExecute);
+    connect(ui->acEnde, &QAction::triggered, this, &TfrmRimdal::acEndeExecute);
+    connect(ui->menVers, &QAction::triggered, this, &TfrmRimdal::menVersClick);
+
+    FinishDesign();
+}
+
+TfrmRimdal::~TfrmRimdal() = default;
+
+void TfrmRimdal::FormCreate()
+{
+    guarded("FormCreate", [&] {
+        setWindowTitle(kTitle + QStringLiteral(" - ") + QuorProgramm().GetTextMandant());
+        ui->lblKurzText->setText(QString());
+        ui->lblBezText->setText(QString());
+        FillCombos();
+        ui->fsBez->Restore();
+    });
+}
+
+void TfrmRimdal::FillCombos()
+{
+    guarded("FillCombos", [&] {
+        ComboChoiceList import(ui->cmbImport), exportList(ui->cmbExport), brief(ui->cmbBrief);
+        fillChoiceLists(*ui->maskfile, import, exportList, brief);
+    });
+}
+
+void TfrmRimdal::FillBeschreibung(const QString& type, TQuorStdComboBox* list)
+{
+    guarded("FillBeschreibung", [&] {
+        WindowDescriptionView view(*ui);
+        fillDescription(*ui->maskfile, *ui->fsText, ui->scStanBez->Items, type,
+                        selectedEntry(list), view);
+    });
+}
+
+void TfrmRimdal::StanBuchen(const QString& type, TQuorStdComboBox* list)
+{
+    guarded("StanBuchen", [&] {
+        postStandard(*ui->maskfile, ui->scStanBez->Items, type, selectedEntry(list));
+    });
+}
+
+void TfrmRimdal::cmbImportEnter(QObject* sender)
+{
+    guarded("cmbImportEnter", [&] { FillBeschreibung(keys::Import, asComboBox(sender)); });
+}
+
+void TfrmRimdal::cmbImportChange(QObject* sender)
+{
+    guarded("cmbImportChange", [&] { FillBeschreibung(keys::Import, asComboBox(sender)); });
+}
+
+void TfrmRimdal::cmbExportEnter(QObject* sender)
+{
+    guarded("cmbExportEnter", [&] { FillBeschreibung(keys::Export, asComboBox(sender)); });
+}
+
+void TfrmRimdal::cmbExportChange(QObject* sender)
+{
+    guarded("cmbExportChange", [&] { FillBeschreibung(keys::Export, asComboBox(sender)); });
+}
+
+void TfrmRimdal::cmbBriefEnter(QObject* sender)
+{
+    guarded("cmbBriefEnter", [&] { FillBeschreibung(keys::Brief, asComboBox(sender)); });
+}
+
+void TfrmRimdal::cmbBriefChange(QObject* sender)
+{
+    guarded("cmbBriefChange", [&] { FillBeschreibung(keys::Brief, asComboBox(sender)); });
+}
+
+void TfrmRimdal::acBuchenExecute()
+{
+    guarded("acBuchenExecute", [&] {
+        qint64 postingNumber = 0;
+        QuorBuchung(true).BeginPosting('N', 0, 0, postingNumber);
+        // A posting once begun is always ended, also when a step fails; the
+        // failure is still reported under this command.
+        try {
+            StanBuchen(keys::Import, ui->cmbImport);
+            StanBuchen(keys::Export, ui->cmbExport);
+            StanBuchen(keys::Brief, ui->cmbBrief);
+            ui->fsBez->Store();
+        } catch (...) {
+            try {
+                QuorBuchung(true).EndPosting(0);
+            } catch (const std::exception&) {
+            }
+            throw;
+        }
+        QuorBuchung(true).EndPosting(0);
+        FillCombos();
+        ui->cmbImport->setFocus(Qt::OtherFocusReason);
+    });
+}
+
+void TfrmRimdal::acEndeExecute()
+{
+    guarded("acEndeExecute", [&] { close(); });
+}
+
+void TfrmRimdal::menVersClick()
+{
+    guarded("menVersClick", [&] { VersionsInfoZeigen(kTitle, this, QString()); });
+}

@@ -1,0 +1,37 @@
+#pragma once
+
+#include "quorform.h"
+
+#include <memory>
+
+namespace Ui {
+class frmRimdal;
+}
+class TQuorStdComboBox;
+
+// The main window: the standard named setting for import, export and the
+// mail-merge export of customer cards.
+class TfrmRimdal : public TQuorForm {
+    Q_OBJECT
+public:
+    explicit TfrmRimdal(QWidget* parent = nullptr);
+    ~TfrmRimdal() override;
+
+private:
+    void FormCreate();
+    void FillCombos();
+    void FillBeschreibung(const QString& type, TQuorStdComboBox* list);
+    void StanBuchen(const QString& type, TQuorStdComboBox* list);
+
+    void cmbImportEnter(QObject* sender);
+    void cmbImportChange(QObject* sender);
+    void cmbExportEnter(QObject* sender);
+    void cmbExportChange(QObject* sender);
+    void cmbBriefEnter(QObject* sender);
+    void cmbBriefChange(QObject* sender);
+    void acBuchenExecute();
+    void acEndeExecute();
+    void menVersClick();
+
+    std::unique_ptr<Ui::frmRimdal> ui;
+};

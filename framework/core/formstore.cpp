@@ -1,0 +1,127 @@
+#include "formstore.h"
+
+#include "formstoretext.h"
+#include "quorexception.h"
+#include "storebackend.h"
+
+#include <QVariant>
+
+namespace {
+
+// One store bracket; a failure inside rolls it back and is passed on.
+template <typename F> void inBracket(TStoreBackend& store, F&& body)
+{
+    store.beginAccess();
+    try {
+        body();
+    } catch (...) {
+        store.markFailed();
+        try {
+            store.endAccess();
+        } catch (const std::exception&) {
+        }
+        throw;
+    }
+    store.endAccess();
+}
+
+} // namespace
+
+TStoreBackend& TQuorFormStore::store()
+{
+    return m_store ? *m_store : quorStore();
+}
+
+QObject* TQuorFormStore::owner() const
+{
+    QObject* top = const_cast<TQuorFormStore*>(this);
+    while (top->parent())
+        top = top->parent();
+    return top;
+}
+
+QString TQuorFormStore::OwnEntryName() const
+{
+    return owner()->objectName();
+}
+
+QObject* TQuorFormStore::component(const QString& path, QString& property) const
+{
+    const qsizetype dot = path.lastIndexOf(u'.');
+    if (dot <= 0 || dot == path.size() - 1)
+        throw EQuorException(
+            QStringLiteral("Formularspeicher: ungültige Eigenschaft „%1“").arg(path));
+    const QString name = path.left(dot);
+    property = path.mid(dot + 1);
+    QObject* top = owner();
+    QObject* target = top->objectName() == name ? top : top->findChild<QObject*>(name);
+    if (!target)
+        throw EQuorException(
+            QStringLiteral("Formularspeicher: Komponente „%1“ nicht gefunden").arg(name));
+    const QVariant value = target->property(property.toUtf8().constData());
+    if (!value.isValid() || !value.canConvert<QStringList>())
+        throw EQuorException(
+            QStringLiteral("Formularspeicher: „%1“ ist keine Zeilenliste").arg(path));
+    return target;
+}
+
+void TQuorFormStore::RestoreEntry(const QString& entryName, const QString& qualifier,
+                                  const QString& index)
+{
+    // The second qualifier narrows the entry name; this suite files entries without one.
+    const QString entry = qualifier.isEmpty() ? entryName : entryName + qualifier;
+    const TStoreKey key{FormName.Sprache, FormName.Programm, FormName.Maske, entry, index};
+    TStoreBackend& s = store();
+    QByteArray blob;
+    bool found = false;
+    inBracket(s, [&] {
+        if (s.find(key)) {
+            blob = s.readBlob(key);
+            found = true;
+        }
+    });
+    if (!found)
+        return;
+    const TFormProperties properties = parseFormStoreBlob(blob);
+    for (const QString& path : StoredProperties) {
+        const QStringList* lines = findFormProperty(properties, path);
+        if (!lines)
+            continue;
+        QString property;
+        QObject* target = component(path, property);
+        target->setProperty(property.toUtf8().constData(), *lines);
+    }
+}
+
+void TQuorFormStore::Restore()
+{
+    RestoreEntry(OwnEntryName(), QString(), IndexName);
+}
+
+void TQuorFormStore::Store()
+{
+    TFormProperties properties;
+    for (const QString& path : StoredProperties) {
+        QString property;
+        QObject* target = component(path, property);
+        properties.append(
+            {path, target->property(property.toUtf8().constData()).toStringList()});
+    }
+    const QByteArray blob = formStoreBlob(properties);
+    const TStoreKey key{FormName.Sprache, FormName.Programm, FormName.Maske, OwnEntryName(),
+                        IndexName};
+    TStoreBackend& s = store();
+    inBracket(s, [&] {
+        if (!s.canWrite())
+            throw EQuorStoreError(
+                QStringLiteral("Einstellungsdatenbank „%1“ ist schreibgeschützt: Formulardaten "
+                               "können nicht gespeichert werden.")
+                    .arg(s.displayName()),
+                s.displayName());
+        const std::optional<TStoreRow> row = s.find(key);
+        if (row)
+            s.update(key, row->kurzbeschreibung, blob);
+        else
+            s.insert(key, QString(), blob);
+    });
+}

@@ -1,0 +1,269 @@
+#include "maskfile.h"
+
+#include "quorexception.h"
+
+#include <QBuffer>
+#include <QStringList>
+
+namespace {
+QString keyText(const TStoreKey& key)
+{
+    return QStringList(key.begin(), key.end()).join(QLatin1Char('/'));
+}
+} // namespace
+
+Tmaskfile::Tmaskfile(QObject* parent) : QObject(parent) {}
+
+Tmaskfile::~Tmaskfile()
+{
+    m_cursor.reset();
+    // A bracket left open (the owner died in between) is given back to the store
+    // without committing anything half done.
+    if (m_accessStore) {
+        m_accessStore->markFailed();
+        while (m_access-- > 0) {
+            try {
+                m_accessStore->endAccess();
+            } catch (const std::exception&) {
+            }
+        }
+    }
+}
+
+TStoreBackend& Tmaskfile::store()
+{
+    return m_store ? *m_store : quorStore();
+}
+
+void Tmaskfile::enter(const char* operation)
+{
+    if (m_faultHook)
+        m_faultHook(operation);
+}
+
+void Tmaskfile::requireAccess(const char* operation) const
+{
+    if (m_access == 0)
+        throw EQuorException(
+            QStringLiteral("Satzdatei: %1 ohne begonnenen Zugriff (BeginAccess) aufgerufen")
+                .arg(QLatin1String(operation)));
+}
+
+template <typename F> auto Tmaskfile::guarded(F&& f) -> decltype(f())
+{
+    try {
+        return f();
+    } catch (...) {
+        // A bracket with a failed store operation is rolled back at its end.
+        if (m_accessStore)
+            m_accessStore->markFailed();
+        throw;
+    }
+}
+
+std::array<TStringDatenKeyFeld*, kKeyFieldCount> Tmaskfile::keyFields()
+{
+    return {&Sprache, &Programm, &Maske, &Bezeichnung, &Index};
+}
+
+void Tmaskfile::BeginAccess(qint32 /*mode*/)
+{
+    enter("BeginAccess");
+    TStoreBackend& s = store();
+    if (m_access > 0 && &s != m_accessStore)
+        throw EQuorException(QStringLiteral("Satzdatei: Zugriff auf zwei Datenbanken zugleich"));
+    s.beginAccess();
+    m_accessStore = &s;
+    ++m_access;
+}
+
+void Tmaskfile::EndAccess()
+{
+    enter("EndAccess");
+    requireAccess("EndAccess");
+    m_cursor.reset();
+    m_writeStream.reset();
+    m_writeMode.reset();
+    TStoreBackend* s = m_accessStore;
+    if (--m_access == 0)
+        m_accessStore = nullptr;
+    s->endAccess();
+}
+
+void Tmaskfile::clearRecord()
+{
+    for (TStringDatenKeyFeld* field : keyFields())
+        field->m_current.clear();
+    Kurzbeschreibung.m_current.clear();
+    m_currentKey = {};
+    m_hasRecord = false;
+}
+
+void Tmaskfile::ResetRecord()
+{
+    enter("ResetRecord");
+    clearRecord();
+    for (TStringDatenKeyFeld* field : keyFields())
+        field->m_write.reset();
+    Kurzbeschreibung.m_write.reset();
+    m_cursor.reset();
+}
+
+void Tmaskfile::ResetKey()
+{
+    enter("ResetKey");
+    for (TStringDatenKeyFeld* field : keyFields())
+        field->m_key.reset();
+}
+
+void Tmaskfile::SelectKey(quint16 keyNumber)
+{
+    enter("SelectKey");
+    if (keyNumber != DefaultKeyNumber())
+        throw EQuorException(
+            QStringLiteral("Satzdatei: Schlüssel Nummer %1 ist nicht vorhanden").arg(keyNumber));
+}
+
+void Tmaskfile::takeRow(const TStoreRow& row)
+{
+    const auto fields = keyFields();
+    for (int i = 0; i < kKeyFieldCount; ++i)
+        fields[i]->m_current = row.key[i];
+    Kurzbeschreibung.m_current = row.kurzbeschreibung;
+    m_currentKey = row.key;
+    m_hasRecord = true;
+}
+
+bool Tmaskfile::FindEqual()
+{
+    enter("FindEqual");
+    requireAccess("FindEqual");
+    m_cursor.reset();
+    TStoreKey key;
+    const auto fields = keyFields();
+    for (int i = 0; i < kKeyFieldCount; ++i) {
+        if (!fields[i]->m_key) {
+            clearRecord();
+            return false;
+        }
+        key[i] = *fields[i]->m_key;
+    }
+    const std::optional<TStoreRow> row = guarded([&] { return m_accessStore->find(key); });
+    if (!row) {
+        clearRecord();
+        return false;
+    }
+    takeRow(*row);
+    return true;
+}
+
+void Tmaskfile::advance()
+{
+    TStoreRow row;
+    if (guarded([&] { return m_cursor->next(row); })) {
+        takeRow(row);
+    } else {
+        clearRecord();
+        m_cursor.reset();
+    }
+}
+
+void Tmaskfile::Get_ge()
+{
+    enter("Get_ge");
+    requireAccess("Get_ge");
+    TSearchKey key;
+    const auto fields = keyFields();
+    for (int i = 0; i < kKeyFieldCount; ++i)
+        key[i] = fields[i]->m_key;
+    m_cursor = guarded([&] { return m_accessStore->scanFrom(key); });
+    advance();
+}
+
+void Tmaskfile::ReadNext()
+{
+    enter("ReadNext");
+    requireAccess("ReadNext");
+    if (!m_cursor) {
+        clearRecord();
+        return;
+    }
+    advance();
+}
+
+std::unique_ptr<QIODevice> Tmaskfile::CreateBlobStream()
+{
+    enter("CreateBlobStream");
+    requireAccess("CreateBlobStream");
+    if (!m_hasRecord)
+        throw EQuorException(QStringLiteral("Satzdatei: kein aktueller Datensatz zum Lesen"));
+    auto buffer = std::make_unique<QBuffer>();
+    buffer->setData(guarded([&] { return m_accessStore->readBlob(m_currentKey); }));
+    buffer->open(QIODevice::ReadOnly);
+    return buffer;
+}
+
+bool Tmaskfile::CanPost(TWrdon mode)
+{
+    enter("CanPost");
+    requireAccess("CanPost");
+    if (mode == wrdonUpdate && !m_hasRecord)
+        return false;
+    return guarded([&] { return m_accessStore->canWrite(); });
+}
+
+QIODevice* Tmaskfile::StartStreamBuchung(TWrdon mode, bool /*flag*/)
+{
+    enter("StartStreamBuchung");
+    requireAccess("StartStreamBuchung");
+    if (mode != wrdonInsert && mode != wrdonUpdate)
+        throw EQuorException(QStringLiteral("Satzdatei: unbekannte Schreibart"));
+    m_writeMode = mode;
+    m_writeStream = std::make_unique<QBuffer>();
+    m_writeStream->open(QIODevice::WriteOnly);
+    return m_writeStream.get();
+}
+
+void Tmaskfile::EndStreamBuchung()
+{
+    enter("EndStreamBuchung");
+    requireAccess("EndStreamBuchung");
+    if (!m_writeStream || !m_writeMode)
+        throw EQuorException(
+            QStringLiteral("Satzdatei: EndStreamBuchung ohne StartStreamBuchung aufgerufen"));
+    const QByteArray blob = m_writeStream->data();
+    const TWrdon mode = *m_writeMode;
+    m_writeStream.reset();
+    m_writeMode.reset();
+
+    if (mode == wrdonInsert) {
+        TStoreKey key;
+        const auto fields = keyFields();
+        for (int i = 0; i < kKeyFieldCount; ++i) {
+            if (!fields[i]->m_write)
+                throw EQuorException(
+                    QStringLiteral("Satzdatei: Schlüsselfeld %1 ist zum Einfügen nicht gesetzt")
+                        .arg(i + 1));
+            key[i] = *fields[i]->m_write;
+        }
+        const QString kurz = Kurzbeschreibung.m_write.value_or(QString());
+        guarded([&] { m_accessStore->insert(key, kurz, blob); });
+        takeRow(TStoreRow{key, kurz});
+    } else {
+        if (!m_hasRecord)
+            throw EQuorException(QStringLiteral("Satzdatei: kein aktueller Datensatz zum Ändern"));
+        const QString kurz = Kurzbeschreibung.m_write.value_or(Kurzbeschreibung.m_current);
+        const bool updated =
+            guarded([&] { return m_accessStore->update(m_currentKey, kurz, blob); });
+        if (!updated) {
+            m_accessStore->markFailed();
+            throw EQuorException(
+                QStringLiteral("Datensatz „%1“ ist nicht mehr vorhanden und wurde nicht geändert")
+                    .arg(keyText(m_currentKey)));
+        }
+        Kurzbeschreibung.m_current = kurz;
+    }
+    for (TStringDatenKeyFeld* field : keyFields())
+        field->m_write.reset();
+    Kurzbeschreibung.m_write.reset();
+}

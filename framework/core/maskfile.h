@@ -1,0 +1,123 @@
+#pragma once
+
+#include "storebackend.h"
+
+#include <QObject>
+#include <QString>
+#include <array>
+#include <functional>
+#include <memory>
+#include <optional>
+
+class QBuffer;
+class QIODevice;
+
+// Write modes: two-character codes.
+using TWrdon = std::array<char, 2>;
+inline constexpr TWrdon wrdonInsert{'I', 'N'};
+inline constexpr TWrdon wrdonUpdate{'U', 'P'};
+
+// A text field of the record file: GetWert reads the current record's value,
+// SetWert sets the value to write.
+class TDatenfeld_Gen {
+public:
+    QString GetWert() const { return m_current; }
+    void SetWert(const QString& value) { m_write = value; }
+
+private:
+    friend class Tmaskfile;
+    QString m_current;
+    std::optional<QString> m_write;
+};
+
+// A key field; SetKeyWert sets its search value, which stays until set again or reset.
+class TStringDatenKeyFeld : public TDatenfeld_Gen {
+public:
+    void SetKeyWert(const QString& value) { m_key = value; }
+
+private:
+    friend class Tmaskfile;
+    std::optional<QString> m_key;
+};
+
+// The record file over the suite's settings store. Every use is bracketed by
+// BeginAccess/EndAccess, which is one transaction of the store.
+class Tmaskfile : public QObject {
+    Q_OBJECT
+public:
+    explicit Tmaskfile(QObject* parent = nullptr);
+    ~Tmaskfile() override;
+
+    TStringDatenKeyFeld Sprache;
+    TStringDatenKeyFeld Programm;
+    TStringDatenKeyFeld Maske;
+    TStringDatenKeyFeld Bezeichnung;
+    TStringDatenKeyFeld Index;
+    TDatenfeld_Gen Kurzbeschreibung;
+
+    void BeginAccess(qint32 mode);
+    void EndAccess();
+
+    void ResetRecord();
+    void ResetKey();
+    quint16 DefaultKeyNumber() const { return 1; }
+    void SelectKey(quint16 keyNumber);
+
+    bool FindEqual();
+    void Get_ge();
+    void ReadNext();
+    bool HasRecord() const { return m_hasRecord; }
+
+    // A new read stream over the current record's blob; the caller frees it.
+    std::unique_ptr<QIODevice> CreateBlobStream();
+
+    bool CanPost(TWrdon mode);
+    // The returned stream belongs to the file; write the whole blob into it.
+    QIODevice* StartStreamBuchung(TWrdon mode, bool flag);
+    void EndStreamBuchung();
+
+    // Uses this store instead of the suite's configured one (tests, store tool).
+    void SetStore(TStoreBackend* store) { m_store = store; }
+
+    // Called with the operation's name before each operation; a test throws from
+    // it to make the record file fail at a chosen step.
+    using TFaultHook = std::function<void(const char* operation)>;
+    void SetFaultHook(TFaultHook hook) { m_faultHook = std::move(hook); }
+
+private:
+    TStoreBackend& store();
+    void enter(const char* operation);
+    void requireAccess(const char* operation) const;
+    std::array<TStringDatenKeyFeld*, kKeyFieldCount> keyFields();
+    void takeRow(const TStoreRow& row);
+    void clearRecord();
+    void advance();
+    template <typename F> auto guarded(F&& f) -> decltype(f());
+
+    TStoreBackend* m_store = nullptr;
+    TStoreBackend* m_accessStore = nullptr;
+    int m_access = 0;
+    bool m_hasRecord = false;
+    TStoreKey m_currentKey;
+    std::unique_ptr<TStoreCursor> m_cursor;
+    std::unique_ptr<QBuffer> m_writeStream;
+    std::optional<TWrdon> m_writeMode;
+    TFaultHook m_faultHook;
+};
+
+// Runs body inside one BeginAccess(-1)/EndAccess bracket of the file. EndAccess
+// runs also when body fails; the first failure is the one passed on.
+template <typename Body> void withAccess(Tmaskfile& file, Body&& body)
+{
+    file.BeginAccess(-1);
+    try {
+        body();
+    } catch (...) {
+        try {
+            file.EndAccess();
+        } catch (const std::exception&) {
+        }
+        throw;
+    }
+    file.EndAccess();
+}

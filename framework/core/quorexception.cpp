@@ -1,0 +1,18 @@
+#include "quorexception.h"
+
+EQuorException::EQuorException(QString message)
+    : m_message(std::move(message)), m_utf8(m_message.toStdString())
+{
+}
+
+EQuorStoreError::EQuorStoreError(QString message, QString store)
+    : EQuorException(std::move(message)), m_store(std::move(store))
+{
+}
+
+QString exceptionText(const std::exception& e)
+{
+    if (const auto* q = dynamic_cast<const EQuorException*>(&e))
+        return q->Message();
+    return QString::fromLocal8Bit(e.what());
+}

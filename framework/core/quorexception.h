@@ -1,0 +1,33 @@
+#pragma once
+
+#include <QString>
+#include <exception>
+#include <string>
+
+// Common base of every failure the framework raises. The message is German and
+// names what failed and on which store, file or key.
+class EQuorException : public std::exception {
+public:
+    explicit EQuorException(QString message);
+
+    const QString& Message() const noexcept { return m_message; }
+    const char* what() const noexcept override { return m_utf8.c_str(); }
+
+private:
+    QString m_message;
+    std::string m_utf8;
+};
+
+// The settings store could not be opened or used as a whole (missing, not a
+// database, locked, connection lost). Carries the store's display name.
+class EQuorStoreError : public EQuorException {
+public:
+    EQuorStoreError(QString message, QString store);
+    const QString& Store() const noexcept { return m_store; }
+
+private:
+    QString m_store;
+};
+
+// Message text of any exception, for reports.
+QString exceptionText(const std::exception& e);

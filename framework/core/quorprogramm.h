@@ -1,0 +1,27 @@
+#pragma once
+
+#include <QString>
+#include <exception>
+
+enum class TEnumProzessTypen { ptHauptprogramm, ptStammdaten, ptAuswertung, ptEinstellung };
+enum class TEnumInstanzen { inMehrfach, inEinfach };
+
+// The program context of the suite.
+class TQuorProgramm {
+public:
+    void Init(const QString& programName, TEnumProzessTypen processType,
+              TEnumInstanzen instances, int reserved, bool flag);
+    // The tenant text of the suite configuration (QUOR_MANDANT), empty when unset.
+    QString GetTextMandant() const;
+    void ShowException(const std::exception& e, bool flag);
+
+    const QString& ProgramName() const { return m_programName; }
+    bool IsInitialised() const { return m_initialised; }
+
+private:
+    QString m_programName;
+    TEnumProzessTypen m_processType = TEnumProzessTypen::ptHauptprogramm;
+    bool m_initialised = false;
+};
+
+TQuorProgramm& QuorProgramm();

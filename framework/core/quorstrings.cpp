@@ -1,0 +1,1 @@
+#include "quorstrings.h"

@@ -1,0 +1,71 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <array>
+#include <memory>
+#include <optional>
+
+// The one seam between the framework and a database: every other part of the
+// framework reaches the settings store through this interface only.
+
+inline constexpr int kKeyFieldCount = 5;
+using TStoreKey = std::array<QString, kKeyFieldCount>;
+// A search key; an unset field (nullopt) counts lower than every text, "" included.
+using TSearchKey = std::array<std::optional<QString>, kKeyFieldCount>;
+
+struct TStoreRow {
+    TStoreKey key;
+    QString kurzbeschreibung;
+};
+
+// One ordered query streaming rows in key order.
+class TStoreCursor {
+public:
+    virtual ~TStoreCursor() = default;
+    virtual bool next(TStoreRow& row) = 0;
+};
+
+class TStoreBackend {
+public:
+    virtual ~TStoreBackend() = default;
+
+    // File name or server address (never a password), for messages.
+    virtual QString displayName() const = 0;
+
+    // Accesses nest; the outermost one is one transaction. A bracket in which a
+    // store operation failed is rolled back instead of committed.
+    void beginAccess();
+    void endAccess();
+    void markFailed() { m_failed = true; }
+    int accessDepth() const { return m_depth; }
+
+    virtual std::optional<TStoreRow> find(const TStoreKey& key) = 0;
+    virtual std::unique_ptr<TStoreCursor> scanFrom(const TSearchKey& key) = 0;
+    virtual QByteArray readBlob(const TStoreKey& key) = 0;
+    virtual bool canWrite() = 0;
+    virtual void insert(const TStoreKey& key, const QString& kurz, const QByteArray& blob) = 0;
+    // false when the record does not exist (anymore).
+    virtual bool update(const TStoreKey& key, const QString& kurz, const QByteArray& blob) = 0;
+
+protected:
+    virtual void beginTransaction() = 0;
+    virtual void commitTransaction() = 0;
+    virtual void rollbackTransaction() noexcept = 0;
+
+private:
+    int m_depth = 0;
+    bool m_failed = false;
+};
+
+// The suite configuration: QUOR_STORE names the store (a SQLite file, a SQLite
+// "file:" URI, or a postgresql:// URI); unset, the suite's settings.sqlite under
+// the user's data folder.
+QString configuredStoreLocation();
+std::unique_ptr<TStoreBackend> openStore(const QString& location);
+
+// The process's one store, opened on first use from the suite configuration.
+// Throws EQuorStoreError while it cannot be opened; the next call tries again.
+TStoreBackend& quorStore();
+// Puts another store in place (tests, the store tool); nullptr reopens from the configuration.
+void setQuorStore(std::unique_ptr<TStoreBackend> store);

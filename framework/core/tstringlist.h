@@ -1,0 +1,62 @@
+#pragma once
+
+#include <QByteArray>
+#include <QStringList>
+
+class QIODevice;
+
+// The runtime's line list: ordered lines of text with name=value lookups and
+// loading/saving through a stream. The text encoding of the last load is kept so
+// that saving writes the same encoding, with the byte-order mark if there was one.
+class TStringList {
+public:
+    enum class TEncoding { Ansi, Utf8, Utf16LE, Utf16BE };
+
+    TStringList() = default;
+    explicit TStringList(QStringList lines) : m_lines(std::move(lines)) {}
+
+    void Clear();
+    int Add(const QString& line);
+    int Count() const { return static_cast<int>(m_lines.size()); }
+    const QString& Get(int index) const;
+    void Put(int index, const QString& line);
+
+    // Name part: the text before the first "=" (the whole line when there is none).
+    int IndexOfName(const QString& name) const;
+    // Text after the first "=" of the first line whose name part equals name, or "".
+    QString Values(const QString& name) const;
+
+    void LoadFromStream(QIODevice& stream);
+    void SaveToStream(QIODevice& stream) const;
+
+    // The same as the stream operations, over bytes in memory.
+    void LoadFromBytes(const QByteArray& bytes);
+    QByteArray SaveToBytes() const;
+
+    const QStringList& Lines() const { return m_lines; }
+    void SetLines(QStringList lines) { m_lines = std::move(lines); }
+
+    TEncoding Encoding() const { return m_encoding; }
+    bool HasBom() const { return m_bom; }
+    void SetEncoding(TEncoding encoding, bool bom)
+    {
+        m_encoding = encoding;
+        m_bom = bom;
+    }
+
+    bool operator==(const TStringList& other) const { return m_lines == other.m_lines; }
+
+private:
+    QStringList m_lines;
+    TEncoding m_encoding = TEncoding::Ansi;
+    bool m_bom = false;
+};
+
+// Windows-1252, the ANSI code page of the suite. Every byte maps to one character
+// and back, the five bytes the code page leaves unassigned to U+0081, U+008D,
+// U+008F, U+0090 and U+009D, so no byte is ever lost.
+QString decodeAnsi(const char* data, qsizetype size);
+QByteArray encodeAnsi(const QString& text);
+
+// Splits at CR LF, LF or CR; a final line end does not start another line.
+QStringList splitLines(const QString& text);

@@ -1,0 +1,181 @@
+#include "quorcontrols.h"
+
+#include <QAction>
+#include <QDate>
+#include <QFocusEvent>
+#include <QLocale>
+#include <QPainter>
+#include <QStringListModel>
+
+TQuorComboBox::TQuorComboBox(QWidget* parent)
+    : QComboBox(parent), m_model(new QStringListModel(this))
+{
+    setModel(m_model);
+    // The width is the window's design, never measured from thousands of entries.
+    setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    setMinimumContentsLength(8);
+    setMaxVisibleItems(20);
+    connect(this, &QComboBox::activated, this, [this](int) { Q_EMIT OnChange(this); });
+}
+
+void TQuorComboBox::SetItemIndex(int index)
+{
+    setCurrentIndex(index < count() ? index : -1);
+}
+
+QString TQuorComboBox::ItemText(int index) const
+{
+    return itemText(index);
+}
+
+QStringList TQuorComboBox::Items() const
+{
+    return m_model->stringList();
+}
+
+void TQuorComboBox::ClearItems()
+{
+    m_model->setStringList({});
+    setCurrentIndex(-1);
+}
+
+void TQuorComboBox::AddItems(const QStringList& items)
+{
+    if (items.isEmpty())
+        return;
+    const int index = currentIndex();
+    if (m_model->rowCount() == 0) {
+        m_model->setStringList(items);
+    } else {
+        QStringList all = m_model->stringList();
+        all += items;
+        m_model->setStringList(all);
+    }
+    // Adding entries leaves the selection where it was.
+    setCurrentIndex(index);
+}
+
+void TQuorComboBox::AddItem(const QString& item)
+{
+    const int row = m_model->rowCount();
+    const int index = currentIndex();
+    m_model->insertRows(row, 1);
+    m_model->setData(m_model->index(row), item);
+    setCurrentIndex(index);
+}
+
+void TQuorComboBox::focusInEvent(QFocusEvent* event)
+{
+    QComboBox::focusInEvent(event);
+    const bool returning =
+        event->reason() == Qt::PopupFocusReason ||
+        (event->reason() == Qt::ActiveWindowFocusReason && m_lostToOtherWindow);
+    m_lostToOtherWindow = false;
+    if (!returning)
+        Q_EMIT OnEnter(this);
+}
+
+void TQuorComboBox::focusOutEvent(QFocusEvent* event)
+{
+    m_lostToOtherWindow =
+        event->reason() == Qt::ActiveWindowFocusReason || event->reason() == Qt::PopupFocusReason;
+    QComboBox::focusOutEvent(event);
+}
+
+TQuorStdLabel::TQuorStdLabel(QWidget* parent) : QLabel(parent)
+{
+    setTextFormat(Qt::PlainText);
+    setTextInteractionFlags(Qt::NoTextInteraction);
+}
+
+TQuorAttachLabel::TQuorAttachLabel(QWidget* parent) : QLabel(parent)
+{
+    setTextFormat(Qt::PlainText);
+    // Without a focus target the label is its own buddy: the accelerator is shown
+    // underlined and, since a label takes no focus, moves nothing.
+    setBuddy(this);
+}
+
+TQuorStdPanel::TQuorStdPanel(QWidget* parent) : QFrame(parent)
+{
+    setFrameStyle(QFrame::Panel | QFrame::Raised);
+    setLineWidth(1);
+    setAutoFillBackground(true);
+}
+
+void TQuorStdPanel::setCaption(const QString& caption)
+{
+    m_caption = caption;
+    update();
+}
+
+void TQuorStdPanel::setBevelLowered(bool lowered)
+{
+    setFrameShadow(lowered ? QFrame::Sunken : QFrame::Raised);
+}
+
+void TQuorStdPanel::paintEvent(QPaintEvent* event)
+{
+    QFrame::paintEvent(event);
+    if (m_caption.isEmpty())
+        return;
+    QPainter painter(this);
+    painter.setFont(font());
+    painter.setPen(palette().color(QPalette::WindowText));
+    painter.drawText(contentsRect(), Qt::AlignCenter | Qt::TextSingleLine, m_caption);
+}
+
+TQuorStdButton::TQuorStdButton(QWidget* parent) : QPushButton(parent)
+{
+    // Enter on a focused button presses that button, as in a dialog.
+    setAutoDefault(true);
+}
+
+void TQuorStdButton::bindAction(QAction* action)
+{
+    if (m_action)
+        disconnect(m_action, nullptr, this, nullptr);
+    m_action = action;
+    if (!action)
+        return;
+    setEnabled(action->isEnabled());
+    connect(this, &QPushButton::clicked, action, [action] { action->trigger(); });
+    connect(action, &QAction::changed, this, [this, action] { setEnabled(action->isEnabled()); });
+}
+
+TQuorStdMemo::TQuorStdMemo(QWidget* parent) : QPlainTextEdit(parent)
+{
+    setTabChangesFocus(true);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    setLineWrapMode(QPlainTextEdit::WidgetWidth);
+}
+
+QStringList TQuorStdMemo::lines() const
+{
+    if (document()->isEmpty())
+        return {};
+    return toPlainText().split(u'\n');
+}
+
+void TQuorStdMemo::setLines(const QStringList& lines)
+{
+    setPlainText(lines.join(u'\n'));
+}
+
+TQuorStdStatusBar::TQuorStdStatusBar(QWidget* parent)
+    : QStatusBar(parent), m_text(new QLabel(this)), m_date(new QLabel(this))
+{
+    setSizeGripEnabled(false);
+    m_text->setObjectName(QStringLiteral("StatusBarPanel1"));
+    m_date->setObjectName(QStringLiteral("StatusBarPanel2"));
+    m_text->setFixedWidth(670);
+    m_date->setFixedWidth(50);
+    for (QLabel* label : {m_text, m_date}) {
+        label->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+        label->setTextFormat(Qt::PlainText);
+        addWidget(label);
+    }
+    m_date->setText(QLocale(QLocale::German, QLocale::Germany)
+                        .toString(QDate::currentDate(), QStringLiteral("dd.MM.yy")));
+}

@@ -1,0 +1,143 @@
+#pragma once
+
+#include <QComboBox>
+#include <QFrame>
+#include <QLabel>
+#include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QStatusBar>
+
+class QAction;
+class QStringListModel;
+
+// Framework controls: thin subclasses of the matching Qt widgets with the
+// behaviour the suite's windows rely on.
+
+// Choice list. OnEnter fires when the focus enters it (not when a popup or the
+// window hands the focus back), OnChange when the person changes the selection;
+// a selection made by program fires neither.
+class TQuorComboBox : public QComboBox {
+    Q_OBJECT
+    Q_PROPERTY(QString myMenuEintragF2Spezial MEMBER m_f2Caption)
+    Q_PROPERTY(int PopupListWidth MEMBER m_popupListWidth)
+    Q_PROPERTY(QString myAttachlabel MEMBER m_attachLabel)
+public:
+    explicit TQuorComboBox(QWidget* parent = nullptr);
+
+    int GetItemIndex() const { return currentIndex(); }
+    void SetItemIndex(int index);
+    QString ItemText(int index) const;
+    int ItemCount() const { return count(); }
+    QStringList Items() const;
+    void ClearItems();
+    // Appends many entries in one step; the first batch into an empty list shares
+    // the caller's list instead of copying it.
+    void AddItems(const QStringList& items);
+    void AddItem(const QString& item);
+
+Q_SIGNALS:
+    void OnEnter(QObject* sender);
+    void OnChange(QObject* sender);
+
+protected:
+    void focusInEvent(QFocusEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
+
+private:
+    QStringListModel* m_model;
+    QString m_f2Caption;
+    QString m_attachLabel;
+    int m_popupListWidth = 0;
+    bool m_lostToOtherWindow = false;
+};
+
+class TQuorStdComboBox : public TQuorComboBox {
+    Q_OBJECT
+public:
+    using TQuorComboBox::TQuorComboBox;
+};
+
+// Label showing its text as it is: an ampersand is a character, not an accelerator.
+class TQuorStdLabel : public QLabel {
+    Q_OBJECT
+public:
+    explicit TQuorStdLabel(QWidget* parent = nullptr);
+};
+
+// Caption label with an accelerator that moves the focus to its buddy (the
+// focus control). Without one the accelerator letter is still underlined and
+// moves nothing.
+class TQuorAttachLabel : public QLabel {
+    Q_OBJECT
+public:
+    explicit TQuorAttachLabel(QWidget* parent = nullptr);
+};
+
+// Panel with a centred caption and an outer bevel.
+class TQuorStdPanel : public QFrame {
+    Q_OBJECT
+    Q_PROPERTY(QString Caption READ caption WRITE setCaption)
+    Q_PROPERTY(bool BevelLowered READ bevelLowered WRITE setBevelLowered)
+public:
+    explicit TQuorStdPanel(QWidget* parent = nullptr);
+    QString caption() const { return m_caption; }
+    void setCaption(const QString& caption);
+    bool bevelLowered() const { return frameShadow() == QFrame::Sunken; }
+    void setBevelLowered(bool lowered);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    QString m_caption;
+};
+
+// Push button bound to an action by name; it keeps its own caption. A focused
+// button takes Enter itself; Cancel marks the button that Esc presses.
+class TQuorStdButton : public QPushButton {
+    Q_OBJECT
+    Q_PROPERTY(QString Action READ actionName WRITE setActionName)
+    Q_PROPERTY(bool Cancel MEMBER m_cancel)
+public:
+    explicit TQuorStdButton(QWidget* parent = nullptr);
+    QString actionName() const { return m_actionName; }
+    void setActionName(const QString& name) { m_actionName = name; }
+    bool isCancel() const { return m_cancel; }
+    void bindAction(QAction* action);
+    QAction* boundAction() const { return m_action; }
+
+private:
+    QString m_actionName;
+    bool m_cancel = false;
+    QAction* m_action = nullptr;
+};
+
+// Memo with its text as lines; Tab moves the focus on.
+class TQuorStdMemo : public QPlainTextEdit {
+    Q_OBJECT
+    Q_PROPERTY(QStringList Lines READ lines WRITE setLines)
+public:
+    explicit TQuorStdMemo(QWidget* parent = nullptr);
+    QStringList lines() const;
+    void setLines(const QStringList& lines);
+    void clearLines() { setLines({}); }
+};
+
+// Status bar with two panels; the second shows the date.
+class TQuorStdStatusBar : public QStatusBar {
+    Q_OBJECT
+public:
+    explicit TQuorStdStatusBar(QWidget* parent = nullptr);
+    QLabel* panel(int index) const { return index == 0 ? m_text : m_date; }
+
+private:
+    QLabel* m_text;
+    QLabel* m_date;
+};
+
+class TQuorMainMenu : public QMenuBar {
+    Q_OBJECT
+public:
+    using QMenuBar::QMenuBar;
+};

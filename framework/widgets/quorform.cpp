@@ -1,0 +1,55 @@
+#include "quorform.h"
+
+#include "quorcontrols.h"
+
+#include <QAction>
+#include <QKeyEvent>
+
+TQuorForm::TQuorForm(QWidget* parent) : QMainWindow(parent) {}
+
+void TQuorForm::FinishDesign()
+{
+    for (TQuorStdButton* button : findChildren<TQuorStdButton*>()) {
+        if (!button->actionName().isEmpty())
+            button->bindAction(findChild<QAction*>(button->actionName()));
+    }
+    if (m_fixedBorder) {
+        setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                       Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+        if (centralWidget())
+            centralWidget()->setFixedSize(centralWidget()->size());
+        adjustSize();
+        setFixedSize(sizeHint());
+    }
+    if (m_designPosition.x() >= 0 && m_designPosition.y() >= 0)
+        move(m_designPosition);
+    Q_EMIT OnCreate();
+}
+
+TQuorStdButton* TQuorForm::findButton(bool cancel) const
+{
+    for (TQuorStdButton* button : findChildren<TQuorStdButton*>()) {
+        const bool match = cancel ? button->isCancel() : button->isDefault();
+        if (match && button->isEnabled() && button->isVisible())
+            return button;
+    }
+    return nullptr;
+}
+
+void TQuorForm::keyPressEvent(QKeyEvent* event)
+{
+    if (event->modifiers() == Qt::NoModifier || event->modifiers() == Qt::KeypadModifier) {
+        const int key = event->key();
+        TQuorStdButton* button = nullptr;
+        if (key == Qt::Key_Return || key == Qt::Key_Enter)
+            button = findButton(false);
+        else if (key == Qt::Key_Escape)
+            button = findButton(true);
+        if (button) {
+            button->click();
+            event->accept();
+            return;
+        }
+    }
+    QMainWindow::keyPressEvent(event);
+}

@@ -1,0 +1,57 @@
+#include "choicelists.h"
+
+#include "keys.h"
+#include "maskfile.h"
+
+QStringList scanNamedSettings(Tmaskfile& file, QStringList* partial)
+{
+    QStringList local;
+    QStringList& names = partial ? *partial : local;
+    file.ResetRecord();
+    file.ResetKey();
+    file.SelectKey(file.DefaultKeyNumber());
+    file.Sprache.SetKeyWert(keys::Sprache);
+    file.Programm.SetKeyWert(keys::Veskalo);
+    file.Maske.SetKeyWert(keys::Veskalo);
+    file.Index.SetKeyWert(keys::Index);
+    // Bezeichnung stays unset: it sorts before every name of the group.
+    file.Get_ge();
+    while (file.HasRecord() && file.Sprache.GetWert() == keys::Sprache &&
+           file.Programm.GetWert() == keys::Veskalo && file.Maske.GetWert() == keys::Veskalo) {
+        QString name = file.Bezeichnung.GetWert();
+        if (name != keys::Standard)
+            names.append(std::move(name));
+        file.ReadNext();
+    }
+    return names;
+}
+
+void fillChoiceLists(Tmaskfile& file, TChoiceList& import, TChoiceList& exportList,
+                     TChoiceList& brief)
+{
+    TChoiceList* const lists[] = {&import, &exportList, &brief};
+    withAccess(file, [&] {
+        for (TChoiceList* list : lists)
+            list->Clear();
+        QStringList names;
+        try {
+            scanNamedSettings(file, &names);
+        } catch (...) {
+            for (TChoiceList* list : lists)
+                list->AddNames(names);
+            throw;
+        }
+        for (TChoiceList* list : lists)
+            list->AddNames(names);
+
+        file.Sprache.SetKeyWert(keys::Sprache);
+        file.Programm.SetKeyWert(keys::Rimdal);
+        file.Bezeichnung.SetKeyWert(keys::Standard);
+        file.Index.SetKeyWert(keys::Index);
+        for (int i = 0; i < 3; ++i) {
+            file.Maske.SetKeyWert(keys::SettingTypes[i]);
+            const QString marker = file.FindEqual() ? file.Bezeichnung.GetWert() : keys::KeinStandard;
+            lists[i]->AddMarkerSelected(marker);
+        }
+    });
+}

@@ -1,0 +1,63 @@
+#include "posting.h"
+
+#include "assignment.h"
+#include "keys.h"
+#include "maskfile.h"
+#include "tstringlist.h"
+
+#include <QIODevice>
+
+namespace {
+void setKey(Tmaskfile& file, const QString& program, const QString& mask, const QString& name)
+{
+    file.Sprache.SetKeyWert(keys::Sprache);
+    file.Programm.SetKeyWert(program);
+    file.Maske.SetKeyWert(mask);
+    file.Bezeichnung.SetKeyWert(name);
+    file.Index.SetKeyWert(keys::Index);
+}
+} // namespace
+
+void postStandard(Tmaskfile& file, TStringList& assignments, const QString& type,
+                  const std::optional<QString>& selected)
+{
+    withAccess(file, [&] {
+        if (!selected)
+            return;
+        const QString& name = *selected;
+        if (name == keys::Standard || name == keys::KeinStandard)
+            return;
+        file.ResetRecord();
+        file.ResetKey();
+        file.SelectKey(file.DefaultKeyNumber());
+        setKey(file, keys::Veskalo, keys::Veskalo, name);
+        if (file.FindEqual()) {
+            // The text is copied as lines: same encoding and byte-order mark,
+            // every line ended by CR LF.
+            TStringList lines;
+            {
+                const std::unique_ptr<QIODevice> source = file.CreateBlobStream();
+                lines.LoadFromStream(*source);
+            }
+            const QString shortDescription = file.Kurzbeschreibung.GetWert();
+
+            setKey(file, keys::Rimdal, type, keys::Standard);
+            TWrdon mode = wrdonUpdate;
+            if (!file.FindEqual()) {
+                mode = wrdonInsert;
+                file.Sprache.SetWert(keys::Sprache);
+                file.Programm.SetWert(keys::Rimdal);
+                file.Maske.SetWert(type);
+                file.Bezeichnung.SetWert(keys::Standard);
+                file.Index.SetWert(keys::Index);
+            }
+            file.Kurzbeschreibung.SetWert(shortDescription);
+            if (file.CanPost(mode)) {
+                QIODevice* target = file.StartStreamBuchung(mode, false);
+                lines.SaveToStream(*target);
+                file.EndStreamBuchung();
+            }
+        }
+        setAssignment(assignments, type, name);
+    });
+}
