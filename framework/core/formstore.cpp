@@ -6,26 +6,6 @@
 
 #include <QVariant>
 
-namespace {
-
-// One store bracket; a failure inside rolls it back and is passed on.
-template <typename F> void inBracket(TStoreBackend& store, F&& body)
-{
-    store.beginAccess();
-    try {
-        body();
-    } catch (...) {
-        store.markFailed();
-        try {
-            store.endAccess();
-        } catch (const std::exception&) {
-        }
-        throw;
-    }
-    store.endAccess();
-}
-
-} // namespace
 
 TStoreBackend& TQuorFormStore::store()
 {
@@ -74,7 +54,7 @@ void TQuorFormStore::RestoreEntry(const QString& entryName, const QString& quali
     TStoreBackend& s = store();
     QByteArray blob;
     bool found = false;
-    inBracket(s, [&] {
+    inStoreAccess(s, [&] {
         if (s.find(key)) {
             blob = s.readBlob(key);
             found = true;
@@ -111,7 +91,7 @@ void TQuorFormStore::Store()
     const TStoreKey key{FormName.Sprache, FormName.Programm, FormName.Maske, OwnEntryName(),
                         IndexName};
     TStoreBackend& s = store();
-    inBracket(s, [&] {
+    inStoreAccess(s, [&] {
         if (!s.canWrite())
             throw EQuorStoreError(
                 QStringLiteral("Einstellungsdatenbank „%1“ ist schreibgeschützt: Formulardaten "

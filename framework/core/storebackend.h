@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QString>
 #include <array>
+#include <exception>
 #include <memory>
 #include <optional>
 
@@ -57,6 +58,23 @@ private:
     int m_depth = 0;
     bool m_failed = false;
 };
+
+// Runs body in one access bracket of the store: all of its writes, or none.
+template <typename Body> void inStoreAccess(TStoreBackend& store, Body&& body)
+{
+    store.beginAccess();
+    try {
+        body();
+    } catch (...) {
+        store.markFailed();
+        try {
+            store.endAccess();
+        } catch (const std::exception&) {
+        }
+        throw;
+    }
+    store.endAccess();
+}
 
 // The suite configuration: QUOR_STORE names the store (a SQLite file, a SQLite
 // "file:" URI, or a postgresql:// URI); unset, the suite's settings.sqlite under

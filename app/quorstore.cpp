@@ -1,0 +1,288 @@
+// quorstore: the suite's settings store from the command line, for
+// administrators and for seeding the demo store.
+
+#include "formstoretext.h"
+#include "quorexception.h"
+#include "storebackend.h"
+#include "tstringlist.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTextStream>
+#include <cstdio>
+
+namespace {
+
+const QString kSprache = QStringLiteral("DEU");
+const QString kProgramm = QStringLiteral("VESKALO");
+const QString kDescription = QStringLiteral("msText.Lines");
+
+struct UsageError {
+    QString message;
+};
+
+void out(const QString& text)
+{
+    std::fputs(qUtf8Printable(text), stdout);
+}
+
+void err(const QString& text)
+{
+    std::fputs(qUtf8Printable(text), stderr);
+}
+
+void usage()
+{
+    err(QStringLiteral(
+        "Aufruf: quorstore [--store ORT] BEFEHL ...\n"
+        "  list [SPRACHE PROGRAMM MASKE]    Datensätze (einer Gruppe) auflisten\n"
+        "  show SPRACHE PROGRAMM MASKE BEZEICHNUNG [INDEX]\n"
+        "                                   Kurzbeschreibung und Text eines Datensatzes\n"
+        "  import DATEI.json                benannte Einstellungen einlesen (alles oder nichts)\n"
+        "  export DATEI.json|-              benannte Einstellungen ausgeben\n"
+        "ORT: SQLite-Datei oder postgresql://-Adresse; ohne --store gilt QUOR_STORE.\n"));
+}
+
+QString keyText(const TStoreKey& key)
+{
+    return QStringList(key.begin(), key.end()).join(QLatin1Char('/'));
+}
+
+int list(TStoreBackend& store, const QStringList& args)
+{
+    if (args.size() != 0 && args.size() != 3)
+        throw UsageError{QStringLiteral("list erwartet keine oder drei Angaben")};
+    TSearchKey from;
+    for (int i = 0; i < args.size(); ++i)
+        from[i] = args[i];
+    inStoreAccess(store, [&] {
+        auto cursor = store.scanFrom(from);
+        TStoreRow row;
+        while (cursor->next(row)) {
+            bool inGroup = true;
+            for (int i = 0; i < args.size(); ++i)
+                inGroup = inGroup && row.key[i] == args[i];
+            if (!inGroup)
+                break;
+            out(keyText(row.key) + QLatin1Char('\t') + row.kurzbeschreibung + QLatin1Char('\n'));
+        }
+    });
+    return 0;
+}
+
+int show(TStoreBackend& store, const QStringList& args)
+{
+    if (args.size() != 4 && args.size() != 5)
+        throw UsageError{QStringLiteral("show erwartet vier oder fünf Angaben")};
+    const TStoreKey key{args[0], args[1], args[2], args[3],
+                        args.size() == 5 ? args[4] : QStringLiteral("0")};
+    int status = 0;
+    inStoreAccess(store, [&] {
+        const auto row = store.find(key);
+        if (!row) {
+            err(QStringLiteral("Datensatz „%1“ nicht gefunden.\n").arg(keyText(key)));
+            status = 1;
+            return;
+        }
+        out(QStringLiteral("Kurzbeschreibung: %1\n").arg(row->kurzbeschreibung));
+        TStringList text;
+        text.LoadFromBytes(store.readBlob(key));
+        for (const QString& line : text.Lines())
+            out(line + QLatin1Char('\n'));
+    });
+    return status;
+}
+
+struct NamedSetting {
+    QString name;
+    QString index;
+    QString shortDescription;
+    TFormProperties properties;
+};
+
+int lineOfOffset(const QByteArray& data, int offset)
+{
+    return static_cast<int>(data.left(offset).count('\n')) + 1;
+}
+
+QStringList stringArray(const QJsonValue& value, const QString& where)
+{
+    if (!value.isArray())
+        throw UsageError{QStringLiteral("%1: Zeilenliste erwartet").arg(where)};
+    QStringList lines;
+    for (const QJsonValue& line : value.toArray()) {
+        if (!line.isString())
+            throw UsageError{QStringLiteral("%1: jede Zeile muss ein Text sein").arg(where)};
+        lines.append(line.toString());
+    }
+    return lines;
+}
+
+QList<NamedSetting> readSettings(const QString& fileName)
+{
+    QFile file(fileName);
+    if (!file.open(QIODevice::ReadOnly))
+        throw UsageError{
+            QStringLiteral("%1: kann nicht gelesen werden: %2").arg(fileName, file.errorString())};
+    const QByteArray data = file.readAll();
+    QJsonParseError parseError;
+    const QJsonDocument document = QJsonDocument::fromJson(data, &parseError);
+    if (parseError.error != QJsonParseError::NoError)
+        throw UsageError{QStringLiteral("%1, Zeile %2: kein gültiges JSON: %3")
+                             .arg(fileName)
+                             .arg(lineOfOffset(data, parseError.offset))
+                             .arg(parseError.errorString())};
+    const QJsonValue settings = document.object().value(QStringLiteral("settings"));
+    if (!document.isObject() || !settings.isArray())
+        throw UsageError{
+            QStringLiteral("%1: ein Objekt mit der Liste \"settings\" wird erwartet").arg(fileName)};
+    QList<NamedSetting> result;
+    int number = 0;
+    for (const QJsonValue& entry : settings.toArray()) {
+        ++number;
+        const QString where = QStringLiteral("%1, Eintrag %2").arg(fileName).arg(number);
+        if (!entry.isObject())
+            throw UsageError{QStringLiteral("%1: Objekt erwartet").arg(where)};
+        const QJsonObject object = entry.toObject();
+        NamedSetting setting;
+        const QJsonValue name = object.value(QStringLiteral("name"));
+        if (!name.isString())
+            throw UsageError{QStringLiteral("%1: \"name\" fehlt oder ist kein Text").arg(where)};
+        setting.name = name.toString();
+        const QJsonValue index = object.value(QStringLiteral("index"));
+        if (!index.isUndefined() && !index.isString())
+            throw UsageError{QStringLiteral("%1: \"index\" ist kein Text").arg(where)};
+        setting.index = index.isString() ? index.toString() : QStringLiteral("0");
+        const QJsonValue shortDescription = object.value(QStringLiteral("shortDescription"));
+        if (!shortDescription.isUndefined() && !shortDescription.isString())
+            throw UsageError{QStringLiteral("%1: \"shortDescription\" ist kein Text").arg(where)};
+        setting.shortDescription = shortDescription.toString();
+        const QJsonValue description = object.value(QStringLiteral("description"));
+        setting.properties.append(
+            {kDescription,
+             description.isUndefined()
+                 ? QStringList()
+                 : stringArray(description, where + QStringLiteral(", \"description\""))});
+        const QJsonValue properties = object.value(QStringLiteral("properties"));
+        if (!properties.isUndefined()) {
+            if (!properties.isObject())
+                throw UsageError{QStringLiteral("%1: \"properties\" ist kein Objekt").arg(where)};
+            const QJsonObject map = properties.toObject();
+            for (auto it = map.begin(); it != map.end(); ++it) {
+                if (it.key() == kDescription)
+                    continue;
+                setting.properties.append(
+                    {it.key(), stringArray(it.value(), where + QStringLiteral(", \"%1\"").arg(it.key()))});
+            }
+        }
+        result.append(std::move(setting));
+    }
+    return result;
+}
+
+int importSettings(TStoreBackend& store, const QStringList& args)
+{
+    if (args.size() != 1)
+        throw UsageError{QStringLiteral("import erwartet eine Datei")};
+    const QList<NamedSetting> settings = readSettings(args[0]);
+    inStoreAccess(store, [&] {
+        if (!store.canWrite())
+            throw EQuorStoreError(
+                QStringLiteral("Einstellungsdatenbank „%1“ ist schreibgeschützt.").arg(store.displayName()),
+                store.displayName());
+        for (const NamedSetting& setting : settings) {
+            const TStoreKey key{kSprache, kProgramm, kProgramm, setting.name, setting.index};
+            const QByteArray blob = formStoreBlob(setting.properties);
+            if (store.find(key))
+                store.update(key, setting.shortDescription, blob);
+            else
+                store.insert(key, setting.shortDescription, blob);
+        }
+    });
+    out(QStringLiteral("%1 benannte Einstellungen eingelesen.\n").arg(settings.size()));
+    return 0;
+}
+
+int exportSettings(TStoreBackend& store, const QStringList& args)
+{
+    if (args.size() != 1)
+        throw UsageError{QStringLiteral("export erwartet eine Datei oder -")};
+    QJsonArray settings;
+    inStoreAccess(store, [&] {
+        auto cursor = store.scanFrom({kSprache, kProgramm, kProgramm, std::nullopt, std::nullopt});
+        TStoreRow row;
+        while (cursor->next(row)) {
+            if (row.key[0] != kSprache || row.key[1] != kProgramm || row.key[2] != kProgramm)
+                break;
+            const TFormProperties properties = parseFormStoreBlob(store.readBlob(row.key));
+            QJsonObject object{{QStringLiteral("name"), row.key[3]},
+                               {QStringLiteral("shortDescription"), row.kurzbeschreibung}};
+            if (row.key[4] != QLatin1String("0"))
+                object.insert(QStringLiteral("index"), row.key[4]);
+            QJsonObject others;
+            for (const TFormProperty& property : properties) {
+                const QJsonArray lines = QJsonArray::fromStringList(property.lines);
+                if (property.path == kDescription)
+                    object.insert(QStringLiteral("description"), lines);
+                else
+                    others.insert(property.path, lines);
+            }
+            if (!others.isEmpty())
+                object.insert(QStringLiteral("properties"), others);
+            settings.append(object);
+        }
+    });
+    const QByteArray json =
+        QJsonDocument(QJsonObject{{QStringLiteral("settings"), settings}}).toJson();
+    if (args[0] == QLatin1String("-")) {
+        std::fwrite(json.constData(), 1, json.size(), stdout);
+        return 0;
+    }
+    QFile file(args[0]);
+    if (!file.open(QIODevice::WriteOnly) || file.write(json) != json.size())
+        throw UsageError{
+            QStringLiteral("%1: kann nicht geschrieben werden: %2").arg(args[0], file.errorString())};
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    QCoreApplication application(argc, argv);
+    QStringList args = QCoreApplication::arguments().mid(1);
+    QString location;
+    if (args.size() >= 2 && args[0] == QLatin1String("--store")) {
+        location = args[1];
+        args = args.mid(2);
+    }
+    if (args.isEmpty() || args[0] == QLatin1String("--help") || args[0] == QLatin1String("-h")) {
+        usage();
+        return args.isEmpty() ? 2 : 0;
+    }
+    const QString command = args.takeFirst();
+    try {
+        std::unique_ptr<TStoreBackend> store =
+            openStore(location.isEmpty() ? configuredStoreLocation() : location);
+        if (command == QLatin1String("list"))
+            return list(*store, args);
+        if (command == QLatin1String("show"))
+            return show(*store, args);
+        if (command == QLatin1String("import"))
+            return importSettings(*store, args);
+        if (command == QLatin1String("export"))
+            return exportSettings(*store, args);
+        err(QStringLiteral("quorstore: unbekannter Befehl „%1“\n").arg(command));
+        usage();
+        return 2;
+    } catch (const UsageError& e) {
+        err(QStringLiteral("quorstore: %1\n").arg(e.message));
+        return 2;
+    } catch (const std::exception& e) {
+        err(QStringLiteral("quorstore: %1\n").arg(exceptionText(e)));
+        return 1;
+    }
+}

@@ -1,0 +1,101 @@
+#include "teststore.h"
+
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+class TestQuorStore : public QObject {
+    Q_OBJECT
+
+    static int run(const QStringList& args, QByteArray* output = nullptr, QByteArray* errors = nullptr)
+    {
+        QProcess process;
+        process.start(QStringLiteral(QUORSTORE_BIN), args);
+        if (!process.waitForFinished(60000))
+            return -1;
+        if (output)
+            *output = process.readAllStandardOutput();
+        if (errors)
+            *errors = process.readAllStandardError();
+        return process.exitCode();
+    }
+
+    static QString write(QTemporaryDir& dir, const QByteArray& json)
+    {
+        const QString path = dir.filePath("import.json");
+        QFile file(path);
+        file.open(QIODevice::WriteOnly | QIODevice::Truncate);
+        file.write(json);
+        return path;
+    }
+
+private Q_SLOTS:
+    void badImportWritesNothing_data()
+    {
+        QTest::addColumn<QByteArray>("json");
+        QTest::addColumn<QByteArray>("where");
+        QTest::newRow("syntax") << QByteArray("{\"settings\": [\n {\"name\": \"a\",}\n]}")
+                                << QByteArray("Zeile 2");
+        QTest::newRow("name missing in third")
+            << QByteArray(R"({"settings":[{"name":"a"},{"name":"b"},{"shortDescription":"c"}]})")
+            << QByteArray("Eintrag 3");
+        QTest::newRow("description not lines")
+            << QByteArray(R"({"settings":[{"name":"a","description":"Text"}]})")
+            << QByteArray("Eintrag 1");
+        QTest::newRow("no settings list") << QByteArray(R"({"setting":[]})") << QByteArray("settings");
+        QTest::newRow("line not text")
+            << QByteArray(R"({"settings":[{"name":"a","properties":{"x.Lines":[1]}}]})")
+            << QByteArray("x.Lines");
+    }
+
+    void badImportWritesNothing()
+    {
+        QFETCH(QByteArray, json);
+        QFETCH(QByteArray, where);
+        TestStore db;
+        db.putNamedSetting("vorhanden", "bleibt");
+        QTemporaryDir dir;
+        QByteArray errors;
+        QVERIFY(run({"--store", db.path(), "import", write(dir, json)}, nullptr, &errors) != 0);
+        QVERIFY2(errors.contains(where), errors.constData());
+        QCOMPARE(db.all().size(), 1);
+    }
+
+    void importThenExportKeepsTheSettings()
+    {
+        TestStore db;
+        QTemporaryDir dir;
+        const QByteArray json = R"({"settings":[
+            {"name":"Müller & Söhne","shortDescription":"ä","description":["a","","\tb"],
+             "properties":{"edtDatei.Lines":["C:\\x"]}},
+            {"name":"Zweiter","index":"1","description":[]}]})";
+        QCOMPARE(run({"--store", db.path(), "import", write(dir, json)}), 0);
+        QCOMPARE(db.all().size(), 2);
+        QByteArray exported;
+        QCOMPARE(run({"--store", db.path(), "export", "-"}, &exported), 0);
+        QTemporaryDir second;
+        const QString copy = second.filePath("copy.sqlite");
+        QCOMPARE(run({"--store", copy, "import", write(dir, exported)}), 0);
+        QByteArray again;
+        QCOMPARE(run({"--store", copy, "export", "-"}, &again), 0);
+        QCOMPARE(again, exported);
+        QVERIFY(exported.contains("edtDatei.Lines"));
+    }
+
+    void listAndShow()
+    {
+        TestStore db;
+        db.putNamedSetting("Alpha", "Kurz A", {"Zeile"});
+        db.put({"DEU", "RIMDAL", "IMPORT", "STANDARD", "0"}, "Kopie", "x");
+        QByteArray output;
+        QCOMPARE(run({"--store", db.path(), "list", "DEU", "VESKALO", "VESKALO"}, &output), 0);
+        QCOMPARE(output, QByteArray("DEU/VESKALO/VESKALO/Alpha/0\tKurz A\n"));
+        QCOMPARE(run({"--store", db.path(), "show", "DEU", "VESKALO", "VESKALO", "Alpha"}, &output), 0);
+        QVERIFY(output.contains("Kurz A") && output.contains("Item0=Zeile"));
+        QCOMPARE(run({"--store", db.path(), "show", "DEU", "VESKALO", "VESKALO", "Beta"}), 1);
+        QCOMPARE(run({"--store", "/nonexistent-quor/x.sqlite", "list"}), 1);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestQuorStore)
+#include "tst_quorstore.moc"

@@ -1,0 +1,83 @@
+#include "formstoretext.h"
+
+#include <QTest>
+
+class TestFormStoreText : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void hostileContentRoundTrips()
+    {
+        const QStringList hostile{
+            QStringLiteral("IMPORT=Müller & Söhne"),
+            QStringLiteral("[msText.Lines]"),
+            QStringLiteral("Count=99"),
+            QStringLiteral("Item0=fake"),
+            QStringLiteral("  leading and trailing  "),
+            QString(),
+            QStringLiteral("\ttab\t"),
+            QStringLiteral("100 % sicher %0041"),
+            QStringLiteral("Zeile mit\r\nUmbruch und \r allein"),
+            QString::fromUtf8("Emoji \xF0\x9F\x98\x80 und 𝄞"),
+            QString(QChar(0xD800)) + QStringLiteral("unpaired") + QChar(0xDC00),
+            QStringLiteral("="),
+        };
+        const TFormProperties properties{{QStringLiteral("msText.Lines"), hostile},
+                                         {QStringLiteral("scStanBez.Items"), {}},
+                                         {QStringLiteral("other.Lines"), {QString()}}};
+        const TFormProperties back = parseFormStoreBlob(formStoreBlob(properties));
+        QCOMPARE(back.size(), 3);
+        for (int i = 0; i < 3; ++i) {
+            QCOMPARE(back[i].path, properties[i].path);
+            QCOMPARE(back[i].lines, properties[i].lines);
+        }
+    }
+
+    void blobIsUtf8WithBomAndCrLf()
+    {
+        const QByteArray blob = formStoreBlob({{QStringLiteral("a.Lines"), {QStringLiteral("ä")}}});
+        QVERIFY(blob.startsWith("\xEF\xBB\xBF[a.Lines]\r\nCount=1\r\nItem0="));
+        QVERIFY(blob.endsWith("\r\n"));
+    }
+
+    void damagedTextShowsWhatIsThere_data()
+    {
+        QTest::addColumn<QStringList>("text");
+        QTest::addColumn<QStringList>("lines");
+        QTest::newRow("count too high") << QStringList{"[m.Lines]", "Count=5", "Item0=a", "Item1=b"}
+                                        << QStringList{"a", "b"};
+        QTest::newRow("count too low") << QStringList{"[m.Lines]", "Count=1", "Item0=a", "Item1=b"}
+                                       << QStringList{"a"};
+        QTest::newRow("missing item") << QStringList{"[m.Lines]", "Count=3", "Item0=a", "Item2=c"}
+                                      << QStringList{"a", "c"};
+        QTest::newRow("no count, out of order")
+            << QStringList{"[m.Lines]", "Item1=b", "Item0=a"} << QStringList{"a", "b"};
+        QTest::newRow("garbage lines")
+            << QStringList{"junk", "[m.Lines]", "Count=x", "Itemx=1", "Item-1=2", "Item0", "Item0=a"}
+            << QStringList{"a"};
+        QTest::newRow("huge index and count")
+            << QStringList{"[m.Lines]", "Count=2147483647", "Item2147483646=z", "Item0=a"}
+            << QStringList{"a", "z"};
+        QTest::newRow("bad escape kept") << QStringList{"[m.Lines]", "Item0%=%zz%", "Item1%=%0041"}
+                                         << QStringList{"%zz%", "A"};
+    }
+
+    void damagedTextShowsWhatIsThere()
+    {
+        QFETCH(QStringList, text);
+        QFETCH(QStringList, lines);
+        const TFormProperties properties = parseFormStoreText(text);
+        const QStringList* found = findFormProperty(properties, QStringLiteral("m.Lines"));
+        QVERIFY(found);
+        QCOMPARE(*found, lines);
+    }
+
+    void textWithoutPropertyFindsNothing()
+    {
+        QVERIFY(!findFormProperty(parseFormStoreText({"[x.Lines]", "Item0=a"}),
+                                  QStringLiteral("msText.Lines")));
+        QVERIFY(parseFormStoreBlob(QByteArray()).isEmpty());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestFormStoreText)
+#include "tst_formstoretext.moc"

@@ -1,0 +1,211 @@
+#include "maskfile.h"
+#include "quorexception.h"
+#include "teststore.h"
+
+#include <QBuffer>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+void setKey(Tmaskfile& f, const std::array<std::optional<QString>, 5>& key)
+{
+    TStringDatenKeyFeld* fields[] = {&f.Sprache, &f.Programm, &f.Maske, &f.Bezeichnung, &f.Index};
+    f.ResetRecord();
+    f.ResetKey();
+    f.SelectKey(f.DefaultKeyNumber());
+    for (int i = 0; i < 5; ++i)
+        if (key[i])
+            fields[i]->SetKeyWert(*key[i]);
+}
+
+QString current(Tmaskfile& f)
+{
+    return QStringList{f.Sprache.GetWert(), f.Programm.GetWert(), f.Maske.GetWert(),
+                       f.Bezeichnung.GetWert(), f.Index.GetWert()}
+        .join(QLatin1Char('/'));
+}
+
+QByteArray readBlob(Tmaskfile& f)
+{
+    auto stream = f.CreateBlobStream();
+    return stream->readAll();
+}
+} // namespace
+
+class TestMaskfile : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void scanWalksKeyOrderFromPartialKey()
+    {
+        TestStore db;
+        const QList<TStoreKey> keys{
+            {"ENG", "VESKALO", "VESKALO", "a", "0"}, {"DEU", "VESKALO", "VESKALP", "a", "0"},
+            {"DEU", "VESKALO", "VESKALO", "b", "0"}, {"DEU", "VESKALO", "VESKALO", "a", "1"},
+            {"DEU", "VESKALO", "VESKALO", "a", "0"}, {"DEU", "VESKALO", "VESKALO", "", "0"},
+            {"DEU", "RIMDAL", "IMPORT", "STANDARD", "0"}, {"DEU", "VESKALO", "VESKALO", "B", "0"},
+            {"DEU", "VESKALN", "Z", "z", "9"}};
+        for (const TStoreKey& key : keys)
+            db.put(key, key[3] + QStringLiteral("-kurz"), QByteArray());
+        Tmaskfile f;
+        withAccess(f, [&] {
+            // Bezeichnung unset counts below "", so the empty name comes first;
+            // Index set after an unset field takes no part in the search.
+            setKey(f, {"DEU", "VESKALO", "VESKALO", std::nullopt, "1"});
+            f.Get_ge();
+            QStringList seen;
+            while (f.HasRecord()) {
+                seen << current(f);
+                f.ReadNext();
+            }
+            QCOMPARE(seen, (QStringList{"DEU/VESKALO/VESKALO//0", "DEU/VESKALO/VESKALO/B/0",
+                                        "DEU/VESKALO/VESKALO/a/0", "DEU/VESKALO/VESKALO/a/1",
+                                        "DEU/VESKALO/VESKALO/b/0", "DEU/VESKALO/VESKALP/a/0",
+                                        "ENG/VESKALO/VESKALO/a/0"}));
+            QCOMPARE(f.Bezeichnung.GetWert(), QString());
+            f.ReadNext();
+            QVERIFY(!f.HasRecord());
+
+            setKey(f, {std::nullopt, "ZZZ", std::nullopt, std::nullopt, std::nullopt});
+            f.Get_ge();
+            QVERIFY(f.HasRecord());
+            QCOMPARE(current(f), QStringLiteral("DEU/RIMDAL/IMPORT/STANDARD/0"));
+            QCOMPARE(f.Kurzbeschreibung.GetWert(), QStringLiteral("STANDARD-kurz"));
+
+            setKey(f, {"DEU", "VESKALO", "VESKALO", "a", "0"});
+            f.Get_ge();
+            QCOMPARE(current(f), QStringLiteral("DEU/VESKALO/VESKALO/a/0"));
+
+            setKey(f, {"ZZZ", std::nullopt, std::nullopt, std::nullopt, std::nullopt});
+            f.Get_ge();
+            QVERIFY(!f.HasRecord());
+        });
+    }
+
+    void findEqualIsExactAndCaseSensitive()
+    {
+        TestStore db;
+        db.put({"DEU", "VESKALO", "VESKALO", "STANDARD", "0"}, "upper", {});
+        db.put({"DEU", "VESKALO", "VESKALO", "standard", "0"}, "lower", {});
+        db.put({"DEU", "VESKALO", "VESKALO", "STANDARD ", "0"}, "blank", {});
+        Tmaskfile f;
+        withAccess(f, [&] {
+            for (const auto& [name, kurz] : {std::pair{"STANDARD", "upper"}, {"standard", "lower"},
+                                             {"STANDARD ", "blank"}}) {
+                setKey(f, {"DEU", "VESKALO", "VESKALO", QString::fromLatin1(name), "0"});
+                QVERIFY(f.FindEqual());
+                QCOMPARE(f.Kurzbeschreibung.GetWert(), QString::fromLatin1(kurz));
+            }
+            setKey(f, {"DEU", "VESKALO", "VESKALO", "Standard", "0"});
+            QVERIFY(!f.FindEqual());
+            QVERIFY(!f.HasRecord());
+            QCOMPARE(f.Kurzbeschreibung.GetWert(), QString());
+            // The key values stay after a miss: changing one field searches again.
+            f.Bezeichnung.SetKeyWert(QStringLiteral("standard"));
+            QVERIFY(f.FindEqual());
+            setKey(f, {"DEU", "VESKALO", "VESKALO", std::nullopt, "0"});
+            QVERIFY(!f.FindEqual());
+        });
+    }
+
+    void insertAndUpdateThroughBlobStream()
+    {
+        TestStore db;
+        const QByteArray first("\xEF\xBB\xBFline 1\r\n", 11);
+        const QByteArray second(5 * 1024 * 1024, 'x');
+        Tmaskfile f;
+        withAccess(f, [&] {
+            setKey(f, {"DEU", "RIMDAL", "IMPORT", "STANDARD", "0"});
+            QVERIFY(!f.FindEqual());
+            for (auto [field, value] : {std::pair{&f.Sprache, "DEU"}, {&f.Programm, "RIMDAL"},
+                                        {&f.Maske, "IMPORT"}, {&f.Bezeichnung, "STANDARD"},
+                                        {&f.Index, "0"}})
+                field->SetWert(QString::fromLatin1(value));
+            f.Kurzbeschreibung.SetWert(QStringLiteral("erste"));
+            QVERIFY(f.CanPost(wrdonInsert));
+            f.StartStreamBuchung(wrdonInsert, false)->write(first);
+            f.EndStreamBuchung();
+        });
+        QCOMPARE(db.find(standardKey("IMPORT"))->kurzbeschreibung, QStringLiteral("erste"));
+        QCOMPARE(db.blob(standardKey("IMPORT")), first);
+
+        withAccess(f, [&] {
+            setKey(f, {"DEU", "RIMDAL", "IMPORT", "STANDARD", "0"});
+            QVERIFY(f.FindEqual());
+            QCOMPARE(readBlob(f), first);
+            f.Kurzbeschreibung.SetWert(QStringLiteral("zweite"));
+            QVERIFY(f.CanPost(wrdonUpdate));
+            f.StartStreamBuchung(wrdonUpdate, false)->write(second);
+            f.EndStreamBuchung();
+        });
+        QCOMPARE(db.all().size(), 1);
+        QCOMPARE(db.find(standardKey("IMPORT"))->kurzbeschreibung, QStringLiteral("zweite"));
+        QCOMPARE(db.blob(standardKey("IMPORT")), second);
+    }
+
+    void readOnlyStoreReadsButTakesNoWrites()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath("readonly.sqlite");
+        {
+            TestStore db;
+            db.putNamedSetting("Alpha", "kurz", {"eins"});
+            QVERIFY(QFile::copy(db.path(), path));
+        }
+        auto store = openStore(QStringLiteral("file:%1?mode=ro").arg(path));
+        Tmaskfile f;
+        f.SetStore(store.get());
+        withAccess(f, [&] {
+            setKey(f, {"DEU", "VESKALO", "VESKALO", "Alpha", "0"});
+            QVERIFY(f.FindEqual());
+            QVERIFY(!readBlob(f).isEmpty());
+            QVERIFY(!f.CanPost(wrdonUpdate));
+            QVERIFY(!f.CanPost(wrdonInsert));
+        });
+    }
+
+    void failedWriteLeavesOldRecord()
+    {
+        TestStore db;
+        db.put(standardKey("EXPORT"), "alt", "alter Text");
+        // The update statement fails after the row was changed: nothing of it stays.
+        db.sql("CREATE TRIGGER boom AFTER UPDATE ON einstellungen BEGIN "
+               "SELECT RAISE(ABORT, 'Schreibfehler simuliert'); END");
+        Tmaskfile f;
+        bool failed = false;
+        try {
+            withAccess(f, [&] {
+                setKey(f, {"DEU", "RIMDAL", "EXPORT", "STANDARD", "0"});
+                QVERIFY(f.FindEqual());
+                f.Kurzbeschreibung.SetWert(QStringLiteral("neu"));
+                f.StartStreamBuchung(wrdonUpdate, false)->write("neuer Text");
+                f.EndStreamBuchung();
+            });
+        } catch (const EQuorException& e) {
+            failed = true;
+            QVERIFY2(e.Message().contains(QStringLiteral("settings.sqlite")), qPrintable(e.Message()));
+        }
+        QVERIFY(failed);
+        QCOMPARE(db.find(standardKey("EXPORT"))->kurzbeschreibung, QStringLiteral("alt"));
+        QCOMPARE(db.blob(standardKey("EXPORT")), QByteArray("alter Text"));
+    }
+
+    void misuseFailsClearly()
+    {
+        TestStore db;
+        Tmaskfile f;
+        QVERIFY_THROWS_EXCEPTION(EQuorException, f.FindEqual());
+        QVERIFY_THROWS_EXCEPTION(EQuorException, f.EndAccess());
+        withAccess(f, [&] {
+            QVERIFY_THROWS_EXCEPTION(EQuorException, f.SelectKey(7));
+            QVERIFY_THROWS_EXCEPTION(EQuorException, f.CreateBlobStream());
+            QVERIFY_THROWS_EXCEPTION(EQuorException, f.EndStreamBuchung());
+            f.ResetRecord();
+            f.StartStreamBuchung(wrdonInsert, false);
+            QVERIFY_THROWS_EXCEPTION(EQuorException, f.EndStreamBuchung());
+        });
+        QVERIFY(db.all().isEmpty());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestMaskfile)
+#include "tst_maskfile.moc"

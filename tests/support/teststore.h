@@ -1,0 +1,52 @@
+#pragma once
+
+#include "storebackend.h"
+
+#include <QPair>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <memory>
+
+// A fresh SQLite settings store in a temporary folder, put in place as the
+// suite's store for the test's lifetime. Records are written through the
+// framework, as the import/export program would write them.
+class TestStore {
+public:
+    TestStore();
+    ~TestStore();
+
+    QString path() const { return m_path; }
+    TStoreBackend& store() { return *m_store; }
+
+    void put(const TStoreKey& key, const QString& kurz, const QByteArray& blob);
+    // A named setting of the import/export program, its long description filed
+    // as "msText.Lines".
+    void putNamedSetting(const QString& name, const QString& kurz,
+                         const QStringList& description = {}, const QString& index = QStringLiteral("0"));
+    void putStandardCopy(const QString& type, const QString& kurz, const QByteArray& blob);
+    std::optional<TStoreRow> find(const TStoreKey& key);
+    QByteArray blob(const TStoreKey& key);
+    QList<TStoreRow> all();
+
+    // Raw SQL on a connection of its own, for what the tool itself never does
+    // (removing a record behind its back, triggers that fail a write).
+    void sql(const QString& statement, const QVariantList& values = {});
+
+private:
+    QTemporaryDir m_dir;
+    QString m_path;
+    TStoreBackend* m_store = nullptr;
+};
+
+TStoreKey namedKey(const QString& name, const QString& index = QStringLiteral("0"));
+TStoreKey standardKey(const QString& type);
+TStoreKey assignmentKey();
+
+// Records what the error reporter shows, in place of message boxes.
+class ReportRecorder {
+public:
+    ReportRecorder();
+    ~ReportRecorder();
+    QList<QPair<QString, QString>> reports;
+    QStringList methods() const;
+};
