@@ -1,0 +1,127 @@
+#include "formstoretext.h"
+#include "keys.h"
+#include "quorexception.h"
+#include "quorstrings.h"
+#include "windowfixture.h"
+
+#include <QTemporaryDir>
+
+class TestWindowStart : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void captionCarriesTheTenant_data()
+    {
+        QTest::addColumn<QByteArray>("tenant");
+        QTest::addColumn<QString>("caption");
+        QTest::newRow("tenant") << QByteArray("Filiale Nord") << "Standard-Konfiguration Kundenkarten - Filiale Nord";
+        QTest::newRow("empty") << QByteArray() << "Standard-Konfiguration Kundenkarten - ";
+    }
+
+    void captionCarriesTheTenant()
+    {
+        QFETCH(QByteArray, tenant);
+        QFETCH(QString, caption);
+        qputenv("QUOR_MANDANT", tenant);
+        WindowFixture f;
+        QVERIFY(f.open());
+        QCOMPARE(f.window->windowTitle(), caption);
+        qunsetenv("QUOR_MANDANT");
+        QVERIFY(f.reports.reports.isEmpty());
+    }
+
+    void emptyStoreOpensWithMarkersOnly()
+    {
+        WindowFixture f;
+        QVERIFY(f.open());
+        for (const char* name : {"cmbImport", "cmbExport", "cmbBrief"}) {
+            QCOMPARE(f.combo(name)->Items(), QStringList{keys::KeinStandard});
+            QCOMPARE(f.combo(name)->GetItemIndex(), 0);
+        }
+        QCOMPARE(f.bezText(), QString());
+        QCOMPARE(f.kurzText(), QString());
+        QVERIFY(f.db.all().isEmpty()); // opening writes nothing
+    }
+
+    void listsShowNamedSettingsAndMarkers()
+    {
+        WindowFixture f;
+        f.db.putNamedSetting("Import Kartennummern", "Kartennummern", {"Zeile 1"});
+        f.db.putNamedSetting("Export Sperrliste", "Sperren");
+        f.db.putStandardCopy("EXPORT", "Sperren", QByteArray());
+        QVERIFY(f.open());
+        const QStringList names{"Export Sperrliste", "Import Kartennummern"};
+        QCOMPARE(f.combo("cmbImport")->Items(), names + QStringList{keys::KeinStandard});
+        QCOMPARE(f.combo("cmbExport")->Items(), names + QStringList{keys::Standard});
+        QCOMPARE(f.combo("cmbBrief")->currentText(), keys::KeinStandard);
+        // The first activation puts the focus into the import list, which shows its entry.
+        QTRY_VERIFY(f.combo("cmbImport")->hasFocus());
+    }
+
+    void assignmentListRestoredFromItsEntry()
+    {
+        WindowFixture f;
+        f.db.putNamedSetting("Alpha", "a");
+        f.db.putStandardCopy("IMPORT", "Kurz der Kopie", QByteArray());
+        f.db.put(assignmentKey(), QString(),
+                 formStoreBlob({{"scStanBez.Items", {"IMPORT=Alpha", "BRIEF=Gamma"}}}));
+        QVERIFY(f.open());
+        auto* strings = f.window->findChild<TQuorStrings*>("scStanBez");
+        QCOMPARE(strings->Items.Lines(), (QStringList{"IMPORT=Alpha", "BRIEF=Gamma"}));
+        // Import's marker is selected and focused: the name comes from the assignment list.
+        QTRY_COMPARE(f.bezText(), QStringLiteral("Alpha"));
+        QCOMPARE(f.kurzText(), QStringLiteral("Kurz der Kopie"));
+    }
+
+    void missingAssignmentEntryLeavesNamesEmpty()
+    {
+        WindowFixture f;
+        f.db.putStandardCopy("IMPORT", "Kurz der Kopie",
+                             formStoreBlob({{"msText.Lines", {"Langtext"}}}));
+        QVERIFY(f.open());
+        QCOMPARE(f.window->findChild<TQuorStrings*>("scStanBez")->Items.Count(), 0);
+        QTRY_COMPARE(f.kurzText(), QStringLiteral("Kurz der Kopie"));
+        QCOMPARE(f.bezText(), QString());
+        QCOMPARE(f.memoLines(), QStringList{"Langtext"});
+    }
+
+    void failingFillReportedOnceWithAccessEnded()
+    {
+        WindowFixture f;
+        f.db.putNamedSetting("Alpha", "a");
+        f.db.putNamedSetting("Beta", "b");
+        QVERIFY(f.open());
+        QStringList calls;
+        f.maskfile()->SetFaultHook([&](const char* op) {
+            calls << QString::fromLatin1(op);
+            if (QByteArray(op) == "ReadNext")
+                throw EQuorException("Lesefehler simuliert");
+        });
+        f.post(); // posting refills the lists at its end
+        QCOMPARE(f.reports.methods(), QStringList{"TfrmRimdal.FillCombos"});
+        QVERIFY(f.reports.reports.first().second.contains("Lesefehler simuliert"));
+        QCOMPARE(calls.count("BeginAccess"), calls.count("EndAccess"));
+        QCOMPARE(f.combo("cmbImport")->Items(), QStringList{"Alpha"});
+        QCOMPARE(QuorBuchung(true).OpenPostings(), 0);
+    }
+
+    void unreachableStoreStillOpensTheWindow()
+    {
+        QTemporaryDir dir;
+        const QString missing = dir.filePath("fehlt/settings.sqlite");
+        qputenv("QUOR_STORE", missing.toUtf8());
+        {
+            WindowFixture f;
+            setQuorStore(nullptr);
+            QVERIFY(f.open());
+            QCOMPARE(f.reports.reports.size(), 1);
+            QCOMPARE(f.reports.reports.first().first, QStringLiteral("TfrmRimdal.FillCombos"));
+            QVERIFY(f.reports.reports.first().second.contains(missing));
+            QCOMPARE(f.combo("cmbImport")->ItemCount(), 0);
+            QVERIFY(!QFile::exists(missing));
+        }
+        qunsetenv("QUOR_STORE");
+    }
+};
+
+QTEST_MAIN(TestWindowStart)
+#include "tst_frmrimdal_start.moc"
