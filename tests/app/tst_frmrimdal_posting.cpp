@@ -1,0 +1,255 @@
+#include "formstore.h"
+#include "formstoretext.h"
+#include "keys.h"
+#include "quorexception.h"
+#include "quorstrings.h"
+#include "windowfixture.h"
+
+namespace {
+QStringList assignmentLines(TestStore& db)
+{
+    const auto properties = parseFormStoreBlob(db.blob(assignmentKey()));
+    const QStringList* lines = findFormProperty(properties, "scStanBez.Items");
+    return lines ? *lines : QStringList{"(keine Liste)"};
+}
+
+void seed(TestStore& db)
+{
+    db.putNamedSetting("Alpha", "Kurz Alpha", {"Alpha 1", "", "\tAlpha 3"});
+    db.putNamedSetting("Beta & Co", "Kurz & gut", {"Beta"});
+    db.putNamedSetting("Gamma", "Kurz Gamma", {"Gamma"});
+}
+} // namespace
+
+class TestWindowPosting : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void personChoosesAndPosts()
+    {
+        WindowFixture f;
+        seed(f.db);
+        QVERIFY(f.open());
+        QVERIFY(f.choose("cmbImport", "Alpha"));
+        QCOMPARE(f.bezText(), QStringLiteral("Alpha"));
+        QCOMPARE(f.kurzText(), QStringLiteral("Kurz Alpha"));
+        QCOMPARE(f.memoLines(), (QStringList{"Alpha 1", "", "\tAlpha 3"}));
+
+        f.child("msText")->setFocus();
+        QTRY_VERIFY(f.child("msText")->hasFocus());
+        f.post();
+
+        const auto copy = f.db.find(standardKey("IMPORT"));
+        QVERIFY(copy);
+        QCOMPARE(copy->kurzbeschreibung, QStringLiteral("Kurz Alpha"));
+        QCOMPARE(f.db.blob(standardKey("IMPORT")), f.db.blob(namedKey("Alpha")));
+        QCOMPARE(assignmentLines(f.db), QStringList{"IMPORT=Alpha"});
+        QVERIFY(f.reports.reports.isEmpty());
+        QCOMPARE(QuorBuchung(true).BegunPostings(), 1);
+        QCOMPARE(QuorBuchung(true).OpenPostings(), 0);
+
+        // Lists refilled with their markers selected; the focus moved to the import
+        // list, which shows the standard copy under the name it was copied from.
+        QCOMPARE(f.combo("cmbImport")->currentText(), keys::Standard);
+        QCOMPARE(f.combo("cmbImport")->GetItemIndex(), f.combo("cmbImport")->ItemCount() - 1);
+        QCOMPARE(f.combo("cmbExport")->currentText(), keys::KeinStandard);
+        QTRY_VERIFY(f.combo("cmbImport")->hasFocus());
+        QCOMPARE(f.bezText(), QStringLiteral("Alpha"));
+        QCOMPARE(f.kurzText(), QStringLiteral("Kurz Alpha"));
+        QCOMPARE(f.memoLines(), (QStringList{"Alpha 1", "", "\tAlpha 3"}));
+    }
+
+    void markersOnlyWriteNoCopyButFileTheList()
+    {
+        WindowFixture f;
+        seed(f.db);
+        QVERIFY(f.open());
+        f.post();
+        QCOMPARE(f.db.all().size(), 4); // three named settings and the assignment entry
+        QCOMPARE(assignmentLines(f.db), QStringList{});
+        QCOMPARE(QuorBuchung(true).BegunPostings(), 1);
+        QCOMPARE(QuorBuchung(true).EndedPostings(), 1);
+    }
+
+    void repeatedPostingsKeepOneCopyAndLinePerType()
+    {
+        WindowFixture f;
+        seed(f.db);
+        QVERIFY(f.open());
+        QVERIFY(f.choose("cmbBrief", "Gamma"));
+        QVERIFY(f.choose("cmbImport", "Alpha"));
+        f.post();
+        QVERIFY(f.choose("cmbExport", "Beta & Co"));
+        f.post();
+        QVERIFY(f.choose("cmbImport", "Beta & Co"));
+        QVERIFY(f.choose("cmbBrief", "Gamma"));
+        f.post();
+        QCOMPARE(assignmentLines(f.db),
+                 (QStringList{"IMPORT=Beta & Co", "BRIEF=Gamma", "EXPORT=Beta & Co"}));
+        QCOMPARE(f.db.all().size(), 3 + 3 + 1);
+        // The same setting for two types: two equal copies.
+        QCOMPARE(f.db.find(standardKey("IMPORT"))->kurzbeschreibung, QStringLiteral("Kurz & gut"));
+        QCOMPARE(f.db.blob(standardKey("IMPORT")), f.db.blob(standardKey("EXPORT")));
+        QCOMPARE(f.db.blob(standardKey("BRIEF")), f.db.blob(namedKey("Gamma")));
+        for (const char* name : {"cmbImport", "cmbExport", "cmbBrief"})
+            QCOMPARE(f.combo(name)->currentText(), keys::Standard);
+        QVERIFY(f.reports.reports.isEmpty());
+    }
+
+    void settingRemovedBehindTheToolsBack()
+    {
+        WindowFixture f;
+        seed(f.db);
+        QVERIFY(f.open());
+        QVERIFY(f.choose("cmbImport", "Alpha"));
+        f.db.sql("DELETE FROM einstellungen WHERE bezeichnung = 'Alpha'");
+        f.post();
+        QVERIFY(!f.db.find(standardKey("IMPORT")));
+        QCOMPARE(assignmentLines(f.db), QStringList{"IMPORT=Alpha"});
+        QVERIFY(f.reports.reports.isEmpty());
+
+        // Shown again after it vanished: the view empties although the name was set first.
+        QVERIFY(f.choose("cmbExport", "Gamma"));
+        QCOMPARE(f.bezText(), QStringLiteral("Gamma"));
+        f.db.sql("DELETE FROM einstellungen WHERE bezeichnung = 'Gamma'");
+        f.child("msText")->setFocus();
+        f.combo("cmbExport")->setFocus(Qt::TabFocusReason);
+        QTRY_COMPARE(f.bezText(), QString());
+        QCOMPARE(f.kurzText(), QString());
+        QCOMPARE(f.memoLines(), QStringList{});
+    }
+
+    void failingTypeLeavesTheOthersPosted()
+    {
+        WindowFixture f;
+        seed(f.db);
+        f.db.put(assignmentKey(), QString(), formStoreBlob({{"scStanBez.Items", {"EXPORT=Alt"}}}));
+        QVERIFY(f.open());
+        QVERIFY(f.choose("cmbImport", "Alpha"));
+        QVERIFY(f.choose("cmbExport", "Beta & Co"));
+        QVERIFY(f.choose("cmbBrief", "Gamma"));
+        int writes = 0;
+        f.maskfile()->SetFaultHook([&](const char* op) {
+            if (QByteArray(op) == "EndStreamBuchung" && ++writes == 2)
+                throw EQuorException("Schreibfehler simuliert");
+        });
+        f.post();
+        QCOMPARE(f.reports.methods(), QStringList{"TfrmRimdal.StanBuchen"});
+        QVERIFY(f.db.find(standardKey("IMPORT")));
+        QVERIFY(!f.db.find(standardKey("EXPORT")));
+        QVERIFY(f.db.find(standardKey("BRIEF")));
+        QCOMPARE(assignmentLines(f.db), (QStringList{"EXPORT=Alt", "IMPORT=Alpha", "BRIEF=Gamma"}));
+        QCOMPARE(QuorBuchung(true).OpenPostings(), 0);
+    }
+
+    void postingIsEndedAfterEveryFailure_data()
+    {
+        QTest::addColumn<QByteArray>("failing");
+        QTest::addColumn<int>("ended");
+        QTest::newRow("begin") << QByteArray("BeginPosting") << 0;
+        QTest::newRow("store list") << QByteArray("Store") << 1;
+        QTest::newRow("end") << QByteArray("EndPosting") << 0;
+    }
+
+    void postingIsEndedAfterEveryFailure()
+    {
+        QFETCH(QByteArray, failing);
+        QFETCH(int, ended);
+        WindowFixture f;
+        seed(f.db);
+        QVERIFY(f.open());
+        QVERIFY(f.choose("cmbImport", "Alpha"));
+        if (failing == "Store")
+            f.window->findChild<TQuorFormStore*>("fsBez")->StoredProperties = {"fehlt.Items"};
+        else
+            QuorBuchung(true).SetFaultHook([&](const char* op) {
+                if (failing == op)
+                    throw EQuorException("Buchungskontext gestört");
+            });
+        f.post();
+        QCOMPARE(f.reports.methods(), QStringList{"TfrmRimdal.acBuchenExecute"});
+        QCOMPARE(QuorBuchung(true).OpenPostings(), failing == "EndPosting" ? 1 : 0);
+        QCOMPARE(QuorBuchung(true).EndedPostings(), ended);
+        // The lists are refilled only after a complete posting.
+        QCOMPARE(f.combo("cmbImport")->currentText(), QStringLiteral("Alpha"));
+        QuorBuchung(true).SetFaultHook(nullptr);
+        QuorBuchung(true).ResetCounters();
+    }
+
+    void viewOfMarkersAndOddNames()
+    {
+        WindowFixture f;
+        seed(f.db);
+        f.db.putNamedSetting(keys::KeinStandard, "wie ein Marker", {"x"});
+        f.db.putStandardCopy("EXPORT", "Kopie", formStoreBlob({{"msText.Lines", {"Kopie"}}}));
+        QVERIFY(f.open());
+
+        QVERIFY(f.choose("cmbImport", "Beta & Co"));
+        QCOMPARE(f.bezText(), QStringLiteral("Beta & Co")); // the ampersand as it is
+        QCOMPARE(f.kurzText(), QStringLiteral("Kurz & gut"));
+
+        // A named setting called like the marker is treated as the marker.
+        QVERIFY(f.choose("cmbImport", keys::KeinStandard));
+        QCOMPARE(f.bezText(), QString());
+        QCOMPARE(f.kurzText(), QString());
+        QCOMPARE(f.memoLines(), QStringList{});
+
+        // "STANDARD" without assignment line: no name, the copy's texts.
+        QVERIFY(f.choose("cmbExport", keys::Standard));
+        QCOMPARE(f.bezText(), QString());
+        QCOMPARE(f.kurzText(), QStringLiteral("Kopie"));
+        QCOMPARE(f.memoLines(), QStringList{"Kopie"});
+
+        // The copy removed by someone else: all three targets empty.
+        f.db.sql("DELETE FROM einstellungen WHERE maske = 'EXPORT'");
+        QVERIFY(f.choose("cmbBrief", "Alpha"));
+        QVERIFY(f.choose("cmbExport", keys::Standard));
+        QCOMPARE(f.kurzText(), QString());
+        QCOMPARE(f.memoLines(), QStringList{});
+
+        // Entering a list without changing it refreshes the view for its type.
+        f.db.putNamedSetting("Gamma", "Neu", {"Neu"});
+        QVERIFY(f.choose("cmbImport", "Gamma"));
+        f.db.putNamedSetting("Gamma", "Neuer", {"Neuer"});
+        QTest::keyClick(f.combo("cmbImport"), Qt::Key_Tab);
+        QTest::keyClick(f.window.get(), Qt::Key_I, Qt::AltModifier);
+        QTRY_COMPARE(f.kurzText(), QStringLiteral("Neuer"));
+        QVERIFY(f.reports.reports.isEmpty());
+    }
+
+    void listWithoutSelectionTouchesNothing()
+    {
+        WindowFixture f;
+        seed(f.db);
+        QVERIFY(f.open());
+        QVERIFY(f.choose("cmbImport", "Alpha"));
+        f.child("msText")->setFocus();
+        f.combo("cmbExport")->SetItemIndex(-1);
+        int accesses = 0;
+        f.maskfile()->SetFaultHook([&](const char* op) {
+            if (QByteArray(op) == "BeginAccess")
+                ++accesses;
+        });
+        f.combo("cmbExport")->setFocus(Qt::TabFocusReason);
+        QTRY_VERIFY(f.combo("cmbExport")->hasFocus());
+        QCOMPARE(accesses, 0);
+        QCOMPARE(f.bezText(), QStringLiteral("Alpha"));
+        QCOMPARE(f.memoLines(), (QStringList{"Alpha 1", "", "\tAlpha 3"}));
+    }
+
+    void typedMemoTextIsNeverStored()
+    {
+        WindowFixture f;
+        seed(f.db);
+        QVERIFY(f.open());
+        QVERIFY(f.choose("cmbImport", "Alpha"));
+        const QByteArray before = f.db.blob(namedKey("Alpha"));
+        f.child("msText")->setFocus();
+        QTest::keyClicks(f.child("msText"), "getippt");
+        f.post();
+        QCOMPARE(f.db.blob(namedKey("Alpha")), before);
+        QCOMPARE(f.db.blob(standardKey("IMPORT")), before);
+    }
+};
+
+QTEST_MAIN(TestWindowPosting)
+#include "tst_frmrimdal_posting.moc"
