@@ -4,7 +4,7 @@
 #include "quorprogramm.h"
 
 #include <QApplication>
-#include <QFont>
+#include <QIcon>
 #include <memory>
 
 int main(int argc, char* argv[])
@@ -13,10 +13,6 @@ int main(int argc, char* argv[])
     QApplication::setApplicationVersion(QStringLiteral(RIMDAL_VERSION));
     QApplication::setDesktopFileName(QStringLiteral("rimdal"));
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/rimdal/rimdal.png")));
-    // The window is designed in MS Sans Serif 8 pt; Liberation Sans has close metrics.
-    QFont::insertSubstitutions(QStringLiteral("MS Sans Serif"),
-                               {QStringLiteral("Liberation Sans"), QStringLiteral("Arimo"),
-                                QStringLiteral("DejaVu Sans")});
     installDialogReporting();
 
     std::unique_ptr<TfrmRimdal> frmRimdal;

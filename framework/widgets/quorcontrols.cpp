@@ -2,7 +2,9 @@
 
 #include <QAction>
 #include <QDate>
+#include <QAbstractItemView>
 #include <QFocusEvent>
+#include <QKeyEvent>
 #include <QLocale>
 #include <QPainter>
 #include <QStringListModel>
@@ -16,6 +18,19 @@ TQuorComboBox::TQuorComboBox(QWidget* parent)
     setMinimumContentsLength(8);
     setMaxVisibleItems(20);
     connect(this, &QComboBox::activated, this, [this](int) { Q_EMIT OnChange(this); });
+    view()->installEventFilter(this);
+}
+
+bool TQuorComboBox::eventFilter(QObject* watched, QEvent* event)
+{
+    // An open list takes Esc (close the list) and Enter (choose) before the
+    // window's shortcuts see them.
+    if (watched == view() && event->type() == QEvent::ShortcutOverride) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_Escape || key == Qt::Key_Return || key == Qt::Key_Enter)
+            event->accept();
+    }
+    return QComboBox::eventFilter(watched, event);
 }
 
 void TQuorComboBox::SetItemIndex(int index)

@@ -3,9 +3,21 @@
 #include "quorcontrols.h"
 
 #include <QAction>
+#include <QFont>
 #include <QKeyEvent>
 
-TQuorForm::TQuorForm(QWidget* parent) : QMainWindow(parent) {}
+TQuorForm::TQuorForm(QWidget* parent) : QMainWindow(parent)
+{
+    // The suite's windows are designed in MS Sans Serif 8 pt, which Linux lacks;
+    // Liberation Sans has close metrics, so captions fit their boxes as designed.
+    static const bool substituted = [] {
+        QFont::insertSubstitutions(QStringLiteral("MS Sans Serif"),
+                                   {QStringLiteral("Liberation Sans"), QStringLiteral("Arimo"),
+                                    QStringLiteral("DejaVu Sans")});
+        return true;
+    }();
+    Q_UNUSED(substituted);
+}
 
 void TQuorForm::FinishDesign()
 {
