@@ -8,6 +8,7 @@
 #include <QLocale>
 #include <QPainter>
 #include <QStringListModel>
+#include <algorithm>
 
 TQuorComboBox::TQuorComboBox(QWidget* parent)
     : QComboBox(parent), m_model(new QStringListModel(this))
@@ -101,6 +102,17 @@ TQuorStdLabel::TQuorStdLabel(QWidget* parent) : QLabel(parent)
 {
     setTextFormat(Qt::PlainText);
     setTextInteractionFlags(Qt::NoTextInteraction);
+}
+
+void TQuorStdLabel::setText(const QString& text)
+{
+    if (m_designWidth < 0)
+        m_designWidth = width();
+    QLabel::setText(text);
+    int wanted = std::max(m_designWidth, fontMetrics().horizontalAdvance(text) + 2 * margin() + 4);
+    if (parentWidget())
+        wanted = std::min(wanted, std::max(m_designWidth, parentWidget()->width() - x() - 8));
+    resize(wanted, height());
 }
 
 TQuorAttachLabel::TQuorAttachLabel(QWidget* parent) : QLabel(parent)

@@ -59,11 +59,17 @@ public:
     using TQuorComboBox::TQuorComboBox;
 };
 
-// Label showing its text as it is: an ampersand is a character, not an accelerator.
+// Label showing its text as it is: an ampersand is a character, not an
+// accelerator. It sizes itself to its text, never narrower than designed and
+// never past its parent's right edge.
 class TQuorStdLabel : public QLabel {
     Q_OBJECT
 public:
     explicit TQuorStdLabel(QWidget* parent = nullptr);
+    void setText(const QString& text);
+
+private:
+    int m_designWidth = -1;
 };
 
 // Caption label with an accelerator that moves the focus to its buddy (the

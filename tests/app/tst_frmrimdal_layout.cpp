@@ -1,3 +1,4 @@
+#include "keys.h"
 #include "windowfixture.h"
 
 #include <QAccessible>
@@ -108,6 +109,21 @@ private Q_SLOTS:
                              label->objectName().endsWith(QLatin1String("Text")),
                          qPrintable(label->objectName()));
         }
+    }
+
+    void descriptionLabelsGrowWithTheirText()
+    {
+        WindowFixture f;
+        f.db.putNamedSetting("Import Vollabgleich Jahresende", QString(200, QLatin1Char('x')));
+        QVERIFY(f.open());
+        QVERIFY(f.choose("cmbImport", "Import Vollabgleich Jahresende"));
+        auto* name = f.child<QLabel>("lblBezText");
+        auto* kurz = f.child<QLabel>("lblKurzText");
+        QVERIFY(name->width() >= name->fontMetrics().horizontalAdvance(name->text()));
+        QCOMPARE(name->pos(), QPoint(288, 192));
+        QVERIFY(kurz->geometry().right() < f.child("pnlMain")->width());
+        QVERIFY(f.choose("cmbImport", keys::KeinStandard));
+        QCOMPARE(name->width(), 63); // never narrower than designed
     }
 
     void everyControlHasAnAccessibleName()
