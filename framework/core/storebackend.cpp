@@ -1,6 +1,7 @@
 #include "storebackend.h"
 
 #include "quorexception.h"
+#include "pgstore.h"
 #include "sqlitestore.h"
 
 #include <QDir>
@@ -54,6 +55,9 @@ QString configuredStoreLocation()
 
 std::unique_ptr<TStoreBackend> openStore(const QString& location)
 {
+    if (location.startsWith(QLatin1String("postgresql://")) ||
+        location.startsWith(QLatin1String("postgres://")))
+        return std::make_unique<TPostgresStore>(location);
     return std::make_unique<TSqliteStore>(location);
 }
 

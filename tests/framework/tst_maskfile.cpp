@@ -144,14 +144,9 @@ private Q_SLOTS:
 
     void readOnlyStoreReadsButTakesNoWrites()
     {
-        QTemporaryDir dir;
-        const QString path = dir.filePath("readonly.sqlite");
-        {
-            TestStore db;
-            db.putNamedSetting("Alpha", "kurz", {"eins"});
-            QVERIFY(QFile::copy(db.path(), path));
-        }
-        auto store = openStore(QStringLiteral("file:%1?mode=ro").arg(path));
+        TestStore db;
+        db.putNamedSetting("Alpha", "kurz", {"eins"});
+        auto store = openStore(db.readOnlyLocation());
         Tmaskfile f;
         f.SetStore(store.get());
         withAccess(f, [&] {
@@ -168,8 +163,15 @@ private Q_SLOTS:
         TestStore db;
         db.put(standardKey("EXPORT"), "alt", "alter Text");
         // The update statement fails after the row was changed: nothing of it stays.
-        db.sql("CREATE TRIGGER boom AFTER UPDATE ON einstellungen BEGIN "
-               "SELECT RAISE(ABORT, 'Schreibfehler simuliert'); END");
+        if (db.isPostgres()) {
+            db.sql("CREATE FUNCTION boom() RETURNS trigger LANGUAGE plpgsql AS "
+                   "$$BEGIN RAISE EXCEPTION 'Schreibfehler simuliert'; END$$");
+            db.sql("CREATE TRIGGER boom AFTER UPDATE ON einstellungen FOR EACH ROW "
+                   "EXECUTE FUNCTION boom()");
+        } else {
+            db.sql("CREATE TRIGGER boom AFTER UPDATE ON einstellungen BEGIN "
+                   "SELECT RAISE(ABORT, 'Schreibfehler simuliert'); END");
+        }
         Tmaskfile f;
         bool failed = false;
         try {
@@ -182,7 +184,8 @@ private Q_SLOTS:
             });
         } catch (const EQuorException& e) {
             failed = true;
-            QVERIFY2(e.Message().contains(QStringLiteral("settings.sqlite")), qPrintable(e.Message()));
+            QVERIFY2(e.Message().contains(db.store().displayName()), qPrintable(e.Message()));
+            QVERIFY2(e.Message().contains(QStringLiteral("Schreibfehler simuliert")), qPrintable(e.Message()));
         }
         QVERIFY(failed);
         QCOMPARE(db.find(standardKey("EXPORT"))->kurzbeschreibung, QStringLiteral("alt"));

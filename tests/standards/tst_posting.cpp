@@ -62,14 +62,9 @@ private Q_SLOTS:
 
     void storeWithoutWritesRecordsTheChoiceOnly()
     {
-        QTemporaryDir dir;
-        const QString path = dir.filePath("ro.sqlite");
-        {
-            TestStore db;
-            db.putNamedSetting("Alpha", "kurz");
-            QVERIFY(QFile::copy(db.path(), path));
-        }
-        auto store = openStore(QStringLiteral("file:%1?mode=ro").arg(path));
+        TestStore db;
+        db.putNamedSetting("Alpha", "kurz");
+        auto store = openStore(db.readOnlyLocation());
         Tmaskfile file;
         file.SetStore(store.get());
         TStringList assignments;

@@ -2,7 +2,12 @@
 
 #include "formstoretext.h"
 #include "keys.h"
+#include "pgstore.h"
 #include "quorinfo.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QUrl>
 
 #include <QSqlDatabase>
 #include <QSqlError>
@@ -11,10 +16,54 @@
 #include <QTest>
 #include <QVariant>
 
+namespace {
+QString withOptions(const QString& uri, const QString& options)
+{
+    return uri + (uri.contains(QLatin1Char('?')) ? QLatin1Char('&') : QLatin1Char('?')) +
+           QStringLiteral("options=") + QString::fromLatin1(QUrl::toPercentEncoding(options));
+}
+
+void rawSql(const QString& location, const QString& statement, const QVariantList& values)
+{
+    const QString name = QStringLiteral("teststore-raw");
+    {
+        const bool postgres = location.startsWith(QLatin1String("postgresql:"));
+        QSqlDatabase db =
+            QSqlDatabase::addDatabase(postgres ? QStringLiteral("QPSQL") : QStringLiteral("QSQLITE"), name);
+        if (postgres)
+            configurePostgres(db, location);
+        else
+            db.setDatabaseName(location);
+        QVERIFY2(db.open(), qPrintable(db.lastError().text()));
+        QSqlQuery query(db);
+        if (values.isEmpty()) {
+            // PostgreSQL prepares only queries and changes of rows, not DDL.
+            QVERIFY2(query.exec(statement), qPrintable(query.lastError().text()));
+        } else {
+            QVERIFY2(query.prepare(statement), qPrintable(query.lastError().text()));
+            for (const QVariant& value : values)
+                query.addBindValue(value);
+            QVERIFY2(query.exec(), qPrintable(query.lastError().text()));
+        }
+        query.finish();
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(name);
+}
+} // namespace
+
 TestStore::TestStore()
 {
     QStandardPaths::setTestModeEnabled(true);
-    m_path = m_dir.filePath(QStringLiteral("settings.sqlite"));
+    m_server = qEnvironmentVariable("QUOR_TEST_PG");
+    if (m_server.isEmpty()) {
+        m_path = m_dir.filePath(QStringLiteral("settings.sqlite"));
+    } else {
+        static int counter = 0;
+        m_schema = QStringLiteral("t%1_%2").arg(QCoreApplication::applicationPid()).arg(++counter);
+        rawSql(m_server, QStringLiteral("CREATE SCHEMA %1").arg(m_schema), {});
+        m_path = withOptions(m_server, QStringLiteral("-csearch_path=%1").arg(m_schema));
+    }
     auto store = openStore(m_path);
     m_store = store.get();
     setQuorStore(std::move(store));
@@ -23,6 +72,19 @@ TestStore::TestStore()
 TestStore::~TestStore()
 {
     setQuorStore(nullptr);
+    if (isPostgres())
+        rawSql(m_server, QStringLiteral("DROP SCHEMA %1 CASCADE").arg(m_schema), {});
+}
+
+QString TestStore::readOnlyLocation()
+{
+    if (isPostgres())
+        return withOptions(m_server, QStringLiteral("-csearch_path=%1 -cdefault_transaction_read_only=on")
+                                         .arg(m_schema));
+    const QString copy = m_dir.filePath(QStringLiteral("readonly.sqlite"));
+    QFile::remove(copy);
+    QFile::copy(m_path, copy);
+    return QStringLiteral("file:%1?mode=ro").arg(copy);
 }
 
 void TestStore::put(const TStoreKey& key, const QString& kurz, const QByteArray& blob)
@@ -75,20 +137,7 @@ QList<TStoreRow> TestStore::all()
 
 void TestStore::sql(const QString& statement, const QVariantList& values)
 {
-    const QString name = QStringLiteral("teststore-raw");
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
-        db.setDatabaseName(m_path);
-        QVERIFY2(db.open(), qPrintable(db.lastError().text()));
-        QSqlQuery query(db);
-        QVERIFY(query.prepare(statement));
-        for (const QVariant& value : values)
-            query.addBindValue(value);
-        QVERIFY2(query.exec(), qPrintable(query.lastError().text()));
-        query.finish();
-        db.close();
-    }
-    QSqlDatabase::removeDatabase(name);
+    rawSql(m_path, statement, values);
 }
 
 TStoreKey namedKey(const QString& name, const QString& index)

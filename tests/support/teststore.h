@@ -7,15 +7,20 @@
 #include <QTemporaryDir>
 #include <memory>
 
-// A fresh SQLite settings store in a temporary folder, put in place as the
-// suite's store for the test's lifetime. Records are written through the
+// A fresh settings store put in place as the suite's store for the test's
+// lifetime: a SQLite file in a temporary folder, or, where QUOR_TEST_PG names a
+// PostgreSQL database, a schema of its own there. Records are written through the
 // framework, as the import/export program would write them.
 class TestStore {
 public:
     TestStore();
     ~TestStore();
 
+    // Where the store is, as QUOR_STORE or --store would name it.
     QString path() const { return m_path; }
+    // The same records, opened so that the store takes no writes.
+    QString readOnlyLocation();
+    bool isPostgres() const { return !m_schema.isEmpty(); }
     TStoreBackend& store() { return *m_store; }
 
     void put(const TStoreKey& key, const QString& kurz, const QByteArray& blob);
@@ -35,6 +40,8 @@ public:
 private:
     QTemporaryDir m_dir;
     QString m_path;
+    QString m_schema;
+    QString m_server;
     TStoreBackend* m_store = nullptr;
 };
 

@@ -1,0 +1,181 @@
+#include "sqlstore.h"
+
+#include "quorexception.h"
+
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QVariant>
+#include <atomic>
+
+namespace {
+const QString kKeyWhere =
+    QStringLiteral("sprache = ? AND programm = ? AND maske = ? AND bezeichnung = ? AND idx = ?");
+}
+
+QVariant sqlText(const QString& value)
+{
+    return value.isNull() ? QVariant(QString(QLatin1String(""))) : QVariant(value);
+}
+
+QVariant sqlBytes(const QByteArray& value)
+{
+    return value.isNull() ? QVariant(QByteArray("")) : QVariant(value);
+}
+
+void bindKey(QSqlQuery& query, const TStoreKey& key)
+{
+    for (const QString& field : key)
+        query.addBindValue(sqlText(field));
+}
+
+TStoreKey keyOfRow(const QSqlQuery& query)
+{
+    TStoreKey key;
+    for (int i = 0; i < kKeyFieldCount; ++i)
+        key[i] = query.value(i).toString();
+    return key;
+}
+
+const QStringList& TSqlStore::keyColumns()
+{
+    static const QStringList columns{QStringLiteral("sprache"), QStringLiteral("programm"),
+                                     QStringLiteral("maske"), QStringLiteral("bezeichnung"),
+                                     QStringLiteral("idx")};
+    return columns;
+}
+
+QString TSqlStore::keyText(const TStoreKey& key)
+{
+    return QStringList(key.begin(), key.end()).join(QLatin1Char('/'));
+}
+
+TSqlStore::TSqlStore(QString displayName, QString connectionPrefix)
+    : m_displayName(std::move(displayName))
+{
+    static std::atomic<int> counter{0};
+    m_connection = QStringLiteral("%1-%2").arg(connectionPrefix).arg(++counter);
+}
+
+TSqlStore::~TSqlStore()
+{
+    closeConnection();
+}
+
+void TSqlStore::closeConnection() noexcept
+{
+    {
+        QSqlDatabase db = QSqlDatabase::database(m_connection, false);
+        if (db.isOpen())
+            db.close();
+    }
+    if (QSqlDatabase::contains(m_connection))
+        QSqlDatabase::removeDatabase(m_connection);
+}
+
+QSqlDatabase TSqlStore::database() const
+{
+    return QSqlDatabase::database(m_connection, false);
+}
+
+void TSqlStore::fail(const QString& what, const QSqlError& error) const
+{
+    throw EQuorStoreError(QStringLiteral("Einstellungsdatenbank „%1“: %2. %3(%4)")
+                              .arg(m_displayName, what, hint(error),
+                                   error.databaseText().isEmpty() ? error.text()
+                                                                  : error.databaseText()),
+                          m_displayName);
+}
+
+QSqlQuery TSqlStore::prepared(const QString& sql)
+{
+    QSqlQuery query(database());
+    query.setForwardOnly(true);
+    if (!query.prepare(sql))
+        fail(QStringLiteral("Abfrage kann nicht vorbereitet werden"), query.lastError());
+    return query;
+}
+
+void TSqlStore::exec(QSqlQuery& query, const QString& what)
+{
+    if (!query.exec())
+        fail(what, query.lastError());
+}
+
+void TSqlStore::execSql(const QString& sql, const QString& what)
+{
+    QSqlQuery query(database());
+    if (!query.exec(sql))
+        fail(what, query.lastError());
+}
+
+void TSqlStore::commitTransaction()
+{
+    execSql(QStringLiteral("COMMIT"), QStringLiteral("Änderungen können nicht gespeichert werden"));
+}
+
+void TSqlStore::rollbackTransaction() noexcept
+{
+    QSqlQuery query(database());
+    query.exec(QStringLiteral("ROLLBACK"));
+}
+
+std::optional<TStoreRow> TSqlStore::find(const TStoreKey& key)
+{
+    QSqlQuery query = prepared(
+        QStringLiteral("SELECT %1, kurzbeschreibung FROM einstellungen WHERE %2")
+            .arg(keyColumns().join(QLatin1String(", ")), kKeyWhere));
+    bindKey(query, key);
+    exec(query, QStringLiteral("Suche nach „%1“ fehlgeschlagen").arg(keyText(key)));
+    if (!query.next()) {
+        if (query.lastError().isValid())
+            fail(QStringLiteral("Suche nach „%1“ fehlgeschlagen").arg(keyText(key)),
+                 query.lastError());
+        return std::nullopt;
+    }
+    return TStoreRow{keyOfRow(query), query.value(5).toString()};
+}
+
+QByteArray TSqlStore::readBlob(const TStoreKey& key)
+{
+    QSqlQuery query =
+        prepared(QStringLiteral("SELECT daten FROM einstellungen WHERE %1").arg(kKeyWhere));
+    bindKey(query, key);
+    const QString what = QStringLiteral("Lesen der Einstellungen „%1“ fehlgeschlagen").arg(keyText(key));
+    exec(query, what);
+    if (!query.next()) {
+        if (query.lastError().isValid())
+            fail(what, query.lastError());
+        throw EQuorException(
+            QStringLiteral("Datensatz „%1“ ist in der Einstellungsdatenbank „%2“ nicht mehr "
+                           "vorhanden.")
+                .arg(keyText(key), m_displayName));
+    }
+    return query.value(0).toByteArray();
+}
+
+void TSqlStore::insert(const TStoreKey& key, const QString& kurz, const QByteArray& blob)
+{
+    // A record inserted by another workstation since this one looked becomes an
+    // update instead of a second record or a failure.
+    QSqlQuery query = prepared(
+        QStringLiteral("INSERT INTO einstellungen (%1, kurzbeschreibung, daten) "
+                       "VALUES (?, ?, ?, ?, ?, ?, ?) ON CONFLICT (%1) DO UPDATE SET "
+                       "kurzbeschreibung = excluded.kurzbeschreibung, daten = excluded.daten")
+            .arg(keyColumns().join(QLatin1String(", "))));
+    bindKey(query, key);
+    query.addBindValue(sqlText(kurz));
+    query.addBindValue(sqlBytes(blob));
+    exec(query, QStringLiteral("Einfügen von „%1“ fehlgeschlagen").arg(keyText(key)));
+}
+
+bool TSqlStore::update(const TStoreKey& key, const QString& kurz, const QByteArray& blob)
+{
+    QSqlQuery query = prepared(
+        QStringLiteral("UPDATE einstellungen SET kurzbeschreibung = ?, daten = ? WHERE %1")
+            .arg(kKeyWhere));
+    query.addBindValue(sqlText(kurz));
+    query.addBindValue(sqlBytes(blob));
+    bindKey(query, key);
+    exec(query, QStringLiteral("Ändern von „%1“ fehlgeschlagen").arg(keyText(key)));
+    return query.numRowsAffected() > 0;
+}

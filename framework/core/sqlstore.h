@@ -1,0 +1,51 @@
+#pragma once
+
+#include "storebackend.h"
+
+#include <QSqlQuery>
+#include <QStringList>
+
+class QSqlDatabase;
+class QSqlError;
+
+// What the SQLite and the PostgreSQL store share: one table "einstellungen"
+// reached through Qt SQL, every key and value a bound parameter.
+class TSqlStore : public TStoreBackend {
+public:
+    ~TSqlStore() override;
+
+    QString displayName() const override { return m_displayName; }
+
+    std::optional<TStoreRow> find(const TStoreKey& key) override;
+    QByteArray readBlob(const TStoreKey& key) override;
+    void insert(const TStoreKey& key, const QString& kurz, const QByteArray& blob) override;
+    bool update(const TStoreKey& key, const QString& kurz, const QByteArray& blob) override;
+
+    [[noreturn]] void fail(const QString& what, const QSqlError& error) const;
+
+    static const QStringList& keyColumns();
+    static QString keyText(const TStoreKey& key);
+
+protected:
+    TSqlStore(QString displayName, QString connectionPrefix);
+
+    QSqlDatabase database() const;
+    QSqlQuery prepared(const QString& sql);
+    void exec(QSqlQuery& query, const QString& what);
+    void execSql(const QString& sql, const QString& what);
+    void closeConnection() noexcept;
+    // A German hint for the database's own error, or "".
+    virtual QString hint(const QSqlError& error) const = 0;
+
+    void commitTransaction() override;
+    void rollbackTransaction() noexcept override;
+
+    QString m_connection;
+    QString m_displayName;
+};
+
+// Binding helpers: the store keeps empty texts and empty blobs, never NULL.
+QVariant sqlText(const QString& value);
+QVariant sqlBytes(const QByteArray& value);
+void bindKey(QSqlQuery& query, const TStoreKey& key);
+TStoreKey keyOfRow(const QSqlQuery& query);
