@@ -43,6 +43,9 @@ void usage()
         "                                   Kurzbeschreibung und Text eines Datensatzes\n"
         "  import DATEI.json                benannte Einstellungen einlesen (alles oder nichts)\n"
         "  export DATEI.json|-              benannte Einstellungen ausgeben\n"
+        "  dump DATEI.json|-                den ganzen Speicher sichern (Blobs Byte für Byte)\n"
+        "  restore DATEI.json [--replace]   eine Sicherung einspielen; ein Speicher mit\n"
+        "                                   Datensätzen wird nur mit --replace ersetzt\n"
         "ORT: SQLite-Datei oder postgresql://-Adresse; ohne --store gilt QUOR_STORE.\n"));
 }
 
@@ -206,6 +209,18 @@ int importSettings(TStoreBackend& store, const QStringList& args)
     return 0;
 }
 
+void writeOut(const QString& target, const QByteArray& bytes)
+{
+    if (target == QLatin1String("-")) {
+        std::fwrite(bytes.constData(), 1, bytes.size(), stdout);
+        return;
+    }
+    QFile file(target);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.flush())
+        throw UsageError{
+            QStringLiteral("%1: kann nicht geschrieben werden: %2").arg(target, file.errorString())};
+}
+
 int exportSettings(TStoreBackend& store, const QStringList& args)
 {
     if (args.size() != 1)
@@ -235,16 +250,102 @@ int exportSettings(TStoreBackend& store, const QStringList& args)
             settings.append(object);
         }
     });
-    const QByteArray json =
-        QJsonDocument(QJsonObject{{QStringLiteral("settings"), settings}}).toJson();
-    if (args[0] == QLatin1String("-")) {
-        std::fwrite(json.constData(), 1, json.size(), stdout);
-        return 0;
+    writeOut(args[0], QJsonDocument(QJsonObject{{QStringLiteral("settings"), settings}}).toJson());
+    return 0;
+}
+
+int dump(TStoreBackend& store, const QStringList& args)
+{
+    if (args.size() != 1)
+        throw UsageError{QStringLiteral("dump erwartet eine Datei oder -")};
+    QJsonArray records;
+    inStoreAccess(store, [&] {
+        auto cursor = store.scanFrom({});
+        TStoreRow row;
+        while (cursor->next(row)) {
+            const TStoreContent content = store.readContent(row.key);
+            QJsonArray key;
+            for (const QString& field : row.key)
+                key.append(field);
+            records.append(QJsonObject{
+                {QStringLiteral("key"), key},
+                {QStringLiteral("kurzbeschreibung"), content.kurzbeschreibung},
+                {QStringLiteral("daten"), QString::fromLatin1(content.blob.toBase64())}});
+        }
+    });
+    writeOut(args[0], QJsonDocument(QJsonObject{{QStringLiteral("format"), QStringLiteral("quor-store")},
+                                                {QStringLiteral("version"), 1},
+                                                {QStringLiteral("records"), records}})
+                          .toJson(QJsonDocument::Compact));
+    return 0;
+}
+
+int restore(TStoreBackend& store, const QStringList& args)
+{
+    const bool replace = args.contains(QStringLiteral("--replace"));
+    QStringList files = args;
+    files.removeAll(QStringLiteral("--replace"));
+    if (files.size() != 1)
+        throw UsageError{QStringLiteral("restore erwartet eine Datei")};
+    QFile file(files[0]);
+    if (!file.open(QIODevice::ReadOnly))
+        throw UsageError{QStringLiteral("%1: kann nicht gelesen werden: %2").arg(files[0], file.errorString())};
+    const QByteArray data = file.readAll();
+    QJsonParseError parseError;
+    const QJsonDocument document = QJsonDocument::fromJson(data, &parseError);
+    if (parseError.error != QJsonParseError::NoError)
+        throw UsageError{QStringLiteral("%1, Zeile %2: kein gültiges JSON: %3")
+                             .arg(files[0])
+                             .arg(lineOfOffset(data, parseError.offset))
+                             .arg(parseError.errorString())};
+    const QJsonObject root = document.object();
+    if (root.value(QStringLiteral("format")).toString() != QLatin1String("quor-store") ||
+        !root.value(QStringLiteral("records")).isArray())
+        throw UsageError{QStringLiteral("%1: keine Sicherung eines Einstellungsspeichers").arg(files[0])};
+    struct Record {
+        TStoreKey key;
+        TStoreContent content;
+    };
+    QList<Record> records;
+    int number = 0;
+    for (const QJsonValue& value : root.value(QStringLiteral("records")).toArray()) {
+        ++number;
+        const QJsonObject object = value.toObject();
+        const QJsonArray key = object.value(QStringLiteral("key")).toArray();
+        const QJsonValue daten = object.value(QStringLiteral("daten"));
+        bool ok = key.size() == kKeyFieldCount && daten.isString() &&
+                  object.value(QStringLiteral("kurzbeschreibung")).isString();
+        Record record;
+        for (int i = 0; ok && i < kKeyFieldCount; ++i) {
+            ok = key[i].isString();
+            record.key[i] = key[i].toString();
+        }
+        const auto decoded = QByteArray::fromBase64Encoding(daten.toString().toLatin1(),
+                                                            QByteArray::AbortOnBase64DecodingErrors);
+        if (!ok || !decoded)
+            throw UsageError{QStringLiteral("%1, Datensatz %2: unvollständig oder beschädigt")
+                                 .arg(files[0])
+                                 .arg(number)};
+        record.content = {object.value(QStringLiteral("kurzbeschreibung")).toString(), *decoded};
+        records.append(std::move(record));
     }
-    QFile file(args[0]);
-    if (!file.open(QIODevice::WriteOnly) || file.write(json) != json.size())
-        throw UsageError{
-            QStringLiteral("%1: kann nicht geschrieben werden: %2").arg(args[0], file.errorString())};
+    inStoreAccess(store, [&] {
+        if (!store.canWrite())
+            throw EQuorStoreError(
+                QStringLiteral("Einstellungsdatenbank „%1“ ist schreibgeschützt.").arg(store.displayName()),
+                store.displayName());
+        TStoreRow any;
+        if (store.scanFrom({})->next(any)) {
+            if (!replace)
+                throw UsageError{QStringLiteral("Der Speicher „%1“ enthält schon Datensätze; mit "
+                                                "--replace werden sie ersetzt.")
+                                     .arg(store.displayName())};
+            store.removeAll();
+        }
+        for (const Record& record : records)
+            store.insert(record.key, record.content.kurzbeschreibung, record.content.blob);
+    });
+    out(QStringLiteral("%1 Datensätze eingespielt.\n").arg(records.size()));
     return 0;
 }
 
@@ -275,6 +376,10 @@ int main(int argc, char* argv[])
             return importSettings(*store, args);
         if (command == QLatin1String("export"))
             return exportSettings(*store, args);
+        if (command == QLatin1String("dump"))
+            return dump(*store, args);
+        if (command == QLatin1String("restore"))
+            return restore(*store, args);
         err(QStringLiteral("quorstore: unbekannter Befehl „%1“\n").arg(command));
         usage();
         return 2;

@@ -197,8 +197,13 @@ std::unique_ptr<QIODevice> Tmaskfile::CreateBlobStream()
     requireAccess("CreateBlobStream");
     if (!m_hasRecord)
         throw EQuorException(QStringLiteral("Satzdatei: kein aktueller Datensatz zum Lesen"));
+    // The short description is read again with the blob, so the two always
+    // belong to the same version of the record, even if another workstation
+    // changed it since it was found.
+    TStoreContent content = guarded([&] { return m_accessStore->readContent(m_currentKey); });
+    Kurzbeschreibung.m_current = content.kurzbeschreibung;
     auto buffer = std::make_unique<QBuffer>();
-    buffer->setData(guarded([&] { return m_accessStore->readBlob(m_currentKey); }));
+    buffer->setData(content.blob);
     buffer->open(QIODevice::ReadOnly);
     return buffer;
 }

@@ -135,10 +135,10 @@ std::optional<TStoreRow> TSqlStore::find(const TStoreKey& key)
     return TStoreRow{keyOfRow(query), query.value(5).toString()};
 }
 
-QByteArray TSqlStore::readBlob(const TStoreKey& key)
+TStoreContent TSqlStore::readContent(const TStoreKey& key)
 {
-    QSqlQuery query =
-        prepared(QStringLiteral("SELECT daten FROM einstellungen WHERE %1").arg(kKeyWhere));
+    QSqlQuery query = prepared(
+        QStringLiteral("SELECT kurzbeschreibung, daten FROM einstellungen WHERE %1").arg(kKeyWhere));
     bindKey(query, key);
     const QString what = QStringLiteral("Lesen der Einstellungen „%1“ fehlgeschlagen").arg(keyText(key));
     exec(query, what);
@@ -150,7 +150,7 @@ QByteArray TSqlStore::readBlob(const TStoreKey& key)
                            "vorhanden.")
                 .arg(keyText(key), m_displayName));
     }
-    return query.value(0).toByteArray();
+    return TStoreContent{query.value(0).toString(), query.value(1).toByteArray()};
 }
 
 void TSqlStore::insert(const TStoreKey& key, const QString& kurz, const QByteArray& blob)
@@ -178,4 +178,10 @@ bool TSqlStore::update(const TStoreKey& key, const QString& kurz, const QByteArr
     bindKey(query, key);
     exec(query, QStringLiteral("Ändern von „%1“ fehlgeschlagen").arg(keyText(key)));
     return query.numRowsAffected() > 0;
+}
+
+void TSqlStore::removeAll()
+{
+    execSql(QStringLiteral("DELETE FROM einstellungen"),
+            QStringLiteral("Löschen der Datensätze fehlgeschlagen"));
 }

@@ -17,9 +17,10 @@ public:
     QString displayName() const override { return m_displayName; }
 
     std::optional<TStoreRow> find(const TStoreKey& key) override;
-    QByteArray readBlob(const TStoreKey& key) override;
+    TStoreContent readContent(const TStoreKey& key) override;
     void insert(const TStoreKey& key, const QString& kurz, const QByteArray& blob) override;
     bool update(const TStoreKey& key, const QString& kurz, const QByteArray& blob) override;
+    void removeAll() override;
 
     [[noreturn]] void fail(const QString& what, const QSqlError& error) const;
 

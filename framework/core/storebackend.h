@@ -20,6 +20,12 @@ struct TStoreRow {
     QString kurzbeschreibung;
 };
 
+// A record's short description and blob, read together in one statement.
+struct TStoreContent {
+    QString kurzbeschreibung;
+    QByteArray blob;
+};
+
 // One ordered query streaming rows in key order.
 class TStoreCursor {
 public:
@@ -43,9 +49,13 @@ public:
 
     virtual std::optional<TStoreRow> find(const TStoreKey& key) = 0;
     virtual std::unique_ptr<TStoreCursor> scanFrom(const TSearchKey& key) = 0;
-    virtual QByteArray readBlob(const TStoreKey& key) = 0;
+    // Throws when the record is gone.
+    virtual TStoreContent readContent(const TStoreKey& key) = 0;
+    QByteArray readBlob(const TStoreKey& key) { return readContent(key).blob; }
     virtual bool canWrite() = 0;
     virtual void insert(const TStoreKey& key, const QString& kurz, const QByteArray& blob) = 0;
+    // Removes every record (store tool: restoring a backup over a store).
+    virtual void removeAll() = 0;
     // false when the record does not exist (anymore).
     virtual bool update(const TStoreKey& key, const QString& kurz, const QByteArray& blob) = 0;
 

@@ -82,6 +82,36 @@ private Q_SLOTS:
         QVERIFY(exported.contains("edtDatei.Lines"));
     }
 
+    void dumpAndRestoreKeepEveryByte()
+    {
+        TestStore source;
+        QByteArray every;
+        for (int b = 0; b < 256; ++b)
+            every.append(char(b));
+        source.putNamedSetting("Müller & Söhne", "ä", {"x"});
+        source.put({"DEU", "RIMDAL", "IMPORT", "STANDARD", "0"}, "Kopie", every);
+        source.put(assignmentKey(), QString(), QByteArray());
+        QTemporaryDir dir;
+        const QString backup = dir.filePath("backup.json");
+        QCOMPARE(run({"--store", source.path(), "dump", backup}), 0);
+
+        QTemporaryDir other;
+        const QString target = other.filePath("target.sqlite");
+        QCOMPARE(run({"--store", target, "restore", backup}), 0);
+        QByteArray first, second;
+        QCOMPARE(run({"--store", source.path(), "dump", "-"}, &first), 0);
+        QCOMPARE(run({"--store", target, "dump", "-"}, &second), 0);
+        QCOMPARE(second, first);
+
+        // A store that holds records is replaced only when told so.
+        QByteArray errors;
+        QVERIFY(run({"--store", target, "restore", backup}, nullptr, &errors) != 0);
+        QVERIFY(errors.contains("--replace"));
+        QCOMPARE(run({"--store", target, "restore", backup, "--replace"}), 0);
+        QCOMPARE(run({"--store", target, "dump", "-"}, &second), 0);
+        QCOMPARE(second, first);
+    }
+
     void listAndShow()
     {
         TestStore db;

@@ -1,0 +1,66 @@
+#include "keys.h"
+#include "teststore.h"
+
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTest>
+
+// Several workstations post and read the same store at once.
+class TestConcurrency : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void postingsAtOnceLeaveOneWholeCopyPerType()
+    {
+        TestStore db;
+        for (int i = 0; i < 5; ++i) {
+            const QString name = QStringLiteral("S%1").arg(i);
+            db.put(namedKey(name), "kurz " + name,
+                   QByteArray("\xEF\xBB\xBF") + QStringLiteral("text %1\r\n").arg(name).toUtf8().repeated(2000));
+        }
+        const int posters = 4, postings = 75, readers = 2, reads = 150;
+        QList<QProcess*> processes;
+        for (int i = 0; i < posters + readers; ++i) {
+            auto* process = new QProcess(this);
+            const bool post = i < posters;
+            process->start(QStringLiteral(POSTER_BIN),
+                           {post ? "post" : "read", db.path(), QString::number(post ? postings : reads),
+                            QString::number(1000 + i)});
+            processes << process;
+        }
+        int done = 0, failed = 0, readsDone = 0;
+        for (int i = 0; i < processes.size(); ++i) {
+            QProcess* process = processes[i];
+            QVERIFY(process->waitForFinished(240000));
+            QCOMPARE(process->exitCode(), 0);
+            const QString out = QString::fromUtf8(process->readAllStandardOutput());
+            const auto match = QRegularExpression("done=(\\d+) failed=(\\d+)").match(out);
+            QVERIFY2(match.hasMatch(), qPrintable(out));
+            const QByteArray errors = process->readAllStandardError();
+            // Every failure is reported, and none is a half copy seen by a reader.
+            QCOMPARE(errors.count('\n'), match.captured(2).toInt());
+            QVERIFY2(!errors.contains("halbe Kopie"), errors.constData());
+            if (i < posters) {
+                done += match.captured(1).toInt();
+                failed += match.captured(2).toInt();
+            } else {
+                readsDone += match.captured(1).toInt();
+            }
+        }
+        QCOMPARE(done + failed, posters * postings);
+        QVERIFY2(failed <= posters * postings / 10, qPrintable(QString::number(failed)));
+        qInfo("%d postings, %d failed with a report, %d checked reads", done, failed, readsDone);
+
+        int copies = 0;
+        for (const TStoreRow& row : db.all()) {
+            if (row.key[1] != keys::Rimdal)
+                continue;
+            ++copies;
+            const QString source = row.kurzbeschreibung.mid(5);
+            QCOMPARE(db.blob(row.key), db.blob(namedKey(source)));
+        }
+        QCOMPARE(copies, 3);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestConcurrency)
+#include "tst_concurrency.moc"

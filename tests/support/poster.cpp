@@ -1,0 +1,67 @@
+// A workstation for the concurrency tests: posts random standards, or reads the
+// standard copies and checks that each is whole, many times over.
+// Usage: poster post|read LOCATION COUNT SEED
+// Prints "done=N failed=M" and each failure on standard error.
+
+#include "keys.h"
+#include "maskfile.h"
+#include "posting.h"
+#include "quorexception.h"
+#include "storebackend.h"
+#include "tstringlist.h"
+
+#include <QCoreApplication>
+#include <QRandomGenerator>
+#include <cstdio>
+
+namespace {
+// Named settings "S0".."S4": short description "kurz Sn", text "text Sn".
+bool isWhole(const TStoreContent& content)
+{
+    const QString& kurz = content.kurzbeschreibung;
+    const QByteArray& blob = content.blob;
+    if (!kurz.startsWith(QLatin1String("kurz S")))
+        return false;
+    const QString name = kurz.mid(5);
+    return blob == QByteArray("\xEF\xBB\xBF") + QStringLiteral("text %1\r\n").arg(name).toUtf8().repeated(2000);
+}
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    QCoreApplication app(argc, argv);
+    const QStringList args = app.arguments();
+    if (args.size() != 5)
+        return 2;
+    const bool post = args[1] == QLatin1String("post");
+    const int count = args[3].toInt();
+    QRandomGenerator random(args[4].toUInt());
+    setQuorStore(openStore(args[2]));
+    Tmaskfile file;
+    TStringList assignments;
+    int done = 0, failed = 0;
+    for (int i = 0; i < count; ++i) {
+        try {
+            if (post) {
+                const QString& type = keys::SettingTypes[random.bounded(3)];
+                postStandard(file, assignments, type, QStringLiteral("S%1").arg(random.bounded(5)));
+            } else {
+                TStoreBackend& store = quorStore();
+                inStoreAccess(store, [&] {
+                    for (const QString& type : keys::SettingTypes) {
+                        const TStoreKey key{keys::Sprache, keys::Rimdal, type, keys::Standard,
+                                            keys::Index};
+                        if (store.find(key) && !isWhole(store.readContent(key)))
+                            throw EQuorException(QStringLiteral("halbe Kopie für %1").arg(type));
+                    }
+                });
+            }
+            ++done;
+        } catch (const std::exception& e) {
+            ++failed;
+            std::fprintf(stderr, "%s\n", qUtf8Printable(exceptionText(e)));
+        }
+    }
+    std::printf("done=%d failed=%d\n", done, failed);
+    return 0;
+}
