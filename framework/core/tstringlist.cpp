@@ -57,6 +57,99 @@ QByteArray encodeUtf16(const QString& text, bool bigEndian)
 
 } // namespace
 
+QString decodeUtf8(const char* data, qsizetype size)
+{
+    QString text(size, Qt::Uninitialized);
+    auto* out = reinterpret_cast<char16_t*>(text.data());
+    qsizetype n = 0;
+    const auto* in = reinterpret_cast<const unsigned char*>(data);
+    qsizetype i = 0;
+    while (i < size) {
+        const unsigned char b = in[i];
+        if (b < 0x80) {
+            out[n++] = b;
+            ++i;
+            continue;
+        }
+        int length = 0;
+        char32_t code = 0;
+        char32_t minimum = 0;
+        if (b >= 0xC2 && b <= 0xDF) {
+            length = 2;
+            code = b & 0x1F;
+            minimum = 0x80;
+        } else if (b >= 0xE0 && b <= 0xEF) {
+            length = 3;
+            code = b & 0x0F;
+            minimum = 0x800;
+        } else if (b >= 0xF0 && b <= 0xF4) {
+            length = 4;
+            code = b & 0x07;
+            minimum = 0x10000;
+        }
+        bool valid = length > 0 && i + length <= size;
+        for (int k = 1; valid && k < length; ++k) {
+            const unsigned char c = in[i + k];
+            valid = (c & 0xC0) == 0x80;
+            code = (code << 6) | (c & 0x3F);
+        }
+        valid = valid && code >= minimum && code <= 0x10FFFF && !(code >= 0xD800 && code <= 0xDFFF);
+        if (!valid) {
+            // A byte that is not part of a valid sequence stands for itself, as
+            // a lone low surrogate U+DC80..U+DCFF, so that saving writes it back.
+            out[n++] = char16_t(0xDC00 + b);
+            ++i;
+            continue;
+        }
+        if (code >= 0x10000) {
+            code -= 0x10000;
+            out[n++] = char16_t(0xD800 + (code >> 10));
+            out[n++] = char16_t(0xDC00 + (code & 0x3FF));
+        } else {
+            out[n++] = char16_t(code);
+        }
+        i += length;
+    }
+    text.truncate(n);
+    return text;
+}
+
+QByteArray encodeUtf8(const QString& text)
+{
+    QByteArray bytes;
+    bytes.reserve(text.size() + text.size() / 4);
+    const auto* in = reinterpret_cast<const char16_t*>(text.constData());
+    const qsizetype size = text.size();
+    for (qsizetype i = 0; i < size; ++i) {
+        char32_t c = in[i];
+        if (c < 0x80) {
+            bytes.append(char(c));
+            continue;
+        }
+        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < size && in[i + 1] >= 0xDC00 && in[i + 1] <= 0xDFFF) {
+            c = 0x10000 + ((c - 0xD800) << 10) + (in[++i] - 0xDC00);
+        } else if (c >= 0xDC80 && c <= 0xDCFF) {
+            bytes.append(char(c - 0xDC00));
+            continue;
+        } else if (c >= 0xD800 && c <= 0xDFFF) {
+            c = 0xFFFD;
+        }
+        if (c < 0x800) {
+            bytes.append(char(0xC0 | (c >> 6))).append(char(0x80 | (c & 0x3F)));
+        } else if (c < 0x10000) {
+            bytes.append(char(0xE0 | (c >> 12)))
+                .append(char(0x80 | ((c >> 6) & 0x3F)))
+                .append(char(0x80 | (c & 0x3F)));
+        } else {
+            bytes.append(char(0xF0 | (c >> 18)))
+                .append(char(0x80 | ((c >> 12) & 0x3F)))
+                .append(char(0x80 | ((c >> 6) & 0x3F)))
+                .append(char(0x80 | (c & 0x3F)));
+        }
+    }
+    return bytes;
+}
+
 QString decodeAnsi(const char* data, qsizetype size)
 {
     QString text(size, Qt::Uninitialized);
@@ -144,21 +237,22 @@ QString TStringList::Values(const QString& name) const
 
 void TStringList::LoadFromBytes(const QByteArray& bytes)
 {
+    m_trailingByte.clear();
     const auto* b = reinterpret_cast<const unsigned char*>(bytes.constData());
     const qsizetype n = bytes.size();
     QString text;
     if (n >= 3 && b[0] == 0xEF && b[1] == 0xBB && b[2] == 0xBF) {
         m_encoding = TEncoding::Utf8;
         m_bom = true;
-        text = QString::fromUtf8(bytes.constData() + 3, n - 3);
-    } else if (n >= 2 && b[0] == 0xFF && b[1] == 0xFE) {
-        m_encoding = TEncoding::Utf16LE;
+        text = decodeUtf8(bytes.constData() + 3, n - 3);
+    } else if (n >= 2 && ((b[0] == 0xFF && b[1] == 0xFE) || (b[0] == 0xFE && b[1] == 0xFF))) {
+        const bool bigEndian = b[0] == 0xFE;
+        m_encoding = bigEndian ? TEncoding::Utf16BE : TEncoding::Utf16LE;
         m_bom = true;
-        text = decodeUtf16(bytes, 2, false);
-    } else if (n >= 2 && b[0] == 0xFE && b[1] == 0xFF) {
-        m_encoding = TEncoding::Utf16BE;
-        m_bom = true;
-        text = decodeUtf16(bytes, 2, true);
+        text = decodeUtf16(bytes, 2, bigEndian);
+        // A last byte without its partner is kept as it is and written back.
+        if ((n - 2) % 2 != 0)
+            m_trailingByte = bytes.right(1);
     } else {
         m_encoding = TEncoding::Ansi;
         m_bom = false;
@@ -180,11 +274,13 @@ QByteArray TStringList::SaveToBytes() const
     }
     switch (m_encoding) {
     case TEncoding::Utf8:
-        return (m_bom ? QByteArray("\xEF\xBB\xBF") : QByteArray()) + text.toUtf8();
+        return (m_bom ? QByteArray("\xEF\xBB\xBF") : QByteArray()) + encodeUtf8(text);
     case TEncoding::Utf16LE:
-        return (m_bom ? QByteArray("\xFF\xFE") : QByteArray()) + encodeUtf16(text, false);
+        return (m_bom ? QByteArray("\xFF\xFE") : QByteArray()) + encodeUtf16(text, false) +
+               m_trailingByte;
     case TEncoding::Utf16BE:
-        return (m_bom ? QByteArray("\xFE\xFF") : QByteArray()) + encodeUtf16(text, true);
+        return (m_bom ? QByteArray("\xFE\xFF") : QByteArray()) + encodeUtf16(text, true) +
+               m_trailingByte;
     case TEncoding::Ansi:
         break;
     }

@@ -42,6 +42,7 @@ public:
     {
         m_encoding = encoding;
         m_bom = bom;
+        m_trailingByte.clear();
     }
 
     bool operator==(const TStringList& other) const { return m_lines == other.m_lines; }
@@ -50,6 +51,7 @@ private:
     QStringList m_lines;
     TEncoding m_encoding = TEncoding::Ansi;
     bool m_bom = false;
+    QByteArray m_trailingByte;
 };
 
 // Windows-1252, the ANSI code page of the suite. Every byte maps to one character
@@ -57,6 +59,12 @@ private:
 // U+008F, U+0090 and U+009D, so no byte is ever lost.
 QString decodeAnsi(const char* data, qsizetype size);
 QByteArray encodeAnsi(const QString& text);
+
+// UTF-8 in which a byte outside any valid sequence stands for itself (as a lone
+// surrogate U+DC80..U+DCFF), so that decoding and encoding again gives the same
+// bytes for any input.
+QString decodeUtf8(const char* data, qsizetype size);
+QByteArray encodeUtf8(const QString& text);
 
 // Splits at CR LF, LF or CR; a final line end does not start another line.
 QStringList splitLines(const QString& text);

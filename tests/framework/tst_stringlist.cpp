@@ -72,6 +72,32 @@ private Q_SLOTS:
         QCOMPARE(list.Get(0).at(0x80 - 2).unicode(), char16_t(0x20AC));
     }
 
+    // Whatever the bytes, loading and saving gives them back (line ends being
+    // CR LF already): a copy never damages a text it cannot fully read.
+    void damagedTextRoundTrips_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        const QByteArray bom("\xEF\xBB\xBF");
+        QTest::newRow("bom only") << bom;
+        QTest::newRow("utf-8 invalid sequences")
+            << bom + QByteArray::fromHex("6f6b2080 20c080 20eda080 20f4908080 20feff 20c30d0a"
+                                         "e282 20656e64 20f09f0d0a");
+        QTest::newRow("utf-8 valid after invalid") << bom + QByteArray::fromHex("c3c3a4f09f98800d0a");
+        QTest::newRow("utf-16 le odd length") << QByteArray::fromHex("fffe61000d000a0062");
+        QTest::newRow("utf-16 be odd length") << QByteArray::fromHex("feff0061000d000a62");
+        QTest::newRow("utf-16 lone surrogates") << QByteArray::fromHex("fffe00d8780000dc0d000a00");
+        QByteArray garbage;
+        for (int i = 0; i < 4096; ++i)
+            garbage.append(char((i * 7919) % 251));
+        QTest::newRow("binary garbage with NULs") << garbage.replace("\r", "").replace("\n", "") + "\r\n";
+    }
+
+    void damagedTextRoundTrips()
+    {
+        QFETCH(QByteArray, bytes);
+        QCOMPARE(roundTrip(bytes), bytes);
+    }
+
     void lineEnds_data()
     {
         QTest::addColumn<QByteArray>("bytes");
