@@ -3,12 +3,14 @@
 #include "quorexception.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QUrl>
 #include <QUrlQuery>
 #include <QVariant>
+#include <sys/stat.h>
 
 namespace {
 
@@ -89,6 +91,15 @@ TSqliteStore::TSqliteStore(const QString& location)
         closeConnection();
         throw;
     }
+    m_identity = fileIdentity();
+}
+
+quint64 TSqliteStore::fileIdentity() const
+{
+    struct stat status {};
+    if (::stat(QFile::encodeName(displayName()).constData(), &status) != 0)
+        return 0;
+    return (quint64(status.st_dev) << 32) ^ quint64(status.st_ino);
 }
 
 TSqliteStore::~TSqliteStore()
@@ -149,6 +160,15 @@ void TSqliteStore::ensureSchema()
 
 void TSqliteStore::beginTransaction()
 {
+    // An open connection goes on working on a file that was deleted or replaced,
+    // and what it writes would be lost: refuse instead.
+    const quint64 identity = fileIdentity();
+    if (identity == 0 || identity != m_identity)
+        throw EQuorStoreError(
+            QStringLiteral("Einstellungsdatenbank „%1“ wurde entfernt oder ersetzt, während das "
+                           "Programm lief. Bitte das Programm neu starten.")
+                .arg(displayName()),
+            displayName());
     // Writers take the write lock at the start of their bracket, so two
     // workstations posting at once queue up (up to the busy timeout) instead of
     // failing halfway; readers are not blocked by it.

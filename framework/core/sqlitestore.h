@@ -19,5 +19,7 @@ protected:
 
 private:
     void ensureSchema();
+    quint64 fileIdentity() const;
     bool m_readOnly = false;
+    quint64 m_identity = 0;
 };

@@ -14,7 +14,31 @@ const QString kKeyWhere =
 
 QVariant sqlText(const QString& value)
 {
-    return value.isNull() ? QVariant(QString(QLatin1String(""))) : QVariant(value);
+    if (value.isNull())
+        return QVariant(QString(QLatin1String("")));
+    // A lone surrogate has no form in the database's UTF-8: each engine would
+    // turn it into something else on the way in, and a name so stored could not
+    // be found again by the name it is listed under. It is stored as U+FFFD,
+    // the same way on every write and every search.
+    const qsizetype size = value.size();
+    const QChar* data = value.constData();
+    for (qsizetype i = 0; i < size; ++i) {
+        if (!data[i].isSurrogate())
+            continue;
+        if (data[i].isHighSurrogate() && i + 1 < size && data[i + 1].isLowSurrogate()) {
+            ++i;
+            continue;
+        }
+        QString clean = value;
+        for (qsizetype k = i; k < size; ++k) {
+            if (clean[k].isHighSurrogate() && k + 1 < size && clean[k + 1].isLowSurrogate())
+                ++k;
+            else if (clean[k].isSurrogate())
+                clean[k] = QChar::ReplacementCharacter;
+        }
+        return QVariant(clean);
+    }
+    return QVariant(value);
 }
 
 QVariant sqlBytes(const QByteArray& value)

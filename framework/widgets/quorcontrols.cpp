@@ -187,7 +187,14 @@ QStringList TQuorStdMemo::lines() const
 
 void TQuorStdMemo::setLines(const QStringList& lines)
 {
-    setPlainText(lines.join(u'\n'));
+    QStringList shown = lines;
+    for (QString& line : shown) {
+        if (line.size() > kLongestShownLine) {
+            line.truncate(kLongestShownLine);
+            line += QStringLiteral(" … (gekürzt)");
+        }
+    }
+    setPlainText(shown.join(u'\n'));
 }
 
 TQuorStdStatusBar::TQuorStdStatusBar(QWidget* parent)

@@ -120,7 +120,9 @@ private:
     QAction* m_action = nullptr;
 };
 
-// Memo with its text as lines; Tab moves the focus on.
+// Memo with its text as lines; Tab moves the focus on. A line longer than any
+// person reads is shown cut short: laying out megabytes of one line would keep
+// the window from answering for many seconds.
 class TQuorStdMemo : public QPlainTextEdit {
     Q_OBJECT
     Q_PROPERTY(QStringList Lines READ lines WRITE setLines)
@@ -129,6 +131,8 @@ public:
     QStringList lines() const;
     void setLines(const QStringList& lines);
     void clearLines() { setLines({}); }
+
+    static constexpr qsizetype kLongestShownLine = 20000;
 };
 
 // Status bar with two panels; the second shows the date.
