@@ -1,7 +1,13 @@
 #include "keys.h"
 #include "teststore.h"
 
+#include "formstoretext.h"
+
 #include <QProcess>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <csignal>
+#include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QTest>
 
@@ -52,13 +58,72 @@ private Q_SLOTS:
 
         int copies = 0;
         for (const TStoreRow& row : db.all()) {
-            if (row.key[1] != keys::Rimdal)
+            if (row.key[1] != keys::Rimdal || row.key[2] == keys::Rimdal)
                 continue;
             ++copies;
             const QString source = row.kurzbeschreibung.mid(5);
             QCOMPARE(db.blob(row.key), db.blob(namedKey(source)));
         }
         QCOMPARE(copies, 3);
+    }
+
+    // A posting process killed at any moment leaves every standard copy and the
+    // assignment entry whole: old or new, never half written.
+    void killedPostingsLeaveNothingHalfWritten()
+    {
+        TestStore db;
+        if (db.isPostgres())
+            QSKIP("the server finishes or undoes a dead client's transaction by itself");
+        const int repeat = 100000; // texts of about 1 MB make kills land inside writes
+        for (int i = 0; i < 5; ++i) {
+            const QString name = QStringLiteral("S%1").arg(i);
+            db.put(namedKey(name), "kurz " + name,
+                   QByteArray("\xEF\xBB\xBF") + QStringLiteral("text %1\r\n").arg(name).toUtf8().repeated(repeat));
+        }
+        QRandomGenerator random(4711);
+        int kills = 0;
+        for (int round = 0; round < 100; ++round) {
+            QProcess poster;
+            poster.start(QStringLiteral(POSTER_BIN), {"post", db.path(), "1000",
+                                                      QString::number(round), QString::number(repeat)});
+            QVERIFY(poster.waitForStarted());
+            QTest::qWait(30 + random.bounded(250));
+            if (poster.state() == QProcess::Running) {
+                ::kill(poster.processId(), SIGKILL);
+                ++kills;
+            }
+            poster.waitForFinished();
+        }
+        // The database's own check, then every copy and the assignment entry.
+        QSqlDatabase check = QSqlDatabase::addDatabase("QSQLITE", "integrity");
+        check.setDatabaseName(db.path());
+        QVERIFY(check.open());
+        {
+            QSqlQuery query(check);
+            QVERIFY(query.exec("PRAGMA integrity_check"));
+            QVERIFY(query.next());
+            QCOMPARE(query.value(0).toString(), QStringLiteral("ok"));
+        }
+        check.close();
+        check = QSqlDatabase();
+        QSqlDatabase::removeDatabase("integrity");
+
+        int copies = 0;
+        for (const TStoreRow& row : db.all()) {
+            if (row.key[1] != keys::Rimdal || row.key[2] == keys::Rimdal)
+                continue;
+            ++copies;
+            QVERIFY(row.kurzbeschreibung.startsWith("kurz S"));
+            QCOMPARE(db.blob(row.key), db.blob(namedKey(row.kurzbeschreibung.mid(5))));
+        }
+        QVERIFY(copies >= 1);
+        const TFormProperties entry = parseFormStoreBlob(db.blob(assignmentKey()));
+        const QStringList* lines = findFormProperty(entry, "scStanBez.Items");
+        QVERIFY(lines);
+        for (const QString& line : *lines)
+            QVERIFY2(QRegularExpression("^(IMPORT|EXPORT|BRIEF)=S[0-4]$").match(line).hasMatch(),
+                     qPrintable(line));
+        qInfo("%d kills, %d standard copies whole, assignment entry whole", kills, copies);
     }
 };
 

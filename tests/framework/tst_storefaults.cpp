@@ -3,6 +3,8 @@
 #include "teststore.h"
 
 #include <QElapsedTimer>
+#include <QFileInfo>
+#include <QProcess>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTemporaryDir>
@@ -82,6 +84,58 @@ private Q_SLOTS:
         QSqlDatabase::removeDatabase("locker");
         // Once the lock is gone the next access works again.
         QVERIFY(db.find(namedKey("Alpha")));
+    }
+
+    void storeRemovedWhileOpen()
+    {
+        TestStore db;
+        db.putNamedSetting("Alpha", "kurz");
+        Tmaskfile f;
+        withAccess(f, [&] {});
+        QVERIFY(QFile::remove(db.path()));
+        expectStoreError([&] { withAccess(f, [&] {}); }, db.path(), QStringLiteral("entfernt"));
+        QVERIFY(!QFile::exists(db.path()));
+    }
+
+    void diskFullDuringAWrite()
+    {
+        TestStore db;
+        for (int i = 0; i < 5; ++i) {
+            const QString name = QStringLiteral("S%1").arg(i);
+            db.put(namedKey(name), "kurz " + name,
+                   QByteArray("\xEF\xBB\xBF") + QStringLiteral("text %1\r\n").arg(name).toUtf8().repeated(100000));
+        }
+        QProcess first;
+        first.start(POSTER_BIN, {"post", db.path(), "6", "1", "100000"});
+        QVERIFY(first.waitForFinished(60000));
+        QCOMPARE(first.readAllStandardOutput().trimmed(), QByteArray("done=6 failed=0"));
+        const QList<TStoreRow> before = db.all();
+        QList<QByteArray> blobs;
+        for (const TStoreRow& row : before)
+            blobs << db.blob(row.key);
+
+        // No file may be written past 64 KiB any more: the journal of a posting
+        // and the store's own pages no longer fit.
+        const qint64 limit = 65536;
+        QVERIFY(QFileInfo(db.path()).size() > limit);
+        QProcess full;
+        full.start("prlimit", {QStringLiteral("--fsize=%1").arg(limit), POSTER_BIN, "post", db.path(),
+                               "5", "7", "100000"});
+        QVERIFY(full.waitForFinished(60000));
+        const QByteArray output = full.readAllStandardOutput().trimmed();
+        const QString errors = QString::fromUtf8(full.readAllStandardError());
+        QVERIFY2(output.startsWith("done=") && !output.endsWith("failed=0"), output.constData());
+        QVERIFY2(errors.contains(db.path()), qPrintable(errors));
+        QVERIFY2(errors.contains(QStringLiteral("Datenträger")), qPrintable(errors));
+
+        // Nothing half written: the records are exactly as before.
+        const QList<TStoreRow> after = db.all();
+        QCOMPARE(after.size(), before.size());
+        for (int i = 0; i < after.size(); ++i) {
+            QCOMPARE(after[i].key, before[i].key);
+            QCOMPARE(after[i].kurzbeschreibung, before[i].kurzbeschreibung);
+            QCOMPARE(db.blob(after[i].key), blobs[i]);
+        }
     }
 
     void writeProtectedFile()

@@ -1,9 +1,14 @@
 // A workstation for the concurrency tests: posts random standards, or reads the
 // standard copies and checks that each is whole, many times over.
-// Usage: poster post|read LOCATION COUNT SEED
+// Usage: poster post|read LOCATION COUNT SEED [REPEAT]
+// Named settings "S0".."S4" hold the short description "kurz Sn" and the text
+// "text Sn" CR LF, REPEAT times (default 2000). A posting also files the
+// assignment list, as the window does.
 // Prints "done=N failed=M" and each failure on standard error.
 
+#include "formstore.h"
 #include "keys.h"
+#include "quorstrings.h"
 #include "maskfile.h"
 #include "posting.h"
 #include "quorexception.h"
@@ -12,10 +17,13 @@
 
 #include <QCoreApplication>
 #include <QRandomGenerator>
+#include <csignal>
 #include <cstdio>
 
 namespace {
 // Named settings "S0".."S4": short description "kurz Sn", text "text Sn".
+int g_repeat = 2000;
+
 bool isWhole(const TStoreContent& content)
 {
     const QString& kurz = content.kurzbeschreibung;
@@ -23,28 +31,41 @@ bool isWhole(const TStoreContent& content)
     if (!kurz.startsWith(QLatin1String("kurz S")))
         return false;
     const QString name = kurz.mid(5);
-    return blob == QByteArray("\xEF\xBB\xBF") + QStringLiteral("text %1\r\n").arg(name).toUtf8().repeated(2000);
+    return blob ==
+           QByteArray("\xEF\xBB\xBF") + QStringLiteral("text %1\r\n").arg(name).toUtf8().repeated(g_repeat);
 }
 } // namespace
 
 int main(int argc, char* argv[])
 {
     QCoreApplication app(argc, argv);
+    // Under a file size limit a write past it fails instead of ending the process.
+    std::signal(SIGXFSZ, SIG_IGN);
     const QStringList args = app.arguments();
-    if (args.size() != 5)
+    if (args.size() != 5 && args.size() != 6)
         return 2;
+    if (args.size() == 6)
+        g_repeat = args[5].toInt();
     const bool post = args[1] == QLatin1String("post");
     const int count = args[3].toInt();
     QRandomGenerator random(args[4].toUInt());
     setQuorStore(openStore(args[2]));
     Tmaskfile file;
-    TStringList assignments;
+    QObject window;
+    window.setObjectName(QStringLiteral("frmRimdal"));
+    auto* strings = new TQuorStrings(&window);
+    strings->setObjectName(QStringLiteral("scStanBez"));
+    auto* fsBez = new TQuorFormStore(&window);
+    fsBez->FormName = {keys::Sprache, keys::Rimdal, keys::Rimdal};
+    fsBez->StoredProperties = {QStringLiteral("scStanBez.Items")};
+    TStringList& assignments = strings->Items;
     int done = 0, failed = 0;
     for (int i = 0; i < count; ++i) {
         try {
             if (post) {
                 const QString& type = keys::SettingTypes[random.bounded(3)];
                 postStandard(file, assignments, type, QStringLiteral("S%1").arg(random.bounded(5)));
+                fsBez->Store();
             } else {
                 TStoreBackend& store = quorStore();
                 inStoreAccess(store, [&] {
