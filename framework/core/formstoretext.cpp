@@ -72,7 +72,11 @@ QStringList formatFormStoreText(const TFormProperties& properties)
 {
     QStringList out;
     for (const TFormProperty& property : properties) {
-        out.append(QLatin1Char('[') + property.path + QLatin1Char(']'));
+        // A path that a plain line cannot carry is written escaped, marked by "%".
+        if (needsEscape(property.path))
+            out.append(QLatin1String("[%") + escape(property.path) + QLatin1Char(']'));
+        else
+            out.append(QLatin1Char('[') + property.path + QLatin1Char(']'));
         out.append(kCount + QString::number(property.lines.size()));
         for (qsizetype i = 0; i < property.lines.size(); ++i) {
             const QString& line = property.lines.at(i);
@@ -108,6 +112,8 @@ TFormProperties parseFormStoreText(const QStringList& lines)
         if (line.startsWith(u'[') && line.endsWith(u']') && line.size() >= 2) {
             flush();
             path = line.mid(1, line.size() - 2);
+            if (path.startsWith(u'%'))
+                path = unescape(QStringView(path).mid(1));
             count = -1;
             items.clear();
             inSection = true;

@@ -32,6 +32,25 @@ private Q_SLOTS:
         }
     }
 
+    // Found by fuzzing: a damaged text whose section name holds a lone surrogate.
+    void oddSectionNamesRoundTrip()
+    {
+        const QByteArray found = QByteArray::fromBase64(
+            "//5bAG0AAAD//lvW/wAAAAAAANoAAAAAXQANAAoAAAAAAAAKAABdAA0ACgA=");
+        const TFormProperties properties = parseFormStoreBlob(found);
+        QCOMPARE(properties.size(), 1);
+        const TFormProperties again = parseFormStoreBlob(formStoreBlob(properties));
+        QCOMPARE(again.size(), 1);
+        QCOMPARE(again[0].path, properties[0].path);
+        for (const QString& path : {QString("a%b.Lines"), QString("[x].Lines"), QString("zeile\r\n.Items"),
+                                    QString(QChar(0xDC00)) + ".Lines"}) {
+            const TFormProperties round = parseFormStoreBlob(formStoreBlob({{path, {"v"}}}));
+            QCOMPARE(round.size(), 1);
+            QCOMPARE(round[0].path, path);
+            QCOMPARE(round[0].lines, QStringList{"v"});
+        }
+    }
+
     void blobIsUtf8WithBomAndCrLf()
     {
         const QByteArray blob = formStoreBlob({{QStringLiteral("a.Lines"), {QStringLiteral("ä")}}});

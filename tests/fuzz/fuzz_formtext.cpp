@@ -1,0 +1,18 @@
+// The form-store text parser takes any blob without failing, and whatever it
+// reads is filed and read back the same.
+#include "formstoretext.h"
+
+#include <cstdlib>
+
+extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, unsigned long size)
+{
+    const QByteArray bytes(reinterpret_cast<const char*>(data), qsizetype(size));
+    const TFormProperties properties = parseFormStoreBlob(bytes);
+    const TFormProperties again = parseFormStoreBlob(formStoreBlob(properties));
+    if (again.size() != properties.size())
+        std::abort();
+    for (qsizetype i = 0; i < again.size(); ++i)
+        if (again[i].path != properties[i].path || again[i].lines != properties[i].lines)
+            std::abort();
+    return 0;
+}
