@@ -3,6 +3,7 @@
 #include "ui_frmRimdal.h"
 
 #include "choicelists.h"
+#include "combochoicelist.h"
 #include "description.h"
 #include "keys.h"
 #include "posting.h"
@@ -30,21 +31,6 @@ template <typename Body> void guarded(const char* method, Body&& body)
             name, EQuorException(QStringLiteral("Unbekannter Fehler")), true);
     }
 }
-
-class ComboChoiceList final : public TChoiceList {
-public:
-    explicit ComboChoiceList(TQuorStdComboBox* combo) : m_combo(combo) {}
-    void Clear() override { m_combo->ClearItems(); }
-    void AddNames(const QStringList& names) override { m_combo->AddItems(names); }
-    void AddMarkerSelected(const QString& marker) override
-    {
-        m_combo->AddItem(marker);
-        m_combo->SetItemIndex(m_combo->ItemCount() - 1);
-    }
-
-private:
-    TQuorStdComboBox* m_combo;
-};
 
 class WindowDescriptionView final : public TDescriptionView {
 public:
@@ -117,7 +103,7 @@ void TfrmRimdal::FormCreate()
 void TfrmRimdal::FillCombos()
 {
     guarded("FillCombos", [&] {
-        ComboChoiceList import(ui->cmbImport), exportList(ui->cmbExport), brief(ui->cmbBrief);
+        TComboChoiceList import(ui->cmbImport), exportList(ui->cmbExport), brief(ui->cmbBrief);
         fillChoiceLists(*ui->maskfile, import, exportList, brief);
     });
 }

@@ -1,31 +1,6 @@
-#include "frmrimdal.h"
-
-#include "quordialogs.h"
-#include "quorprogramm.h"
-
-#include <QApplication>
-#include <QIcon>
-#include <memory>
+#include "startup.h"
 
 int main(int argc, char* argv[])
 {
-    QApplication application(argc, argv);
-    QApplication::setApplicationVersion(QStringLiteral(RIMDAL_VERSION));
-    QApplication::setDesktopFileName(QStringLiteral("rimdal"));
-    QApplication::setWindowIcon(QIcon(QStringLiteral(":/rimdal/rimdal.png")));
-    installDialogReporting();
-
-    std::unique_ptr<TfrmRimdal> frmRimdal;
-    try {
-        QuorProgramm().Init(QStringLiteral("RIMDAL"), TEnumProzessTypen::ptEinstellung,
-                            TEnumInstanzen::inMehrfach, 0, true);
-        QApplication::setApplicationName(QStringLiteral("Standard-Konfiguration Kundenkarten"));
-        frmRimdal = std::make_unique<TfrmRimdal>();
-        frmRimdal->show();
-    } catch (const std::exception& e) {
-        QuorProgramm().ShowException(e, false);
-    }
-    if (!frmRimdal)
-        return 0;
-    return QApplication::exec();
+    return runRimdal(argc, argv);
 }

@@ -1,7 +1,12 @@
 // quorstore: the suite's settings store from the command line, for
 // administrators and for seeding the demo store.
 
+#include "formstore.h"
 #include "formstoretext.h"
+#include "keys.h"
+#include "maskfile.h"
+#include "quorstrings.h"
+#include "report.h"
 #include "quorexception.h"
 #include "storebackend.h"
 #include "tstringlist.h"
@@ -46,6 +51,8 @@ void usage()
         "  dump DATEI.json|-                den ganzen Speicher sichern (Blobs Byte für Byte)\n"
         "  restore DATEI.json [--replace]   eine Sicherung einspielen; ein Speicher mit\n"
         "                                   Datensätzen wird nur mit --replace ersetzt\n"
+        "  standards                        Stand der Standards je Aufgabe; Status 1, wenn\n"
+        "                                   ein Standard von seiner Einstellung abweicht\n"
         "ORT: SQLite-Datei oder postgresql://-Adresse; ohne --store gilt QUOR_STORE.\n"));
 }
 
@@ -349,6 +356,31 @@ int restore(TStoreBackend& store, const QStringList& args)
     return 0;
 }
 
+int standards(TStoreBackend& store, const QStringList& args)
+{
+    if (!args.isEmpty())
+        throw UsageError{QStringLiteral("standards erwartet keine Angaben")};
+    // The assignment list is read the way the window files it.
+    QObject window;
+    window.setObjectName(keys::MainWindow);
+    auto* strings = new TQuorStrings(&window);
+    strings->setObjectName(QStringLiteral("scStanBez"));
+    auto* fsBez = new TQuorFormStore(&window);
+    fsBez->FormName = {keys::Sprache, keys::Rimdal, keys::Rimdal};
+    fsBez->StoredProperties = {QStringLiteral("scStanBez.Items")};
+    fsBez->SetStore(&store);
+    fsBez->Restore();
+    Tmaskfile file;
+    file.SetStore(&store);
+    int status = 0;
+    for (const TStandardStatus& standard : checkStandards(file, strings->Items)) {
+        out(describe(standard) + QLatin1Char('\n'));
+        if (standard.drifted())
+            status = 1;
+    }
+    return status;
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
@@ -376,6 +408,8 @@ int main(int argc, char* argv[])
             return importSettings(*store, args);
         if (command == QLatin1String("export"))
             return exportSettings(*store, args);
+        if (command == QLatin1String("standards"))
+            return standards(*store, args);
         if (command == QLatin1String("dump"))
             return dump(*store, args);
         if (command == QLatin1String("restore"))

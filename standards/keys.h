@@ -18,6 +18,9 @@ inline const QString Standard = QStringLiteral("STANDARD");
 // List entry of a setting type without standard copy; never stored.
 inline const QString KeinStandard = QStringLiteral("Kein Standard zugeordnet");
 
+// The main window, under whose name the assignment list is filed.
+inline const QString MainWindow = QStringLiteral("frmRimdal");
+
 inline const QString Import = QStringLiteral("IMPORT");
 inline const QString Export = QStringLiteral("EXPORT");
 inline const QString Brief = QStringLiteral("BRIEF");

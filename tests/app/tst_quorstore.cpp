@@ -1,3 +1,4 @@
+#include "formstoretext.h"
 #include "teststore.h"
 
 #include <QProcess>
@@ -110,6 +111,35 @@ private Q_SLOTS:
         QCOMPARE(run({"--store", target, "restore", backup, "--replace"}), 0);
         QCOMPARE(run({"--store", target, "dump", "-"}, &second), 0);
         QCOMPARE(second, first);
+    }
+
+    void standardsReport()
+    {
+        TestStore db;
+        db.put(namedKey("Quelle LF"), "Kurz A", "eins\nzwei\n");
+        db.put(namedKey("Geaendert"), "Kurz neu", "neu\r\n");
+        db.put(standardKey("IMPORT"), "Kurz A", "eins\r\nzwei\r\n"); // line ends aside: equal
+        db.put(standardKey("EXPORT"), "Kurz alt", "neu\r\n");          // short description drifted
+        db.put(standardKey("BRIEF"), "Kurz weg", "x\r\n");             // its setting is gone
+        db.put(assignmentKey(), QString(),
+               formStoreBlob({{"scStanBez.Items", {"IMPORT=Quelle LF", "EXPORT=Geaendert", "BRIEF=Weg"}}}));
+        QByteArray output;
+        QCOMPARE(run({"--store", db.path(), "standards"}, &output), 1);
+        QCOMPARE(QString::fromUtf8(output).split('\n', Qt::SkipEmptyParts),
+                 (QStringList{
+                     "IMPORT: Standard vorhanden, zugeordnet „Quelle LF“, Einstellung vorhanden, stimmt überein",
+                     "EXPORT: Standard vorhanden, zugeordnet „Geaendert“, Einstellung vorhanden, weicht ab",
+                     "BRIEF: Standard vorhanden, zugeordnet „Weg“, Einstellung fehlt, weicht ab"}));
+
+        // A missing standard is no drift; matching ones give status 0.
+        db.put(standardKey("EXPORT"), "Kurz neu", "neu\r\n");
+        db.sql("DELETE FROM einstellungen WHERE maske = 'BRIEF'");
+        db.put(assignmentKey(), QString(),
+               formStoreBlob({{"scStanBez.Items", {"IMPORT=Quelle LF", "EXPORT=Geaendert"}}}));
+        QCOMPARE(run({"--store", db.path(), "standards"}, &output), 0);
+        QVERIFY(output.contains("BRIEF: kein Standard, keine Zuordnung\n"));
+        const auto before = db.all();
+        QCOMPARE(db.all().size(), before.size()); // it only reads
     }
 
     void listAndShow()
