@@ -77,7 +77,9 @@ int list(TStoreBackend& store, const QStringList& args)
                 inGroup = inGroup && row.key[i] == args[i];
             if (!inGroup)
                 break;
-            out(keyText(row.key) + QLatin1Char('\t') + row.kurzbeschreibung + QLatin1Char('\n'));
+            const QString kurz = row.hasKurzbeschreibung ? row.kurzbeschreibung
+                                                         : store.find(row.key)->kurzbeschreibung;
+            out(keyText(row.key) + QLatin1Char('\t') + kurz + QLatin1Char('\n'));
         }
     });
     return 0;
@@ -239,9 +241,10 @@ int exportSettings(TStoreBackend& store, const QStringList& args)
         while (cursor->next(row)) {
             if (row.key[0] != kSprache || row.key[1] != kProgramm || row.key[2] != kProgramm)
                 break;
-            const TFormProperties properties = parseFormStoreBlob(store.readBlob(row.key));
+            const TStoreContent content = store.readContent(row.key);
+            const TFormProperties properties = parseFormStoreBlob(content.blob);
             QJsonObject object{{QStringLiteral("name"), row.key[3]},
-                               {QStringLiteral("shortDescription"), row.kurzbeschreibung}};
+                               {QStringLiteral("shortDescription"), content.kurzbeschreibung}};
             if (row.key[4] != QLatin1String("0"))
                 object.insert(QStringLiteral("index"), row.key[4]);
             QJsonObject others;

@@ -2,7 +2,7 @@
 
 #include "tstringlist.h"
 
-#include <QMap>
+#include <algorithm>
 
 namespace {
 
@@ -90,62 +90,93 @@ QStringList formatFormStoreText(const TFormProperties& properties)
     return out;
 }
 
-TFormProperties parseFormStoreText(const QStringList& lines)
-{
-    TFormProperties result;
-    QString path;
-    qint64 count = -1;
-    QMap<qint64, QString> items;
-    bool inSection = false;
+namespace {
 
-    auto flush = [&] {
-        if (!inSection)
-            return;
-        TFormProperty property{path, {}};
-        for (auto it = items.cbegin(); it != items.cend(); ++it)
-            if (count < 0 || it.key() < count)
-                property.lines.append(it.value());
-        result.append(std::move(property));
-    };
-
-    for (const QString& line : lines) {
+// Reads the text line by line, each line a view into the text.
+class TFormTextParser {
+public:
+    void line(QStringView line)
+    {
         if (line.startsWith(u'[') && line.endsWith(u']') && line.size() >= 2) {
             flush();
-            path = line.mid(1, line.size() - 2);
-            if (path.startsWith(u'%'))
-                path = unescape(QStringView(path).mid(1));
-            count = -1;
-            items.clear();
-            inSection = true;
-            continue;
+            m_path = line.mid(1, line.size() - 2).toString();
+            if (m_path.startsWith(u'%'))
+                m_path = unescape(QStringView(m_path).mid(1));
+            m_count = -1;
+            m_items.clear();
+            m_inSection = true;
+            return;
         }
-        if (!inSection)
-            continue;
+        if (!m_inSection)
+            return;
         if (line.startsWith(kCount)) {
             bool ok = false;
-            const qint64 value = QStringView(line).mid(kCount.size()).toLongLong(&ok);
+            const qint64 value = line.mid(kCount.size()).toLongLong(&ok);
             if (ok && value >= 0)
-                count = value;
-            continue;
+                m_count = value;
+            return;
         }
         if (!line.startsWith(kItem))
-            continue;
+            return;
         const qsizetype eq = line.indexOf(u'=');
         if (eq < 0)
-            continue;
-        QStringView head = QStringView(line).mid(kItem.size(), eq - kItem.size());
+            return;
+        QStringView head = line.mid(kItem.size(), eq - kItem.size());
         const bool escaped = head.endsWith(u'%');
         if (escaped)
             head.chop(1);
         bool ok = false;
         const qint64 index = head.toLongLong(&ok);
         if (!ok || index < 0 || head.startsWith(u'+'))
-            continue;
-        const QStringView value = QStringView(line).mid(eq + 1);
-        items.insert(index, escaped ? unescape(value) : value.toString());
+            return;
+        const QStringView value = line.mid(eq + 1);
+        m_items.append({index, escaped ? unescape(value) : value.toString()});
     }
-    flush();
-    return result;
+
+    TFormProperties finish()
+    {
+        flush();
+        return std::move(m_result);
+    }
+
+private:
+    void flush()
+    {
+        if (!m_inSection)
+            return;
+        // Items normally come in order; a damaged text may repeat or mix them:
+        // the last of equal numbers counts.
+        if (!std::is_sorted(m_items.cbegin(), m_items.cend(),
+                            [](const auto& a, const auto& b) { return a.first < b.first; }))
+            std::stable_sort(m_items.begin(), m_items.end(),
+                             [](const auto& a, const auto& b) { return a.first < b.first; });
+        TFormProperty property{m_path, {}};
+        property.lines.reserve(m_items.size());
+        for (qsizetype i = 0; i < m_items.size(); ++i) {
+            if (i + 1 < m_items.size() && m_items[i + 1].first == m_items[i].first)
+                continue;
+            if (m_count < 0 || m_items[i].first < m_count)
+                property.lines.append(std::move(m_items[i].second));
+        }
+        m_result.append(std::move(property));
+        m_inSection = false;
+    }
+
+    TFormProperties m_result;
+    QString m_path;
+    qint64 m_count = -1;
+    QList<std::pair<qint64, QString>> m_items;
+    bool m_inSection = false;
+};
+
+} // namespace
+
+TFormProperties parseFormStoreText(const QStringList& lines)
+{
+    TFormTextParser parser;
+    for (const QString& line : lines)
+        parser.line(line);
+    return parser.finish();
 }
 
 QByteArray formStoreBlob(const TFormProperties& properties)
@@ -157,9 +188,25 @@ QByteArray formStoreBlob(const TFormProperties& properties)
 
 TFormProperties parseFormStoreBlob(const QByteArray& blob)
 {
-    TStringList text;
-    text.LoadFromBytes(blob);
-    return parseFormStoreText(text.Lines());
+    TStringList decoder;
+    decoder.LoadFromBytes(blob);
+    const QString text = decoder.Text();
+    TFormTextParser parser;
+    const QChar* data = text.constData();
+    const qsizetype size = text.size();
+    qsizetype start = 0;
+    for (qsizetype i = 0; i < size; ++i) {
+        const char16_t c = data[i].unicode();
+        if (c != u'\r' && c != u'\n')
+            continue;
+        parser.line(QStringView(data + start, i - start));
+        if (c == u'\r' && i + 1 < size && data[i + 1] == u'\n')
+            ++i;
+        start = i + 1;
+    }
+    if (start < size)
+        parser.line(QStringView(data + start, size - start));
+    return parser.finish();
 }
 
 const QStringList* findFormProperty(const TFormProperties& properties, const QString& path)

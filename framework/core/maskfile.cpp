@@ -14,6 +14,26 @@ QString keyText(const TStoreKey& key)
 
 Tmaskfile::Tmaskfile(QObject* parent) : QObject(parent) {}
 
+QString TDatenfeld_Gen::GetWert() const
+{
+    if (m_pendingFrom)
+        m_pendingFrom->loadPending(*this);
+    return m_current;
+}
+
+void Tmaskfile::loadPending(const TDatenfeld_Gen& field)
+{
+    auto& pending = const_cast<TDatenfeld_Gen&>(field);
+    pending.m_pendingFrom = nullptr;
+    TStoreBackend& s = m_accessStore ? *m_accessStore : store();
+    std::optional<TStoreRow> row;
+    if (m_accessStore)
+        row = guarded([&] { return s.find(m_currentKey); });
+    else
+        inStoreAccess(s, [&] { row = s.find(m_currentKey); });
+    pending.m_current = row ? row->kurzbeschreibung : QString();
+}
+
 Tmaskfile::~Tmaskfile()
 {
     m_cursor.reset();
@@ -95,6 +115,7 @@ void Tmaskfile::clearRecord()
     for (TStringDatenKeyFeld* field : keyFields())
         field->m_current.clear();
     Kurzbeschreibung.m_current.clear();
+    Kurzbeschreibung.m_pendingFrom = nullptr;
     m_currentKey = {};
     m_hasRecord = false;
 }
@@ -130,6 +151,7 @@ void Tmaskfile::takeRow(const TStoreRow& row)
     for (int i = 0; i < kKeyFieldCount; ++i)
         fields[i]->m_current = row.key[i];
     Kurzbeschreibung.m_current = row.kurzbeschreibung;
+    Kurzbeschreibung.m_pendingFrom = row.hasKurzbeschreibung ? nullptr : this;
     m_currentKey = row.key;
     m_hasRecord = true;
 }
@@ -202,6 +224,7 @@ std::unique_ptr<QIODevice> Tmaskfile::CreateBlobStream()
     // changed it since it was found.
     TStoreContent content = guarded([&] { return m_accessStore->readContent(m_currentKey); });
     Kurzbeschreibung.m_current = content.kurzbeschreibung;
+    Kurzbeschreibung.m_pendingFrom = nullptr;
     auto buffer = std::make_unique<QBuffer>();
     buffer->setData(content.blob);
     buffer->open(QIODevice::ReadOnly);
@@ -257,7 +280,7 @@ void Tmaskfile::EndStreamBuchung()
     } else {
         if (!m_hasRecord)
             throw EQuorException(QStringLiteral("Satzdatei: kein aktueller Datensatz zum Ändern"));
-        const QString kurz = Kurzbeschreibung.m_write.value_or(Kurzbeschreibung.m_current);
+        const QString kurz = Kurzbeschreibung.m_write.value_or(Kurzbeschreibung.GetWert());
         const bool updated =
             guarded([&] { return m_accessStore->update(m_currentKey, kurz, blob); });
         if (!updated) {
@@ -267,6 +290,7 @@ void Tmaskfile::EndStreamBuchung()
                     .arg(keyText(m_currentKey)));
         }
         Kurzbeschreibung.m_current = kurz;
+        Kurzbeschreibung.m_pendingFrom = nullptr;
     }
     for (TStringDatenKeyFeld* field : keyFields())
         field->m_write.reset();

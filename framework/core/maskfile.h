@@ -11,6 +11,7 @@
 
 class QBuffer;
 class QIODevice;
+class Tmaskfile;
 
 // Write modes: two-character codes.
 using TWrdon = std::array<char, 2>;
@@ -21,13 +22,15 @@ inline constexpr TWrdon wrdonUpdate{'U', 'P'};
 // SetWert sets the value to write.
 class TDatenfeld_Gen {
 public:
-    QString GetWert() const { return m_current; }
+    QString GetWert() const;
     void SetWert(const QString& value) { m_write = value; }
 
 private:
     friend class Tmaskfile;
-    QString m_current;
+    mutable QString m_current;
     std::optional<QString> m_write;
+    // Set while the current record's value is still in the store.
+    Tmaskfile* m_pendingFrom = nullptr;
 };
 
 // A key field; SetKeyWert sets its search value, which stays until set again or reset.
@@ -92,6 +95,8 @@ private:
     void takeRow(const TStoreRow& row);
     void clearRecord();
     void advance();
+    friend class TDatenfeld_Gen;
+    void loadPending(const TDatenfeld_Gen& field);
     template <typename F> auto guarded(F&& f) -> decltype(f());
 
     TStoreBackend* m_store = nullptr;

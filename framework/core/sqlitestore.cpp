@@ -21,7 +21,8 @@ QString fileOf(const QString& location)
     return location.startsWith(QLatin1String("file:")) ? QUrl(location).path() : location;
 }
 
-// One ordered query; SQLite steps it row by row as it is read.
+// One ordered query; SQLite steps it row by row as it is read. The short
+// description is left to be read when it is asked for.
 class TSqliteCursor final : public TStoreCursor {
 public:
     TSqliteCursor(const TSqlStore& store, QSqlQuery query)
@@ -38,7 +39,8 @@ public:
             return false;
         }
         row.key = keyOfRow(m_query);
-        row.kurzbeschreibung = m_query.value(5).toString();
+        row.kurzbeschreibung.clear();
+        row.hasKurzbeschreibung = false;
         return true;
     }
 
@@ -182,7 +184,8 @@ std::unique_ptr<TStoreCursor> TSqliteStore::scanFrom(const TSearchKey& key)
     while (prefix < kKeyFieldCount && key[prefix].has_value())
         ++prefix;
     const QString columns = keyColumns().join(QLatin1String(", "));
-    QString sql = QStringLiteral("SELECT %1, kurzbeschreibung FROM einstellungen").arg(columns);
+    // The key columns alone: the scan reads the key index and nothing else.
+    QString sql = QStringLiteral("SELECT %1 FROM einstellungen").arg(columns);
     if (prefix > 0) {
         QStringList marks;
         for (int i = 0; i < prefix; ++i)

@@ -18,6 +18,8 @@ using TSearchKey = std::array<std::optional<QString>, kKeyFieldCount>;
 struct TStoreRow {
     TStoreKey key;
     QString kurzbeschreibung;
+    // A scan may leave the short description out; it is read when asked for.
+    bool hasKurzbeschreibung = true;
 };
 
 // A record's short description and blob, read together in one statement.

@@ -190,13 +190,124 @@ QStringList splitLines(const QString& text)
     return lines;
 }
 
+QByteArray withCrLfLineEnds(const QByteArray& bytes)
+{
+    const bool le = bytes.startsWith("\xFF\xFE");
+    const bool be = !le && bytes.startsWith("\xFE\xFF");
+    if (!le && !be) {
+        const qsizetype start = bytes.startsWith("\xEF\xBB\xBF") ? 3 : 0;
+        const char* data = bytes.constData();
+        const qsizetype size = bytes.size();
+        // Already right: every CR followed by LF, every LF preceded by CR, and
+        // a final line end after the last line.
+        bool canonical = size == start || (size >= start + 2 && data[size - 2] == '\r' && data[size - 1] == '\n');
+        for (qsizetype i = start; canonical && i < size; ++i) {
+            const char c = data[i];
+            if (c == '\r')
+                canonical = i + 1 < size && data[i + 1] == '\n';
+            else if (c == '\n')
+                canonical = i > start && data[i - 1] == '\r';
+        }
+        if (canonical)
+            return bytes;
+        QByteArray out;
+        out.reserve(size + size / 16 + 2);
+        out.append(data, start);
+        for (qsizetype i = start; i < size; ++i) {
+            const char c = data[i];
+            if (c == '\r' || c == '\n') {
+                out.append("\r\n", 2);
+                if (c == '\r' && i + 1 < size && data[i + 1] == '\n')
+                    ++i;
+            } else {
+                out.append(c);
+            }
+        }
+        if (out.size() > start && !out.endsWith("\r\n"))
+            out.append("\r\n", 2);
+        return out;
+    }
+    // UTF-16: the same, unit by unit; an odd last byte stays last.
+    const auto* b = reinterpret_cast<const unsigned char*>(bytes.constData());
+    const qsizetype end = 2 + (bytes.size() - 2) / 2 * 2;
+    auto unit = [&](qsizetype i) { return le ? char16_t(b[i] | (b[i + 1] << 8)) : char16_t((b[i] << 8) | b[i + 1]); };
+    const char crlf[4] = {le ? '\r' : '\0', le ? '\0' : '\r', le ? '\n' : '\0', le ? '\0' : '\n'};
+    QByteArray out;
+    out.reserve(bytes.size() + bytes.size() / 16 + 4);
+    out.append(bytes.constData(), 2);
+    for (qsizetype i = 2; i < end; i += 2) {
+        const char16_t c = unit(i);
+        if (c == u'\r' || c == u'\n') {
+            out.append(crlf, 4);
+            if (c == u'\r' && i + 2 < end && unit(i + 2) == u'\n')
+                i += 2;
+        } else {
+            out.append(bytes.constData() + i, 2);
+        }
+    }
+    if (out.size() > 2 && !out.endsWith(QByteArray(crlf, 4)))
+        out.append(crlf, 4);
+    out.append(bytes.constData() + end, bytes.size() - end);
+    return out;
+}
+
+const QStringList& TStringList::Lines() const
+{
+    if (!m_decoded) {
+        m_lines = splitLines(Text());
+        m_decoded = true;
+    }
+    return m_lines;
+}
+
+QString TStringList::Text() const
+{
+    if (m_source.isNull())
+        return m_lines.join(QLatin1String("\r\n"));
+    const qsizetype n = m_source.size();
+    switch (m_encoding) {
+    case TEncoding::Utf8:
+        return decodeUtf8(m_source.constData() + (m_bom ? 3 : 0), n - (m_bom ? 3 : 0));
+    case TEncoding::Utf16LE:
+    case TEncoding::Utf16BE:
+        return decodeUtf16(m_source.left(n - m_trailingByte.size()), 2,
+                           m_encoding == TEncoding::Utf16BE);
+    case TEncoding::Ansi:
+        break;
+    }
+    return decodeAnsi(m_source.constData(), n);
+}
+
+void TStringList::modify()
+{
+    Lines();
+    m_source = QByteArray();
+}
+
+void TStringList::SetLines(QStringList lines)
+{
+    m_lines = std::move(lines);
+    m_decoded = true;
+    m_source = QByteArray();
+}
+
+void TStringList::SetEncoding(TEncoding encoding, bool bom)
+{
+    modify();
+    m_encoding = encoding;
+    m_bom = bom;
+    m_trailingByte.clear();
+}
+
 void TStringList::Clear()
 {
+    modify();
     m_lines.clear();
 }
 
 int TStringList::Add(const QString& line)
 {
+    modify();
     m_lines.append(line);
     return Count() - 1;
 }
@@ -205,20 +316,22 @@ const QString& TStringList::Get(int index) const
 {
     if (index < 0 || index >= Count())
         indexError(index);
-    return m_lines.at(index);
+    return Lines().at(index);
 }
 
 void TStringList::Put(int index, const QString& line)
 {
     if (index < 0 || index >= Count())
         indexError(index);
+    modify();
     m_lines[index] = line;
 }
 
 int TStringList::IndexOfName(const QString& name) const
 {
-    for (int i = 0; i < Count(); ++i) {
-        const QString& line = m_lines.at(i);
+    const QStringList& lines = Lines();
+    for (int i = 0; i < lines.size(); ++i) {
+        const QString& line = lines.at(i);
         const qsizetype eq = line.indexOf(u'=');
         if (eq >= 0 && QStringView(line).left(eq) == name)
             return i;
@@ -231,44 +344,43 @@ QString TStringList::Values(const QString& name) const
     const int i = IndexOfName(name);
     if (i < 0)
         return {};
-    const QString& line = m_lines.at(i);
+    const QString& line = Lines().at(i);
     return line.mid(line.indexOf(u'=') + 1);
 }
 
 void TStringList::LoadFromBytes(const QByteArray& bytes)
 {
-    m_trailingByte.clear();
     const auto* b = reinterpret_cast<const unsigned char*>(bytes.constData());
     const qsizetype n = bytes.size();
-    QString text;
+    m_trailingByte.clear();
+    m_bom = true;
     if (n >= 3 && b[0] == 0xEF && b[1] == 0xBB && b[2] == 0xBF) {
         m_encoding = TEncoding::Utf8;
-        m_bom = true;
-        text = decodeUtf8(bytes.constData() + 3, n - 3);
     } else if (n >= 2 && ((b[0] == 0xFF && b[1] == 0xFE) || (b[0] == 0xFE && b[1] == 0xFF))) {
-        const bool bigEndian = b[0] == 0xFE;
-        m_encoding = bigEndian ? TEncoding::Utf16BE : TEncoding::Utf16LE;
-        m_bom = true;
-        text = decodeUtf16(bytes, 2, bigEndian);
+        m_encoding = b[0] == 0xFE ? TEncoding::Utf16BE : TEncoding::Utf16LE;
         // A last byte without its partner is kept as it is and written back.
         if ((n - 2) % 2 != 0)
             m_trailingByte = bytes.right(1);
     } else {
         m_encoding = TEncoding::Ansi;
         m_bom = false;
-        text = decodeAnsi(bytes.constData(), n);
     }
-    m_lines = splitLines(text);
+    m_source = bytes.isNull() ? QByteArray("") : bytes;
+    m_lines.clear();
+    m_decoded = false;
 }
 
 QByteArray TStringList::SaveToBytes() const
 {
+    if (!m_source.isNull())
+        return withCrLfLineEnds(m_source);
+    const QStringList& lines = Lines();
     qsizetype length = 0;
-    for (const QString& line : m_lines)
+    for (const QString& line : lines)
         length += line.size() + 2;
     QString text;
     text.reserve(length);
-    for (const QString& line : m_lines) {
+    for (const QString& line : lines) {
         text += line;
         text += QLatin1String("\r\n");
     }

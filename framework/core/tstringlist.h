@@ -8,6 +8,10 @@ class QIODevice;
 // The runtime's line list: ordered lines of text with name=value lookups and
 // loading/saving through a stream. The text encoding of the last load is kept so
 // that saving writes the same encoding, with the byte-order mark if there was one.
+//
+// A loaded text is decoded only when its lines are asked for; saved unchanged, it
+// is written from its own bytes with every line end made CR LF, which is exactly
+// what decoding and encoding again would give, without the cost.
 class TStringList {
 public:
     enum class TEncoding { Ansi, Utf8, Utf16LE, Utf16BE };
@@ -17,7 +21,7 @@ public:
 
     void Clear();
     int Add(const QString& line);
-    int Count() const { return static_cast<int>(m_lines.size()); }
+    int Count() const { return static_cast<int>(Lines().size()); }
     const QString& Get(int index) const;
     void Put(int index, const QString& line);
 
@@ -33,26 +37,32 @@ public:
     void LoadFromBytes(const QByteArray& bytes);
     QByteArray SaveToBytes() const;
 
-    const QStringList& Lines() const { return m_lines; }
-    void SetLines(QStringList lines) { m_lines = std::move(lines); }
+    const QStringList& Lines() const;
+    void SetLines(QStringList lines);
+    // The loaded text, decoded but not split into lines.
+    QString Text() const;
 
     TEncoding Encoding() const { return m_encoding; }
     bool HasBom() const { return m_bom; }
-    void SetEncoding(TEncoding encoding, bool bom)
-    {
-        m_encoding = encoding;
-        m_bom = bom;
-        m_trailingByte.clear();
-    }
+    void SetEncoding(TEncoding encoding, bool bom);
 
-    bool operator==(const TStringList& other) const { return m_lines == other.m_lines; }
+    bool operator==(const TStringList& other) const { return Lines() == other.Lines(); }
 
 private:
-    QStringList m_lines;
+    void modify();
+
+    mutable QStringList m_lines;
+    // The loaded bytes while the lines are as loaded; null otherwise.
+    QByteArray m_source;
+    mutable bool m_decoded = true;
     TEncoding m_encoding = TEncoding::Ansi;
     bool m_bom = false;
     QByteArray m_trailingByte;
 };
+
+// The bytes of a text with every line ended by CR LF, in its encoding (by
+// byte-order mark, else single bytes); the same bytes when they already are.
+QByteArray withCrLfLineEnds(const QByteArray& bytes);
 
 // Windows-1252, the ANSI code page of the suite. Every byte maps to one character
 // and back, the five bytes the code page leaves unassigned to U+0081, U+008D,

@@ -129,8 +129,11 @@ QList<TStoreRow> TestStore::all()
     inStoreAccess(*m_store, [&] {
         auto cursor = m_store->scanFrom({});
         TStoreRow row;
-        while (cursor->next(row))
+        while (cursor->next(row)) {
+            if (!row.hasKurzbeschreibung)
+                row.kurzbeschreibung = m_store->find(row.key)->kurzbeschreibung;
             rows.append(row);
+        }
     });
     return rows;
 }
