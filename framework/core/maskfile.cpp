@@ -14,7 +14,7 @@ QString keyText(const TStoreKey& key)
 
 Tmaskfile::Tmaskfile(QObject* parent) : QObject(parent) {}
 
-QString TDatenfeld_Gen::GetWert() const
+const QString& TDatenfeld_Gen::GetWert() const
 {
     if (m_pendingFrom)
         m_pendingFrom->loadPending(*this);
@@ -28,9 +28,9 @@ void Tmaskfile::loadPending(const TDatenfeld_Gen& field)
     TStoreBackend& s = m_accessStore ? *m_accessStore : store();
     std::optional<TStoreRow> row;
     if (m_accessStore)
-        row = guarded([&] { return s.find(m_currentKey); });
+        row = guarded([&] { return s.find(currentKey()); });
     else
-        inStoreAccess(s, [&] { row = s.find(m_currentKey); });
+        inStoreAccess(s, [&] { row = s.find(currentKey()); });
     pending.m_current = row ? row->kurzbeschreibung : QString();
 }
 
@@ -116,8 +116,7 @@ void Tmaskfile::clearRecord()
         field->m_current.clear();
     Kurzbeschreibung.m_current.clear();
     Kurzbeschreibung.m_pendingFrom = nullptr;
-    m_currentKey = {};
-    m_hasRecord = false;
+        m_hasRecord = false;
 }
 
 void Tmaskfile::ResetRecord()
@@ -145,14 +144,25 @@ void Tmaskfile::SelectKey(quint16 keyNumber)
             QStringLiteral("Satzdatei: Schlüssel Nummer %1 ist nicht vorhanden").arg(keyNumber));
 }
 
-void Tmaskfile::takeRow(const TStoreRow& row)
+TStoreKey Tmaskfile::currentKey()
 {
+    TStoreKey key;
     const auto fields = keyFields();
     for (int i = 0; i < kKeyFieldCount; ++i)
-        fields[i]->m_current = row.key[i];
+        key[i] = fields[i]->m_current;
+    return key;
+}
+
+void Tmaskfile::takeRow(const TStoreRow& row)
+{
+    // In a scan most key fields repeat from record to record: they are shared,
+    // and only what changed is assigned.
+    const auto fields = keyFields();
+    for (int i = 0; i < kKeyFieldCount; ++i)
+        if (!fields[i]->m_current.isSharedWith(row.key[i]))
+            fields[i]->m_current = row.key[i];
     Kurzbeschreibung.m_current = row.kurzbeschreibung;
     Kurzbeschreibung.m_pendingFrom = row.hasKurzbeschreibung ? nullptr : this;
-    m_currentKey = row.key;
     m_hasRecord = true;
 }
 
@@ -181,9 +191,8 @@ bool Tmaskfile::FindEqual()
 
 void Tmaskfile::advance()
 {
-    TStoreRow row;
-    if (guarded([&] { return m_cursor->next(row); })) {
-        takeRow(row);
+    if (guarded([&] { return m_cursor->next(m_scanRow); })) {
+        takeRow(m_scanRow);
     } else {
         clearRecord();
         m_cursor.reset();
@@ -222,7 +231,7 @@ std::unique_ptr<QIODevice> Tmaskfile::CreateBlobStream()
     // The short description is read again with the blob, so the two always
     // belong to the same version of the record, even if another workstation
     // changed it since it was found.
-    TStoreContent content = guarded([&] { return m_accessStore->readContent(m_currentKey); });
+    TStoreContent content = guarded([&] { return m_accessStore->readContent(currentKey()); });
     Kurzbeschreibung.m_current = content.kurzbeschreibung;
     Kurzbeschreibung.m_pendingFrom = nullptr;
     auto buffer = std::make_unique<QBuffer>();
@@ -282,12 +291,12 @@ void Tmaskfile::EndStreamBuchung()
             throw EQuorException(QStringLiteral("Satzdatei: kein aktueller Datensatz zum Ändern"));
         const QString kurz = Kurzbeschreibung.m_write.value_or(Kurzbeschreibung.GetWert());
         const bool updated =
-            guarded([&] { return m_accessStore->update(m_currentKey, kurz, blob); });
+            guarded([&] { return m_accessStore->update(currentKey(), kurz, blob); });
         if (!updated) {
             m_accessStore->markFailed();
             throw EQuorException(
                 QStringLiteral("Datensatz „%1“ ist nicht mehr vorhanden und wurde nicht geändert")
-                    .arg(keyText(m_currentKey)));
+                    .arg(keyText(currentKey())));
         }
         Kurzbeschreibung.m_current = kurz;
         Kurzbeschreibung.m_pendingFrom = nullptr;

@@ -22,7 +22,7 @@ inline constexpr TWrdon wrdonUpdate{'U', 'P'};
 // SetWert sets the value to write.
 class TDatenfeld_Gen {
 public:
-    QString GetWert() const;
+    const QString& GetWert() const;
     void SetWert(const QString& value) { m_write = value; }
 
 private:
@@ -103,7 +103,8 @@ private:
     TStoreBackend* m_accessStore = nullptr;
     int m_access = 0;
     bool m_hasRecord = false;
-    TStoreKey m_currentKey;
+    TStoreKey currentKey();
+    TStoreRow m_scanRow;
     std::unique_ptr<TStoreCursor> m_cursor;
     std::unique_ptr<QBuffer> m_writeStream;
     std::optional<TWrdon> m_writeMode;

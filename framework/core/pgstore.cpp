@@ -125,6 +125,7 @@ TPostgresStore::~TPostgresStore()
 
 void TPostgresStore::connect()
 {
+    forgetStatements();
     QSqlDatabase db = database();
     if (db.isOpen())
         db.close();

@@ -6,10 +6,14 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSqlDatabase>
+#include <QSqlDriver>
 #include <QSqlError>
 #include <QUrl>
 #include <QUrlQuery>
 #include <QVariant>
+#include <cstring>
+#include <string>
+#include <sqlite3.h>
 #include <sys/stat.h>
 
 namespace {
@@ -21,32 +25,47 @@ QString fileOf(const QString& location)
     return location.startsWith(QLatin1String("file:")) ? QUrl(location).path() : location;
 }
 
-// One ordered query; SQLite steps it row by row as it is read. The short
-// description is left to be read when it is asked for.
+// One ordered query over the connection's own handle, stepped row by row as it
+// is read. A key field equal to the same field of the row before keeps that
+// row's text instead of making a new one: in a scan over one group only the
+// names differ. The short description is left to be read when asked for.
 class TSqliteCursor final : public TStoreCursor {
 public:
-    TSqliteCursor(const TSqlStore& store, QSqlQuery query)
-        : m_store(store), m_query(std::move(query))
+    TSqliteCursor(const TSqliteStore& store, sqlite3_stmt* statement)
+        : m_store(store), m_statement(statement)
     {
     }
+    ~TSqliteCursor() override { sqlite3_finalize(m_statement); }
 
     bool next(TStoreRow& row) override
     {
-        if (!m_query.next()) {
-            if (m_query.lastError().isValid())
-                m_store.fail(QStringLiteral("Lesen der Datensätze fehlgeschlagen"),
-                             m_query.lastError());
+        const int rc = sqlite3_step(m_statement);
+        if (rc == SQLITE_DONE)
             return false;
+        if (rc != SQLITE_ROW)
+            m_store.failNative(QStringLiteral("Lesen der Datensätze fehlgeschlagen"), rc);
+        const bool sameRow = &row == m_lastRow;
+        for (int i = 0; i < kKeyFieldCount; ++i) {
+            const char* text = reinterpret_cast<const char*>(sqlite3_column_text(m_statement, i));
+            const int size = sqlite3_column_bytes(m_statement, i);
+            std::string& previous = m_previous[i];
+            if (sameRow && previous.size() == std::size_t(size) &&
+                std::memcmp(previous.data(), text, std::size_t(size)) == 0)
+                continue;
+            previous.assign(text, std::size_t(size));
+            row.key[i] = QString::fromUtf8(text, size);
         }
-        row.key = keyOfRow(m_query);
+        m_lastRow = &row;
         row.kurzbeschreibung.clear();
         row.hasKurzbeschreibung = false;
         return true;
     }
 
 private:
-    const TSqlStore& m_store;
-    QSqlQuery m_query;
+    const TSqliteStore& m_store;
+    sqlite3_stmt* m_statement;
+    std::array<std::string, kKeyFieldCount> m_previous;
+    const TStoreRow* m_lastRow = nullptr;
 };
 
 } // namespace
@@ -195,11 +214,30 @@ std::unique_ptr<TStoreCursor> TSqliteStore::scanFrom(const TSearchKey& key)
                         marks.join(QLatin1String(", ")));
     }
     sql += QStringLiteral(" ORDER BY %1").arg(columns);
-    QSqlQuery query = prepared(sql);
-    for (int i = 0; i < prefix; ++i)
-        query.addBindValue(sqlText(*key[i]));
-    exec(query, QStringLiteral("Lesen der Datensätze fehlgeschlagen"));
-    return std::make_unique<TSqliteCursor>(*this, std::move(query));
+
+    // Qt's driver would make a value object for every column of every row; for
+    // a scan of many thousand rows the statement is stepped on the connection's
+    // own handle instead, its keys bound as parameters all the same.
+    sqlite3* handle = *static_cast<sqlite3* const*>(database().driver()->handle().data());
+    sqlite3_stmt* statement = nullptr;
+    const QByteArray text = sql.toUtf8();
+    int rc = sqlite3_prepare_v2(handle, text.constData(), int(text.size()), &statement, nullptr);
+    for (int i = 0; rc == SQLITE_OK && i < prefix; ++i) {
+        const QByteArray value = sqlText(*key[i]).toString().toUtf8();
+        rc = sqlite3_bind_text(statement, i + 1, value.constData(), int(value.size()), SQLITE_TRANSIENT);
+    }
+    if (rc != SQLITE_OK) {
+        sqlite3_finalize(statement);
+        failNative(QStringLiteral("Lesen der Datensätze fehlgeschlagen"), rc);
+    }
+    return std::make_unique<TSqliteCursor>(*this, statement);
+}
+
+void TSqliteStore::failNative(const QString& what, int code) const
+{
+    sqlite3* handle = *static_cast<sqlite3* const*>(database().driver()->handle().data());
+    fail(what, QSqlError(QString(), QString::fromUtf8(sqlite3_errmsg(handle)),
+                         QSqlError::StatementError, QString::number(code)));
 }
 
 bool TSqliteStore::canWrite()

@@ -12,6 +12,7 @@ public:
 
     std::unique_ptr<TStoreCursor> scanFrom(const TSearchKey& key) override;
     bool canWrite() override;
+    [[noreturn]] void failNative(const QString& what, int code) const;
 
 protected:
     void beginTransaction() override;

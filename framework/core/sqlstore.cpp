@@ -87,6 +87,7 @@ TSqlStore::~TSqlStore()
 
 void TSqlStore::closeConnection() noexcept
 {
+    m_statements.clear();
     {
         QSqlDatabase db = QSqlDatabase::database(m_connection, false);
         if (db.isOpen())
@@ -119,6 +120,14 @@ QSqlQuery TSqlStore::prepared(const QString& sql)
     return query;
 }
 
+QSqlQuery& TSqlStore::cached(const QString& sql)
+{
+    auto it = m_statements.find(sql);
+    if (it == m_statements.end())
+        it = m_statements.insert(sql, prepared(sql));
+    return *it;
+}
+
 void TSqlStore::exec(QSqlQuery& query, const QString& what)
 {
     if (!query.exec())
@@ -145,24 +154,28 @@ void TSqlStore::rollbackTransaction() noexcept
 
 std::optional<TStoreRow> TSqlStore::find(const TStoreKey& key)
 {
-    QSqlQuery query = prepared(
-        QStringLiteral("SELECT %1, kurzbeschreibung FROM einstellungen WHERE %2")
-            .arg(keyColumns().join(QLatin1String(", ")), kKeyWhere));
+    static const QString sql = QStringLiteral("SELECT %1, kurzbeschreibung FROM einstellungen WHERE %2")
+                                   .arg(keyColumns().join(QLatin1String(", ")), kKeyWhere);
+    QSqlQuery& query = cached(sql);
     bindKey(query, key);
     exec(query, QStringLiteral("Suche nach „%1“ fehlgeschlagen").arg(keyText(key)));
     if (!query.next()) {
         if (query.lastError().isValid())
             fail(QStringLiteral("Suche nach „%1“ fehlgeschlagen").arg(keyText(key)),
                  query.lastError());
+        query.finish();
         return std::nullopt;
     }
-    return TStoreRow{keyOfRow(query), query.value(5).toString()};
+    TStoreRow row{keyOfRow(query), query.value(5).toString()};
+    query.finish();
+    return row;
 }
 
 TStoreContent TSqlStore::readContent(const TStoreKey& key)
 {
-    QSqlQuery query = prepared(
-        QStringLiteral("SELECT kurzbeschreibung, daten FROM einstellungen WHERE %1").arg(kKeyWhere));
+    static const QString sql =
+        QStringLiteral("SELECT kurzbeschreibung, daten FROM einstellungen WHERE %1").arg(kKeyWhere);
+    QSqlQuery& query = cached(sql);
     bindKey(query, key);
     const QString what = QStringLiteral("Lesen der Einstellungen „%1“ fehlgeschlagen").arg(keyText(key));
     exec(query, what);
@@ -174,7 +187,9 @@ TStoreContent TSqlStore::readContent(const TStoreKey& key)
                            "vorhanden.")
                 .arg(keyText(key), m_displayName));
     }
-    return TStoreContent{query.value(0).toString(), query.value(1).toByteArray()};
+    TStoreContent content{query.value(0).toString(), query.value(1).toByteArray()};
+    query.finish();
+    return content;
 }
 
 void TSqlStore::insert(const TStoreKey& key, const QString& kurz, const QByteArray& blob)

@@ -2,6 +2,7 @@
 
 #include "storebackend.h"
 
+#include <QHash>
 #include <QSqlQuery>
 #include <QStringList>
 
@@ -32,6 +33,9 @@ protected:
 
     QSqlDatabase database() const;
     QSqlQuery prepared(const QString& sql);
+    // The same statement prepared once per connection and used again.
+    QSqlQuery& cached(const QString& sql);
+    void forgetStatements() { m_statements.clear(); }
     void exec(QSqlQuery& query, const QString& what);
     void execSql(const QString& sql, const QString& what);
     void closeConnection() noexcept;
@@ -43,6 +47,7 @@ protected:
 
     QString m_connection;
     QString m_displayName;
+    QHash<QString, QSqlQuery> m_statements;
 };
 
 // Binding helpers: the store keeps empty texts and empty blobs, never NULL.

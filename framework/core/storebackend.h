@@ -32,6 +32,8 @@ struct TStoreContent {
 class TStoreCursor {
 public:
     virtual ~TStoreCursor() = default;
+    // Fills row with the next record. Given the same row as the call before,
+    // a cursor may leave the fields that did not change as they are.
     virtual bool next(TStoreRow& row) = 0;
 };
 

@@ -7,11 +7,59 @@
 #include <QKeyEvent>
 #include <QLocale>
 #include <QPainter>
-#include <QStringListModel>
 #include <algorithm>
 
+int TQuorListModel::rowCount(const QModelIndex& parent) const
+{
+    return parent.isValid() ? 0 : int(m_batch.size() + m_tail.size());
+}
+
+QVariant TQuorListModel::data(const QModelIndex& index, int role) const
+{
+    if (!index.isValid() || (role != Qt::DisplayRole && role != Qt::EditRole))
+        return {};
+    const qsizetype row = index.row();
+    if (row < m_batch.size())
+        return m_batch.at(row);
+    if (row - m_batch.size() < m_tail.size())
+        return m_tail.at(row - m_batch.size());
+    return {};
+}
+
+void TQuorListModel::clear()
+{
+    beginResetModel();
+    m_batch.clear();
+    m_tail.clear();
+    endResetModel();
+}
+
+void TQuorListModel::addBatch(const QStringList& items)
+{
+    if (items.isEmpty())
+        return;
+    if (rowCount() == 0) {
+        beginResetModel();
+        m_batch = items;
+        endResetModel();
+        return;
+    }
+    const int first = rowCount();
+    beginInsertRows({}, first, first + int(items.size()) - 1);
+    m_tail += items;
+    endInsertRows();
+}
+
+void TQuorListModel::add(const QString& item)
+{
+    const int row = rowCount();
+    beginInsertRows({}, row, row);
+    m_tail.append(item);
+    endInsertRows();
+}
+
 TQuorComboBox::TQuorComboBox(QWidget* parent)
-    : QComboBox(parent), m_model(new QStringListModel(this))
+    : QComboBox(parent), m_model(new TQuorListModel(this))
 {
     setModel(m_model);
     // The width is the window's design, never measured from thousands of entries.
@@ -46,37 +94,27 @@ QString TQuorComboBox::ItemText(int index) const
 
 QStringList TQuorComboBox::Items() const
 {
-    return m_model->stringList();
+    return m_model->items();
 }
 
 void TQuorComboBox::ClearItems()
 {
-    m_model->setStringList({});
+    m_model->clear();
     setCurrentIndex(-1);
 }
 
 void TQuorComboBox::AddItems(const QStringList& items)
 {
-    if (items.isEmpty())
-        return;
     const int index = currentIndex();
-    if (m_model->rowCount() == 0) {
-        m_model->setStringList(items);
-    } else {
-        QStringList all = m_model->stringList();
-        all += items;
-        m_model->setStringList(all);
-    }
+    m_model->addBatch(items);
     // Adding entries leaves the selection where it was.
     setCurrentIndex(index);
 }
 
 void TQuorComboBox::AddItem(const QString& item)
 {
-    const int row = m_model->rowCount();
     const int index = currentIndex();
-    m_model->insertRows(row, 1);
-    m_model->setData(m_model->index(row), item);
+    m_model->add(item);
     setCurrentIndex(index);
 }
 

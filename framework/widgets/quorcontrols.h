@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QAbstractListModel>
 #include <QComboBox>
 #include <QFrame>
 #include <QLabel>
@@ -9,7 +10,25 @@
 #include <QStatusBar>
 
 class QAction;
-class QStringListModel;
+
+// The entries of a choice list: a batch of entries shared with whoever made it
+// (three lists show the same thousands of names without copying them), then
+// entries added one at a time.
+class TQuorListModel : public QAbstractListModel {
+    Q_OBJECT
+public:
+    using QAbstractListModel::QAbstractListModel;
+    int rowCount(const QModelIndex& parent = {}) const override;
+    QVariant data(const QModelIndex& index, int role) const override;
+    QStringList items() const { return m_tail.isEmpty() ? m_batch : m_batch + m_tail; }
+    void clear();
+    void addBatch(const QStringList& items);
+    void add(const QString& item);
+
+private:
+    QStringList m_batch;
+    QStringList m_tail;
+};
 
 // Framework controls: thin subclasses of the matching Qt widgets with the
 // behaviour the suite's windows rely on.
@@ -46,7 +65,7 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    QStringListModel* m_model;
+    TQuorListModel* m_model;
     QString m_f2Caption;
     QString m_attachLabel;
     int m_popupListWidth = 0;
