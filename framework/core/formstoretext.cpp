@@ -97,7 +97,9 @@ class TFormTextParser {
 public:
     void line(QStringView line)
     {
-        if (line.startsWith(u'[') && line.endsWith(u']') && line.size() >= 2) {
+        if (line.isEmpty())
+            return;
+        if (line.front() == u'[' && line.back() == u']' && line.size() >= 2) {
             flush();
             m_path = line.mid(1, line.size() - 2).toString();
             if (m_path.startsWith(u'%'))
@@ -109,14 +111,14 @@ public:
         }
         if (!m_inSection)
             return;
-        if (line.startsWith(kCount)) {
+        if (line.front() == u'C' && line.startsWith(kCount)) {
             bool ok = false;
             const qint64 value = line.mid(kCount.size()).toLongLong(&ok);
             if (ok && value >= 0)
                 m_count = value;
             return;
         }
-        if (!line.startsWith(kItem))
+        if (line.front() != u'I' || !line.startsWith(kItem))
             return;
         const qsizetype eq = line.indexOf(u'=');
         if (eq < 0)
@@ -192,20 +194,7 @@ TFormProperties parseFormStoreBlob(const QByteArray& blob)
     decoder.LoadFromBytes(blob);
     const QString text = decoder.Text();
     TFormTextParser parser;
-    const QChar* data = text.constData();
-    const qsizetype size = text.size();
-    qsizetype start = 0;
-    for (qsizetype i = 0; i < size; ++i) {
-        const char16_t c = data[i].unicode();
-        if (c != u'\r' && c != u'\n')
-            continue;
-        parser.line(QStringView(data + start, i - start));
-        if (c == u'\r' && i + 1 < size && data[i + 1] == u'\n')
-            ++i;
-        start = i + 1;
-    }
-    if (start < size)
-        parser.line(QStringView(data + start, size - start));
+    forEachLine(text, [&](QStringView line) { parser.line(line); });
     return parser.finish();
 }
 

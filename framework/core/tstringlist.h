@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QStringList>
+#include <QStringView>
 
 class QIODevice;
 
@@ -78,3 +79,22 @@ QByteArray encodeUtf8(const QString& text);
 
 // Splits at CR LF, LF or CR; a final line end does not start another line.
 QStringList splitLines(const QString& text);
+
+// Calls f with each line of text as a view into it, split as splitLines does.
+template <typename F> void forEachLine(QStringView text, F&& f)
+{
+    const char16_t* data = text.utf16();
+    const qsizetype size = text.size();
+    qsizetype start = 0;
+    for (qsizetype i = 0; i < size; ++i) {
+        const char16_t c = data[i];
+        if (c > u'\r' || (c != u'\r' && c != u'\n'))
+            continue;
+        f(text.mid(start, i - start));
+        if (c == u'\r' && i + 1 < size && data[i + 1] == u'\n')
+            ++i;
+        start = i + 1;
+    }
+    if (start < size)
+        f(text.mid(start, size - start));
+}
