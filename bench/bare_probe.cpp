@@ -1,20 +1,9 @@
 // A bare main window, ended at its first paint: what any start-up costs.
-#include <QApplication>
-#include <QEvent>
-#include <QMainWindow>
-#include <QTimer>
+#include "quitafterpaint.h"
 
-namespace {
-class QuitAfterPaint : public QObject {
-public:
-    bool eventFilter(QObject* watched, QEvent* event) override
-    {
-        if (event->type() == QEvent::Paint)
-            QTimer::singleShot(0, qApp, &QCoreApplication::quit);
-        return QObject::eventFilter(watched, event);
-    }
-};
-} // namespace
+#include <QApplication>
+#include <QMainWindow>
+
 
 int main(int argc, char* argv[])
 {

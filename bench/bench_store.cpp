@@ -205,6 +205,15 @@ void pgSeed()
                            QStringLiteral("Einstellung %1").arg(i, 6, 10, QLatin1Char('0')), keys::Index},
                           QStringLiteral("Kurz"), QByteArray("x"));
     });
+    // As the server's autovacuum would soon do for a table of this size.
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), QStringLiteral("analyze"));
+        configurePostgres(db, pgServer());
+        db.open();
+        QSqlQuery(db).exec(QStringLiteral("ANALYZE einstellungen"));
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("analyze"));
     seeded = true;
 }
 

@@ -11,8 +11,8 @@
 namespace {
 
 constexpr int kConnectTimeoutSeconds = 5;
-constexpr int kFirstBatch = 64;
-constexpr int kLargestBatch = 4096;
+constexpr int kFirstBatch = 256;
+constexpr int kLargestBatch = 16384;
 
 // Reads a scan in batches of growing size, each batch one ordered query that
 // continues after the last key read: a few round trips for thousands of rows,
@@ -213,28 +213,19 @@ QList<TStoreRow> TPostgresStore::fetchBatch(const TSearchKey& from, bool exclusi
     int prefix = 0;
     while (prefix < kKeyFieldCount && from[prefix].has_value())
         ++prefix;
-    const QString columns = keyColumns().join(QLatin1String(", "));
-    QString sql = QStringLiteral("SELECT %1, kurzbeschreibung FROM einstellungen").arg(columns);
-    if (prefix > 0) {
-        QStringList marks;
-        for (int i = 0; i < prefix; ++i)
-            marks << QStringLiteral("?");
-        sql += QStringLiteral(" WHERE (%1) %2 (%3)")
-                   .arg(keyColumns().mid(0, prefix).join(QLatin1String(", ")),
-                        exclusive ? QStringLiteral(">") : QStringLiteral(">="),
-                        marks.join(QLatin1String(", ")));
-    }
-    sql += QStringLiteral(" ORDER BY %1 LIMIT %2").arg(columns).arg(limit);
-    QSqlQuery query = prepared(sql);
+    // The key columns alone; a short description is read when asked for.
+    const QString sql = scanSql(keyColumns().join(QLatin1String(", ")), prefix, exclusive, limit);
+    QSqlQuery& query = cached(sql);
     for (int i = 0; i < prefix; ++i)
         query.addBindValue(sqlText(*from[i]));
     exec(query, QStringLiteral("Lesen der Datensätze fehlgeschlagen"));
     QList<TStoreRow> rows;
     rows.reserve(limit);
     while (query.next())
-        rows.append(TStoreRow{keyOfRow(query), query.value(5).toString()});
+        rows.append(TStoreRow{keyOfRow(query), QString(), false});
     if (query.lastError().isValid())
         fail(QStringLiteral("Lesen der Datensätze fehlgeschlagen"), query.lastError());
+    query.finish();
     return rows;
 }
 

@@ -202,18 +202,8 @@ std::unique_ptr<TStoreCursor> TSqliteStore::scanFrom(const TSearchKey& key)
     int prefix = 0;
     while (prefix < kKeyFieldCount && key[prefix].has_value())
         ++prefix;
-    const QString columns = keyColumns().join(QLatin1String(", "));
     // The key columns alone: the scan reads the key index and nothing else.
-    QString sql = QStringLiteral("SELECT %1 FROM einstellungen").arg(columns);
-    if (prefix > 0) {
-        QStringList marks;
-        for (int i = 0; i < prefix; ++i)
-            marks << QStringLiteral("?");
-        sql += QStringLiteral(" WHERE (%1) >= (%2)")
-                   .arg(keyColumns().mid(0, prefix).join(QLatin1String(", ")),
-                        marks.join(QLatin1String(", ")));
-    }
-    sql += QStringLiteral(" ORDER BY %1").arg(columns);
+    const QString sql = scanSql(keyColumns().join(QLatin1String(", ")), prefix, false, 0);
 
     // Qt's driver would make a value object for every column of every row; for
     // a scan of many thousand rows the statement is stepped on the connection's

@@ -68,6 +68,24 @@ const QStringList& TSqlStore::keyColumns()
     return columns;
 }
 
+QString TSqlStore::scanSql(const QString& columns, int prefix, bool exclusive, int limit)
+{
+    QString sql = QStringLiteral("SELECT %1 FROM einstellungen").arg(columns);
+    if (prefix > 0) {
+        QStringList marks;
+        for (int i = 0; i < prefix; ++i)
+            marks << QStringLiteral("?");
+        sql += QStringLiteral(" WHERE (%1) %2 (%3)")
+                   .arg(keyColumns().mid(0, prefix).join(QLatin1String(", ")),
+                        exclusive ? QStringLiteral(">") : QStringLiteral(">="),
+                        marks.join(QLatin1String(", ")));
+    }
+    sql += QStringLiteral(" ORDER BY %1").arg(keyColumns().join(QLatin1String(", ")));
+    if (limit > 0)
+        sql += QStringLiteral(" LIMIT %1").arg(limit);
+    return sql;
+}
+
 QString TSqlStore::keyText(const TStoreKey& key)
 {
     return QStringList(key.begin(), key.end()).join(QLatin1Char('/'));

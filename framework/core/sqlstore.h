@@ -26,6 +26,9 @@ public:
     [[noreturn]] void fail(const QString& what, const QSqlError& error) const;
 
     static const QStringList& keyColumns();
+    // The ordered scan from a search key: rows from the set fields before the
+    // first unset one (>=, or > for exclusive); limit 0 reads to the end.
+    static QString scanSql(const QString& columns, int prefix, bool exclusive, int limit);
     static QString keyText(const TStoreKey& key);
 
 protected:

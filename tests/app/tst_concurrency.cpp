@@ -18,11 +18,7 @@ private Q_SLOTS:
     void postingsAtOnceLeaveOneWholeCopyPerType()
     {
         TestStore db;
-        for (int i = 0; i < 5; ++i) {
-            const QString name = QStringLiteral("S%1").arg(i);
-            db.put(namedKey(name), "kurz " + name,
-                   QByteArray("\xEF\xBB\xBF") + QStringLiteral("text %1\r\n").arg(name).toUtf8().repeated(2000));
-        }
+        db.putPosterSettings(2000);
         const int posters = 4, postings = 75, readers = 2, reads = 150;
         QList<QProcess*> processes;
         for (int i = 0; i < posters + readers; ++i) {
@@ -75,11 +71,7 @@ private Q_SLOTS:
         if (db.isPostgres())
             QSKIP("the server finishes or undoes a dead client's transaction by itself");
         const int repeat = 100000; // texts of about 1 MB make kills land inside writes
-        for (int i = 0; i < 5; ++i) {
-            const QString name = QStringLiteral("S%1").arg(i);
-            db.put(namedKey(name), "kurz " + name,
-                   QByteArray("\xEF\xBB\xBF") + QStringLiteral("text %1\r\n").arg(name).toUtf8().repeated(repeat));
-        }
+        db.putPosterSettings(repeat);
         QRandomGenerator random(4711);
         int kills = 0;
         for (int round = 0; round < 100; ++round) {

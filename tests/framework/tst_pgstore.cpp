@@ -73,15 +73,7 @@ private Q_SLOTS:
         TestStore db;
         db.putNamedSetting("Alpha", "kurz");
         Tmaskfile f;
-        auto find = [&] {
-            f.ResetKey();
-            f.Sprache.SetKeyWert("DEU");
-            f.Programm.SetKeyWert("VESKALO");
-            f.Maske.SetKeyWert("VESKALO");
-            f.Bezeichnung.SetKeyWert("Alpha");
-            f.Index.SetKeyWert("0");
-            return f.FindEqual();
-        };
+        auto find = [&] { return findNamed(f, "Alpha"); };
         auto dropConnections = [&] {
             db.sql("SELECT pg_terminate_backend(pid) FROM pg_stat_activity "
                    "WHERE application_name = 'quor' AND pid <> pg_backend_pid()");

@@ -64,15 +64,7 @@ private Q_SLOTS:
             timer.start();
             expectStoreError(
                 [&] {
-                    withAccess(f, [&] {
-                        f.ResetKey();
-                        f.Sprache.SetKeyWert("DEU");
-                        f.Programm.SetKeyWert("VESKALO");
-                        f.Maske.SetKeyWert("VESKALO");
-                        f.Bezeichnung.SetKeyWert("Alpha");
-                        f.Index.SetKeyWert("0");
-                        f.FindEqual();
-                    });
+                    withAccess(f, [&] { findNamed(f, "Alpha"); });
                 },
                 db.path(), QStringLiteral("gesperrt"));
             QVERIFY(timer.elapsed() >= 4000);
@@ -100,11 +92,7 @@ private Q_SLOTS:
     void diskFullDuringAWrite()
     {
         TestStore db;
-        for (int i = 0; i < 5; ++i) {
-            const QString name = QStringLiteral("S%1").arg(i);
-            db.put(namedKey(name), "kurz " + name,
-                   QByteArray("\xEF\xBB\xBF") + QStringLiteral("text %1\r\n").arg(name).toUtf8().repeated(100000));
-        }
+        db.putPosterSettings(100000);
         QProcess first;
         first.start(POSTER_BIN, {"post", db.path(), "6", "1", "100000"});
         QVERIFY(first.waitForFinished(60000));

@@ -2,6 +2,7 @@
 
 #include "formstoretext.h"
 #include "keys.h"
+#include "maskfile.h"
 #include "pgstore.h"
 #include "quorinfo.h"
 
@@ -107,6 +108,26 @@ void TestStore::putNamedSetting(const QString& name, const QString& kurz,
 void TestStore::putStandardCopy(const QString& type, const QString& kurz, const QByteArray& blob)
 {
     put(standardKey(type), kurz, blob);
+}
+
+void TestStore::putPosterSettings(int repeat)
+{
+    for (int i = 0; i < 5; ++i) {
+        const QString name = QStringLiteral("S%1").arg(i);
+        put(namedKey(name), QStringLiteral("kurz ") + name,
+            QByteArray("\xEF\xBB\xBF") + QStringLiteral("text %1\r\n").arg(name).toUtf8().repeated(repeat));
+    }
+}
+
+bool findNamed(Tmaskfile& file, const QString& name)
+{
+    file.ResetKey();
+    file.Sprache.SetKeyWert(keys::Sprache);
+    file.Programm.SetKeyWert(keys::Veskalo);
+    file.Maske.SetKeyWert(keys::Veskalo);
+    file.Bezeichnung.SetKeyWert(name);
+    file.Index.SetKeyWert(keys::Index);
+    return file.FindEqual();
 }
 
 std::optional<TStoreRow> TestStore::find(const TStoreKey& key)

@@ -29,6 +29,9 @@ public:
     void putNamedSetting(const QString& name, const QString& kurz,
                          const QStringList& description = {}, const QString& index = QStringLiteral("0"));
     void putStandardCopy(const QString& type, const QString& kurz, const QByteArray& blob);
+    // The named settings "S0".."S4" of the poster workstations: short description
+    // "kurz Sn", text "text Sn" CR LF repeated.
+    void putPosterSettings(int repeat);
     std::optional<TStoreRow> find(const TStoreKey& key);
     QByteArray blob(const TStoreKey& key);
     QList<TStoreRow> all();
@@ -48,6 +51,10 @@ private:
 TStoreKey namedKey(const QString& name, const QString& index = QStringLiteral("0"));
 TStoreKey standardKey(const QString& type);
 TStoreKey assignmentKey();
+
+class Tmaskfile;
+// Finds the named setting through the record file (inside a bracket).
+bool findNamed(Tmaskfile& file, const QString& name);
 
 // Records what the error reporter shows, in place of message boxes.
 class ReportRecorder {
