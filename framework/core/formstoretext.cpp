@@ -92,6 +92,20 @@ QStringList formatFormStoreText(const TFormProperties& properties)
 
 namespace {
 
+// A plain decimal number of at most 18 digits, or -1.
+qint64 parseNumber(QStringView digits)
+{
+    if (digits.isEmpty() || digits.size() > 18)
+        return -1;
+    qint64 value = 0;
+    for (QChar c : digits) {
+        if (c < u'0' || c > u'9')
+            return -1;
+        value = value * 10 + (c.unicode() - u'0');
+    }
+    return value;
+}
+
 // Reads the text line by line, each line a view into the text.
 class TFormTextParser {
 public:
@@ -112,13 +126,13 @@ public:
         if (!m_inSection)
             return;
         if (line.front() == u'C' && line.startsWith(kCount)) {
-            bool ok = false;
-            const qint64 value = line.mid(kCount.size()).toLongLong(&ok);
-            if (ok && value >= 0)
+            const qint64 value = parseNumber(line.mid(kCount.size()));
+            if (value >= 0)
                 m_count = value;
             return;
         }
-        if (line.front() != u'I' || !line.startsWith(kItem))
+        if (line.size() < 4 || line[0] != u'I' || line[1] != u't' || line[2] != u'e' ||
+            line[3] != u'm')
             return;
         const qsizetype eq = line.indexOf(u'=');
         if (eq < 0)
@@ -127,9 +141,8 @@ public:
         const bool escaped = head.endsWith(u'%');
         if (escaped)
             head.chop(1);
-        bool ok = false;
-        const qint64 index = head.toLongLong(&ok);
-        if (!ok || index < 0 || head.startsWith(u'+'))
+        const qint64 index = parseNumber(head);
+        if (index < 0)
             return;
         const QStringView value = line.mid(eq + 1);
         m_items.append({index, escaped ? unescape(value) : value.toString()});

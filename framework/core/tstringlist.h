@@ -81,20 +81,29 @@ QByteArray encodeUtf8(const QString& text);
 QStringList splitLines(const QString& text);
 
 // Calls f with each line of text as a view into it, split as splitLines does.
+// Line ends are found with Qt's vectorised search, LF first, then CR within.
 template <typename F> void forEachLine(QStringView text, F&& f)
 {
-    const char16_t* data = text.utf16();
     const qsizetype size = text.size();
     qsizetype start = 0;
-    for (qsizetype i = 0; i < size; ++i) {
-        const char16_t c = data[i];
-        if (c > u'\r' || (c != u'\r' && c != u'\n'))
-            continue;
-        f(text.mid(start, i - start));
-        if (c == u'\r' && i + 1 < size && data[i + 1] == u'\n')
-            ++i;
-        start = i + 1;
+    while (start < size) {
+        const qsizetype lf = text.indexOf(u'\n', start);
+        const qsizetype end = lf < 0 ? size : lf;
+        qsizetype from = start;
+        bool endedByCrLf = false;
+        for (;;) {
+            const qsizetype cr = text.mid(from, end - from).indexOf(u'\r');
+            if (cr < 0)
+                break;
+            f(text.mid(from, cr));
+            from += cr + 1;
+            if (from == end && lf >= 0) {
+                endedByCrLf = true;
+                break;
+            }
+        }
+        if (!endedByCrLf && (from < end || lf >= 0))
+            f(text.mid(from, end - from));
+        start = lf < 0 ? size : lf + 1;
     }
-    if (start < size)
-        f(text.mid(start, size - start));
 }
