@@ -208,7 +208,7 @@ std::unique_ptr<TStoreCursor> TSqliteStore::scanFrom(const TSearchKey& key)
     // Qt's driver would make a value object for every column of every row; for
     // a scan of many thousand rows the statement is stepped on the connection's
     // own handle instead, its keys bound as parameters all the same.
-    sqlite3* handle = *static_cast<sqlite3* const*>(database().driver()->handle().data());
+    sqlite3* handle = nativeHandle();
     sqlite3_stmt* statement = nullptr;
     const QByteArray text = sql.toUtf8();
     int rc = sqlite3_prepare_v2(handle, text.constData(), int(text.size()), &statement, nullptr);
@@ -223,9 +223,19 @@ std::unique_ptr<TStoreCursor> TSqliteStore::scanFrom(const TSearchKey& key)
     return std::make_unique<TSqliteCursor>(*this, statement);
 }
 
+sqlite3* TSqliteStore::nativeHandle() const
+{
+    const QVariant handle = database().driver()->handle();
+    if (!handle.isValid() || qstrcmp(handle.typeName(), "sqlite3*") != 0)
+        throw EQuorStoreError(
+            QStringLiteral("Einstellungsdatenbank „%1“: keine SQLite-Verbindung").arg(displayName()),
+            displayName());
+    return *static_cast<sqlite3* const*>(handle.constData());
+}
+
 void TSqliteStore::failNative(const QString& what, int code) const
 {
-    sqlite3* handle = *static_cast<sqlite3* const*>(database().driver()->handle().data());
+    sqlite3* handle = nativeHandle();
     fail(what, QSqlError(QString(), QString::fromUtf8(sqlite3_errmsg(handle)),
                          QSqlError::StatementError, QString::number(code)));
 }

@@ -13,6 +13,7 @@ public:
     std::unique_ptr<TStoreCursor> scanFrom(const TSearchKey& key) override;
     bool canWrite() override;
     [[noreturn]] void failNative(const QString& what, int code) const;
+    struct sqlite3* nativeHandle() const;
 
 protected:
     void beginTransaction() override;
