@@ -4,6 +4,7 @@
 #include "pgstore.h"
 #include "sqlitestore.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QStandardPaths>
@@ -13,6 +14,18 @@ std::unique_ptr<TStoreBackend>& storeSlot()
 {
     static std::unique_ptr<TStoreBackend> store;
     return store;
+}
+
+// The store's connection must be closed while Qt's SQL layer still exists:
+// left to the end of the process, its destructor would run after Qt's own
+// globals are gone and crash the program on the way out.
+void closeWithTheApplication()
+{
+    static bool registered = false;
+    if (registered || !QCoreApplication::instance())
+        return;
+    qAddPostRoutine([] { storeSlot().reset(); });
+    registered = true;
 }
 } // namespace
 
@@ -70,6 +83,7 @@ TStoreBackend& quorStore()
         if (qEnvironmentVariableIsEmpty("QUOR_STORE"))
             QDir().mkpath(QFileInfo(configuredStoreLocation()).absolutePath());
         store = openStore(configuredStoreLocation());
+        closeWithTheApplication();
     }
     return *store;
 }
@@ -77,4 +91,6 @@ TStoreBackend& quorStore()
 void setQuorStore(std::unique_ptr<TStoreBackend> store)
 {
     storeSlot() = std::move(store);
+    if (storeSlot())
+        closeWithTheApplication();
 }

@@ -33,6 +33,7 @@ private Q_SLOTS:
         for (int i = 0; i < processes.size(); ++i) {
             QProcess* process = processes[i];
             QVERIFY(process->waitForFinished(240000));
+            QCOMPARE(process->exitStatus(), QProcess::NormalExit);
             QCOMPARE(process->exitCode(), 0);
             const QString out = QString::fromUtf8(process->readAllStandardOutput());
             const auto match = QRegularExpression("done=(\\d+) failed=(\\d+)").match(out);
