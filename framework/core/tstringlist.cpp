@@ -2,6 +2,7 @@
 
 #include "quorexception.h"
 
+#include <QBuffer>
 #include <QIODevice>
 #include <QStringDecoder>
 #include <array>
@@ -403,12 +404,26 @@ QByteArray TStringList::SaveToBytes() const
 
 void TStringList::LoadFromStream(QIODevice& stream)
 {
+    // A buffer read from its start hands over its bytes without copying them:
+    // a stored-settings text may be megabytes.
+    auto* buffer = qobject_cast<QBuffer*>(&stream);
+    if (buffer && buffer->pos() == 0) {
+        LoadFromBytes(buffer->data());
+        buffer->seek(buffer->size());
+        return;
+    }
     LoadFromBytes(stream.readAll());
 }
 
 void TStringList::SaveToStream(QIODevice& stream) const
 {
     const QByteArray bytes = SaveToBytes();
+    auto* buffer = qobject_cast<QBuffer*>(&stream);
+    if (buffer && buffer->size() == 0 && (buffer->openMode() & QIODevice::WriteOnly)) {
+        buffer->buffer() = bytes;
+        buffer->seek(bytes.size());
+        return;
+    }
     if (stream.write(bytes) != bytes.size())
         throw EQuorException(QStringLiteral("Fehler beim Schreiben in den Datenstrom: %1")
                                  .arg(stream.errorString()));
