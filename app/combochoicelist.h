@@ -5,7 +5,8 @@
 
 // A choice list of the window: each batch of names goes into the list's model
 // at once, the marker entry is added and selected by program (no change event).
-class TComboChoiceList final : public TChoiceList {
+class TComboChoiceList final : public TChoiceList
+{
 public:
     explicit TComboChoiceList(TQuorStdComboBox* combo) : m_combo(combo) {}
     void Clear() override { m_combo->ClearItems(); }

@@ -13,7 +13,8 @@
 #include "quorinfo.h"
 #include "quorprogramm.h"
 
-namespace {
+namespace
+{
 
 const QString kTitle = QStringLiteral("Standard-Konfiguration Kundenkarten");
 
@@ -27,12 +28,13 @@ template <typename Body> void guarded(const char* method, Body&& body)
     } catch (const std::exception& e) {
         QuorInfo().RegisterException(name, e, true);
     } catch (...) {
-        QuorInfo().RegisterException(
-            name, EQuorException(QStringLiteral("Unbekannter Fehler")), true);
+        QuorInfo().RegisterException(name, EQuorException(QStringLiteral("Unbekannter Fehler")),
+                                     true);
     }
 }
 
-class WindowDescriptionView final : public TDescriptionView {
+class WindowDescriptionView final : public TDescriptionView
+{
 public:
     explicit WindowDescriptionView(Ui::frmRimdal& ui) : m_ui(ui) {}
     void SetName(const QString& name) override { m_ui.lblBezText->setText(name); }
@@ -55,7 +57,8 @@ TQuorStdComboBox* asComboBox(QObject* sender)
 {
     auto* combo = qobject_cast<TQuorStdComboBox*>(sender);
     if (!combo)
-        throw EQuorException(QStringLiteral("Ungültige Typumwandlung: Absender ist keine Auswahlliste"));
+        throw EQuorException(
+            QStringLiteral("Ungültige Typumwandlung: Absender ist keine Auswahlliste"));
     return combo;
 }
 
@@ -112,16 +115,15 @@ void TfrmRimdal::FillBeschreibung(const QString& type, TQuorStdComboBox* list)
 {
     guarded("FillBeschreibung", [&] {
         WindowDescriptionView view(*ui);
-        fillDescription(*ui->maskfile, *ui->fsText, ui->scStanBez->Items, type,
-                        selectedEntry(list), view);
+        fillDescription(*ui->maskfile, *ui->fsText, ui->scStanBez->Items, type, selectedEntry(list),
+                        view);
     });
 }
 
 void TfrmRimdal::StanBuchen(const QString& type, TQuorStdComboBox* list)
 {
-    guarded("StanBuchen", [&] {
-        postStandard(*ui->maskfile, ui->scStanBez->Items, type, selectedEntry(list));
-    });
+    guarded("StanBuchen",
+            [&] { postStandard(*ui->maskfile, ui->scStanBez->Items, type, selectedEntry(list)); });
 }
 
 void TfrmRimdal::cmbImportEnter(QObject* sender)

@@ -4,14 +4,16 @@
 
 #include <memory>
 
-namespace Ui {
+namespace Ui
+{
 class frmRimdal;
 }
 class TQuorStdComboBox;
 
 // The main window: the standard named setting for import, export and the
 // mail-merge export of customer cards.
-class TfrmRimdal : public TQuorForm {
+class TfrmRimdal : public TQuorForm
+{
     Q_OBJECT
 public:
     explicit TfrmRimdal(QWidget* parent = nullptr);

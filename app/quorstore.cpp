@@ -5,9 +5,9 @@
 #include "formstoretext.h"
 #include "keys.h"
 #include "maskfile.h"
+#include "quorexception.h"
 #include "quorstrings.h"
 #include "report.h"
-#include "quorexception.h"
 #include "storebackend.h"
 #include "tstringlist.h"
 
@@ -19,7 +19,8 @@
 #include <QTextStream>
 #include <cstdio>
 
-namespace {
+namespace
+{
 
 const QString kSprache = QStringLiteral("DEU");
 const QString kProgramm = QStringLiteral("VESKALO");
@@ -149,8 +150,8 @@ QList<NamedSetting> readSettings(const QString& fileName)
                              .arg(parseError.errorString())};
     const QJsonValue settings = document.object().value(QStringLiteral("settings"));
     if (!document.isObject() || !settings.isArray())
-        throw UsageError{
-            QStringLiteral("%1: ein Objekt mit der Liste \"settings\" wird erwartet").arg(fileName)};
+        throw UsageError{QStringLiteral("%1: ein Objekt mit der Liste \"settings\" wird erwartet")
+                             .arg(fileName)};
     QList<NamedSetting> result;
     int number = 0;
     for (const QJsonValue& entry : settings.toArray()) {
@@ -187,7 +188,8 @@ QList<NamedSetting> readSettings(const QString& fileName)
                 if (it.key() == kDescription)
                     continue;
                 setting.properties.append(
-                    {it.key(), stringArray(it.value(), where + QStringLiteral(", \"%1\"").arg(it.key()))});
+                    {it.key(),
+                     stringArray(it.value(), where + QStringLiteral(", \"%1\"").arg(it.key()))});
             }
         }
         result.append(std::move(setting));
@@ -202,9 +204,9 @@ int importSettings(TStoreBackend& store, const QStringList& args)
     const QList<NamedSetting> settings = readSettings(args[0]);
     inStoreAccess(store, [&] {
         if (!store.canWrite())
-            throw EQuorStoreError(
-                QStringLiteral("Einstellungsdatenbank „%1“ ist schreibgeschützt.").arg(store.displayName()),
-                store.displayName());
+            throw EQuorStoreError(QStringLiteral("Einstellungsdatenbank „%1“ ist schreibgeschützt.")
+                                      .arg(store.displayName()),
+                                  store.displayName());
         for (const NamedSetting& setting : settings) {
             const TStoreKey key{kSprache, kProgramm, kProgramm, setting.name, setting.index};
             const QByteArray blob = formStoreBlob(setting.properties);
@@ -226,8 +228,8 @@ void writeOut(const QString& target, const QByteArray& bytes)
     }
     QFile file(target);
     if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.flush())
-        throw UsageError{
-            QStringLiteral("%1: kann nicht geschrieben werden: %2").arg(target, file.errorString())};
+        throw UsageError{QStringLiteral("%1: kann nicht geschrieben werden: %2")
+                             .arg(target, file.errorString())};
 }
 
 int exportSettings(TStoreBackend& store, const QStringList& args)
@@ -283,10 +285,11 @@ int dump(TStoreBackend& store, const QStringList& args)
                 {QStringLiteral("daten"), QString::fromLatin1(content.blob.toBase64())}});
         }
     });
-    writeOut(args[0], QJsonDocument(QJsonObject{{QStringLiteral("format"), QStringLiteral("quor-store")},
-                                                {QStringLiteral("version"), 1},
-                                                {QStringLiteral("records"), records}})
-                          .toJson(QJsonDocument::Compact));
+    writeOut(args[0],
+             QJsonDocument(QJsonObject{{QStringLiteral("format"), QStringLiteral("quor-store")},
+                                       {QStringLiteral("version"), 1},
+                                       {QStringLiteral("records"), records}})
+                 .toJson(QJsonDocument::Compact));
     return 0;
 }
 
@@ -299,7 +302,8 @@ int restore(TStoreBackend& store, const QStringList& args)
         throw UsageError{QStringLiteral("restore erwartet eine Datei")};
     QFile file(files[0]);
     if (!file.open(QIODevice::ReadOnly))
-        throw UsageError{QStringLiteral("%1: kann nicht gelesen werden: %2").arg(files[0], file.errorString())};
+        throw UsageError{
+            QStringLiteral("%1: kann nicht gelesen werden: %2").arg(files[0], file.errorString())};
     const QByteArray data = file.readAll();
     QJsonParseError parseError;
     const QJsonDocument document = QJsonDocument::fromJson(data, &parseError);
@@ -311,7 +315,8 @@ int restore(TStoreBackend& store, const QStringList& args)
     const QJsonObject root = document.object();
     if (root.value(QStringLiteral("format")).toString() != QLatin1String("quor-store") ||
         !root.value(QStringLiteral("records")).isArray())
-        throw UsageError{QStringLiteral("%1: keine Sicherung eines Einstellungsspeichers").arg(files[0])};
+        throw UsageError{
+            QStringLiteral("%1: keine Sicherung eines Einstellungsspeichers").arg(files[0])};
     struct Record {
         TStoreKey key;
         TStoreContent content;
@@ -330,8 +335,8 @@ int restore(TStoreBackend& store, const QStringList& args)
             ok = key[i].isString();
             record.key[i] = key[i].toString();
         }
-        const auto decoded = QByteArray::fromBase64Encoding(daten.toString().toLatin1(),
-                                                            QByteArray::AbortOnBase64DecodingErrors);
+        const auto decoded = QByteArray::fromBase64Encoding(
+            daten.toString().toLatin1(), QByteArray::AbortOnBase64DecodingErrors);
         if (!ok || !decoded)
             throw UsageError{QStringLiteral("%1, Datensatz %2: unvollständig oder beschädigt")
                                  .arg(files[0])
@@ -341,9 +346,9 @@ int restore(TStoreBackend& store, const QStringList& args)
     }
     inStoreAccess(store, [&] {
         if (!store.canWrite())
-            throw EQuorStoreError(
-                QStringLiteral("Einstellungsdatenbank „%1“ ist schreibgeschützt.").arg(store.displayName()),
-                store.displayName());
+            throw EQuorStoreError(QStringLiteral("Einstellungsdatenbank „%1“ ist schreibgeschützt.")
+                                      .arg(store.displayName()),
+                                  store.displayName());
         TStoreRow any;
         if (store.scanFrom({})->next(any)) {
             if (!replace)

@@ -4,7 +4,6 @@
 #include <QApplication>
 #include <QMainWindow>
 
-
 int main(int argc, char* argv[])
 {
     QApplication application(argc, argv);

@@ -14,7 +14,8 @@
 
 extern char** environ;
 
-namespace {
+namespace
+{
 
 // Runs the program once; returns seconds and the peak resident size in MB.
 std::pair<double, double> runOnce(const char* program, const QByteArray& store)
@@ -72,9 +73,21 @@ void bare(benchmark::State& state)
 
 } // namespace
 
-BENCHMARK(ours)->Name("Ours/Start-up to first paint")->Arg(0)->Arg(10000)->Arg(100000)
-    ->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(10);
-BENCHMARK(bare)->Name("Floor/Start-up to first paint")->Arg(0)->Arg(10000)->Arg(100000)
-    ->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(10);
+BENCHMARK(ours)
+    ->Name("Ours/Start-up to first paint")
+    ->Arg(0)
+    ->Arg(10000)
+    ->Arg(100000)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(10);
+BENCHMARK(bare)
+    ->Name("Floor/Start-up to first paint")
+    ->Arg(0)
+    ->Arg(10000)
+    ->Arg(100000)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(10);
 
 BENCHMARK_MAIN();

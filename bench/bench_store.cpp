@@ -20,7 +20,8 @@
 #include <string>
 #include <vector>
 
-namespace {
+namespace
+{
 
 void fillCombos(benchmark::State& state)
 {
@@ -52,7 +53,8 @@ void scanNamesWithCApi(benchmark::State& state)
                            "maske, bezeichnung, idx",
                            -1, &st, nullptr);
         while (sqlite3_step(st) == SQLITE_ROW) {
-            if (std::string_view(reinterpret_cast<const char*>(sqlite3_column_text(st, 0))) != "VESKALO")
+            if (std::string_view(reinterpret_cast<const char*>(sqlite3_column_text(st, 0))) !=
+                "VESKALO")
                 break;
             names.emplace_back(reinterpret_cast<const char*>(sqlite3_column_text(st, 1)));
         }
@@ -63,14 +65,16 @@ void scanNamesWithCApi(benchmark::State& state)
 }
 
 // Stands for the memo: fillDescription puts the long description here.
-class LinesTarget : public QObject {
+class LinesTarget : public QObject
+{
     Q_OBJECT
     Q_PROPERTY(QStringList Lines MEMBER lines)
 public:
     QStringList lines;
 };
 
-class NullView final : public TDescriptionView {
+class NullView final : public TDescriptionView
+{
 public:
     void SetName(const QString&) override {}
     void SetShortDescription(const QString&) override {}
@@ -108,11 +112,12 @@ void readBlobWithCApi(benchmark::State& state)
     for (auto _ : state) {
         sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr);
         sqlite3_stmt* st = nullptr;
-        sqlite3_prepare_v2(db,
-                           "SELECT kurzbeschreibung, daten FROM einstellungen WHERE sprache = 'DEU' "
-                           "AND programm = 'VESKALO' AND maske = 'VESKALO' AND bezeichnung = 'Lang' "
-                           "AND idx = '0'",
-                           -1, &st, nullptr);
+        sqlite3_prepare_v2(
+            db,
+            "SELECT kurzbeschreibung, daten FROM einstellungen WHERE sprache = 'DEU' "
+            "AND programm = 'VESKALO' AND maske = 'VESKALO' AND bezeichnung = 'Lang' "
+            "AND idx = '0'",
+            -1, &st, nullptr);
         std::string blob;
         if (sqlite3_step(st) == SQLITE_ROW)
             blob.assign(static_cast<const char*>(sqlite3_column_blob(st, 1)),
@@ -134,7 +139,8 @@ QByteArray fiveMegabytes()
 void resetTarget(sqlite3* db, bool update)
 {
     if (!update) {
-        sqlite3_exec(db, "DELETE FROM einstellungen WHERE programm = 'RIMDAL'", nullptr, nullptr, nullptr);
+        sqlite3_exec(db, "DELETE FROM einstellungen WHERE programm = 'RIMDAL'", nullptr, nullptr,
+                     nullptr);
         return;
     }
     sqlite3_exec(db,
@@ -174,10 +180,11 @@ void writeLargeBlobWithCApi(benchmark::State& state)
         sqlite3_exec(db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
         sqlite3_stmt* st = nullptr;
         sqlite3_prepare_v2(db,
-                           update ? "UPDATE einstellungen SET kurzbeschreibung = ?, daten = ? WHERE "
-                                    "programm = 'RIMDAL' AND maske = 'IMPORT'"
-                                  : "INSERT INTO einstellungen VALUES ('DEU', 'RIMDAL', 'IMPORT', "
-                                    "'STANDARD', '0', ?, ?)",
+                           update
+                               ? "UPDATE einstellungen SET kurzbeschreibung = ?, daten = ? WHERE "
+                                 "programm = 'RIMDAL' AND maske = 'IMPORT'"
+                               : "INSERT INTO einstellungen VALUES ('DEU', 'RIMDAL', 'IMPORT', "
+                                 "'STANDARD', '0', ?, ?)",
                            -1, &st, nullptr);
         sqlite3_bind_text(st, 1, "Kurz Gross", -1, SQLITE_STATIC);
         sqlite3_bind_blob(st, 2, blob.constData(), int(blob.size()), SQLITE_STATIC);
@@ -202,12 +209,14 @@ void pgSeed()
         store->removeAll();
         for (int i = 0; i < 10000; ++i)
             store->insert({keys::Sprache, keys::Veskalo, keys::Veskalo,
-                           QStringLiteral("Einstellung %1").arg(i, 6, 10, QLatin1Char('0')), keys::Index},
+                           QStringLiteral("Einstellung %1").arg(i, 6, 10, QLatin1Char('0')),
+                           keys::Index},
                           QStringLiteral("Kurz"), QByteArray("x"));
     });
     // As the server's autovacuum would soon do for a table of this size.
     {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), QStringLiteral("analyze"));
+        QSqlDatabase db =
+            QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), QStringLiteral("analyze"));
         configurePostgres(db, pgServer());
         db.open();
         QSqlQuery(db).exec(QStringLiteral("ANALYZE einstellungen"));
@@ -243,7 +252,8 @@ void pgStreamingQuery(benchmark::State& state)
     }
     pgSeed();
     {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), QStringLiteral("floor"));
+        QSqlDatabase db =
+            QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), QStringLiteral("floor"));
         configurePostgres(db, pgServer());
         db.open();
         for (auto _ : state) {
@@ -268,12 +278,38 @@ void pgStreamingQuery(benchmark::State& state)
 
 } // namespace
 
-BENCHMARK(fillCombos)->Name("Ours/FillCombos")->Arg(1000)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);
-BENCHMARK(scanNamesWithCApi)->Name("Floor/FillCombos")->Arg(1000)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);
-BENCHMARK(fillDescriptionLong)->Name("Ours/FillBeschreibung 10000 lines")->Unit(benchmark::kMillisecond);
-BENCHMARK(readBlobWithCApi)->Name("Floor/FillBeschreibung 10000 lines")->Unit(benchmark::kMillisecond);
-BENCHMARK(postLargeText)->Name("Ours/Posting 5 MB")->ArgName("update")->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->Iterations(20);
-BENCHMARK(writeLargeBlobWithCApi)->Name("Floor/Posting 5 MB")->ArgName("update")->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->Iterations(20);
+BENCHMARK(fillCombos)
+    ->Name("Ours/FillCombos")
+    ->Arg(1000)
+    ->Arg(10000)
+    ->Arg(100000)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(scanNamesWithCApi)
+    ->Name("Floor/FillCombos")
+    ->Arg(1000)
+    ->Arg(10000)
+    ->Arg(100000)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(fillDescriptionLong)
+    ->Name("Ours/FillBeschreibung 10000 lines")
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(readBlobWithCApi)
+    ->Name("Floor/FillBeschreibung 10000 lines")
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(postLargeText)
+    ->Name("Ours/Posting 5 MB")
+    ->ArgName("update")
+    ->Arg(0)
+    ->Arg(1)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(20);
+BENCHMARK(writeLargeBlobWithCApi)
+    ->Name("Floor/Posting 5 MB")
+    ->ArgName("update")
+    ->Arg(0)
+    ->Arg(1)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(20);
 BENCHMARK(pgScan)->Name("Ours/PostgreSQL scan 10000")->Unit(benchmark::kMillisecond);
 BENCHMARK(pgStreamingQuery)->Name("Floor/PostgreSQL scan 10000")->Unit(benchmark::kMillisecond);
 

@@ -33,8 +33,8 @@ void BenchStore::put(const QString& programm, const QString& maske, const QStrin
 {
     sqlite3_stmt* st = nullptr;
     sqlite3_prepare_v2(raw(),
-                       "INSERT OR REPLACE INTO einstellungen VALUES ('DEU', ?, ?, ?, '0', ?, ?)", -1,
-                       &st, nullptr);
+                       "INSERT OR REPLACE INTO einstellungen VALUES ('DEU', ?, ?, ?, '0', ?, ?)",
+                       -1, &st, nullptr);
     const QByteArray p = programm.toUtf8(), m = maske.toUtf8(), n = name.toUtf8();
     const QByteArray k = (QStringLiteral("Kurz ") + name).toUtf8();
     sqlite3_bind_text(st, 1, p.constData(), int(p.size()), SQLITE_TRANSIENT);
@@ -51,13 +51,16 @@ void BenchStore::addNamedSettings(int count, const QByteArray& blob)
 {
     sqlite3_exec(raw(), "BEGIN", nullptr, nullptr, nullptr);
     for (int i = 0; i < 200; ++i) {
-        put(QStringLiteral("VESKALN"), QStringLiteral("X"), QStringLiteral("vorher %1").arg(i), "x");
-        put(QStringLiteral("VESKALO"), QStringLiteral("VESKALP"), QStringLiteral("danach %1").arg(i), "x");
+        put(QStringLiteral("VESKALN"), QStringLiteral("X"), QStringLiteral("vorher %1").arg(i),
+            "x");
+        put(QStringLiteral("VESKALO"), QStringLiteral("VESKALP"),
+            QStringLiteral("danach %1").arg(i), "x");
         put(QStringLiteral("ZZZ"), QStringLiteral("ZZZ"), QStringLiteral("danach %1").arg(i), "x");
     }
     for (int i = 0; i < count; ++i)
         put(QStringLiteral("VESKALO"), QStringLiteral("VESKALO"),
-            QStringLiteral("Einstellung %1 für Kundenkarten").arg(i, 6, 10, QLatin1Char('0')), blob);
+            QStringLiteral("Einstellung %1 für Kundenkarten").arg(i, 6, 10, QLatin1Char('0')),
+            blob);
     sqlite3_exec(raw(), "COMMIT", nullptr, nullptr, nullptr);
 }
 

@@ -7,14 +7,16 @@ struct sqlite3;
 
 // A SQLite settings store made by the framework (its schema), filled fast
 // through the C API: named settings between records of other sections.
-class BenchStore {
+class BenchStore
+{
 public:
     BenchStore();
     ~BenchStore();
     QString path() const { return m_path; }
 
     void addNamedSettings(int count, const QByteArray& blob = QByteArray("x"));
-    void put(const QString& programm, const QString& maske, const QString& name, const QByteArray& blob);
+    void put(const QString& programm, const QString& maske, const QString& name,
+             const QByteArray& blob);
     // A connection of the C API with the store's journal and sync settings.
     sqlite3* raw();
 

@@ -5,7 +5,8 @@
 #include <QTimer>
 
 // Ends the application once the watched widget has been painted.
-class QuitAfterPaint : public QObject {
+class QuitAfterPaint : public QObject
+{
 public:
     bool eventFilter(QObject* watched, QEvent* event) override
     {

@@ -3,8 +3,6 @@
 #include "quitafterpaint.h"
 #include "startup.h"
 
-
-
 int main(int argc, char* argv[])
 {
     QuitAfterPaint quit;

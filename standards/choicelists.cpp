@@ -50,7 +50,8 @@ void fillChoiceLists(Tmaskfile& file, TChoiceList& import, TChoiceList& exportLi
         file.Index.SetKeyWert(keys::Index);
         for (int i = 0; i < 3; ++i) {
             file.Maske.SetKeyWert(keys::SettingTypes[i]);
-            const QString marker = file.FindEqual() ? file.Bezeichnung.GetWert() : keys::KeinStandard;
+            const QString marker =
+                file.FindEqual() ? file.Bezeichnung.GetWert() : keys::KeinStandard;
             lists[i]->AddMarkerSelected(marker);
         }
     });

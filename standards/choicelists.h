@@ -5,7 +5,8 @@
 class Tmaskfile;
 
 // One choice list as the fill sees it.
-class TChoiceList {
+class TChoiceList
+{
 public:
     virtual ~TChoiceList() = default;
     virtual void Clear() = 0;

@@ -9,7 +9,8 @@ class TStringList;
 
 // The three targets of the description view. The long description is loaded into
 // the memo by the form store; the view only clears it.
-class TDescriptionView {
+class TDescriptionView
+{
 public:
     virtual ~TDescriptionView() = default;
     virtual void SetName(const QString& name) = 0;

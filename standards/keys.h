@@ -4,7 +4,8 @@
 #include <array>
 
 // Key values of the settings-store records this tool reads and writes.
-namespace keys {
+namespace keys
+{
 
 inline const QString Sprache = QStringLiteral("DEU");
 inline const QString Index = QStringLiteral("0");

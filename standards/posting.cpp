@@ -7,7 +7,8 @@
 
 #include <QIODevice>
 
-namespace {
+namespace
+{
 void setKey(Tmaskfile& file, const QString& program, const QString& mask, const QString& name)
 {
     file.Sprache.SetKeyWert(keys::Sprache);

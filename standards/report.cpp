@@ -7,7 +7,8 @@
 
 #include <QIODevice>
 
-namespace {
+namespace
+{
 struct Content {
     QString kurz;
     QByteArray text; // as a posting writes it
@@ -48,7 +49,8 @@ QList<TStandardStatus> checkStandards(Tmaskfile& file, const TStringList& assign
             if (status.hasAssignment)
                 source = read(file, keys::Veskalo, keys::Veskalo, status.assignedName);
             status.sourceExists = source.has_value();
-            status.matches = copy && source && copy->kurz == source->kurz && copy->text == source->text;
+            status.matches =
+                copy && source && copy->kurz == source->kurz && copy->text == source->text;
             result.append(status);
         }
     });
@@ -58,15 +60,14 @@ QList<TStandardStatus> checkStandards(Tmaskfile& file, const TStringList& assign
 QString describe(const TStandardStatus& status)
 {
     QString line = status.type + QStringLiteral(": ");
-    line += status.copyExists ? QStringLiteral("Standard vorhanden") : QStringLiteral("kein Standard");
-    line += status.hasAssignment
-                ? QStringLiteral(", zugeordnet „%1“").arg(status.assignedName)
-                : QStringLiteral(", keine Zuordnung");
+    line +=
+        status.copyExists ? QStringLiteral("Standard vorhanden") : QStringLiteral("kein Standard");
+    line += status.hasAssignment ? QStringLiteral(", zugeordnet „%1“").arg(status.assignedName)
+                                 : QStringLiteral(", keine Zuordnung");
     if (status.hasAssignment)
         line += status.sourceExists ? QStringLiteral(", Einstellung vorhanden")
                                     : QStringLiteral(", Einstellung fehlt");
     if (status.copyExists)
-        line += status.matches ? QStringLiteral(", stimmt überein")
-                               : QStringLiteral(", weicht ab");
+        line += status.matches ? QStringLiteral(", stimmt überein") : QStringLiteral(", weicht ab");
     return line;
 }

@@ -10,7 +10,7 @@ class TStringList;
 struct TStandardStatus {
     QString type;
     bool copyExists = false;
-    QString assignedName;  // from the assignment list; empty without a line
+    QString assignedName; // from the assignment list; empty without a line
     bool hasAssignment = false;
     bool sourceExists = false;
     // The copy still equals its named setting: the same short description and

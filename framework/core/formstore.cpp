@@ -6,7 +6,6 @@
 
 #include <QVariant>
 
-
 TStoreBackend& TQuorFormStore::store()
 {
     return m_store ? *m_store : quorStore();
@@ -84,8 +83,7 @@ void TQuorFormStore::Store()
     for (const QString& path : StoredProperties) {
         QString property;
         QObject* target = component(path, property);
-        properties.append(
-            {path, target->property(property.toUtf8().constData()).toStringList()});
+        properties.append({path, target->property(property.toUtf8().constData()).toStringList()});
     }
     const QByteArray blob = formStoreBlob(properties);
     const TStoreKey key{FormName.Sprache, FormName.Programm, FormName.Maske, OwnEntryName(),

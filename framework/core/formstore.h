@@ -17,7 +17,8 @@ struct TQuorFormName {
 // Keeps string-list properties of its owner window's components ("comp.Prop")
 // in the settings store. An entry is the record keyed by the three parts of
 // FormName, the entry name and the index; the properties live in its blob.
-class TQuorFormStore : public QObject {
+class TQuorFormStore : public QObject
+{
     Q_OBJECT
     Q_PROPERTY(QString FormNameSprache READ formNameSprache WRITE setFormNameSprache)
     Q_PROPERTY(QString FormNameProgramm READ formNameProgramm WRITE setFormNameProgramm)

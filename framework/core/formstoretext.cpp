@@ -4,7 +4,8 @@
 
 #include <algorithm>
 
-namespace {
+namespace
+{
 
 const QLatin1String kCount("Count=");
 const QLatin1String kItem("Item");
@@ -33,8 +34,7 @@ QString escape(const QString& text)
     const qsizetype n = text.size();
     for (qsizetype i = 0; i < n; ++i) {
         const QChar c = text.at(i);
-        const bool pair =
-            c.isHighSurrogate() && i + 1 < n && text.at(i + 1).isLowSurrogate();
+        const bool pair = c.isHighSurrogate() && i + 1 < n && text.at(i + 1).isLowSurrogate();
         if (pair) {
             out += c;
             out += text.at(++i);
@@ -90,7 +90,8 @@ QStringList formatFormStoreText(const TFormProperties& properties)
     return out;
 }
 
-namespace {
+namespace
+{
 
 // A plain decimal number of at most 18 digits, or -1.
 qint64 parseNumber(QStringView digits)
@@ -107,7 +108,8 @@ qint64 parseNumber(QStringView digits)
 }
 
 // Reads the text line by line, each line a view into the text.
-class TFormTextParser {
+class TFormTextParser
+{
 public:
     void line(QStringView line)
     {

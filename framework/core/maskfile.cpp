@@ -5,7 +5,8 @@
 #include <QBuffer>
 #include <QStringList>
 
-namespace {
+namespace
+{
 QString keyText(const TStoreKey& key)
 {
     return QStringList(key.begin(), key.end()).join(QLatin1Char('/'));
@@ -116,7 +117,7 @@ void Tmaskfile::clearRecord()
         field->m_current.clear();
     Kurzbeschreibung.m_current.clear();
     Kurzbeschreibung.m_pendingFrom = nullptr;
-        m_hasRecord = false;
+    m_hasRecord = false;
 }
 
 void Tmaskfile::ResetRecord()

@@ -20,7 +20,8 @@ inline constexpr TWrdon wrdonUpdate{'U', 'P'};
 
 // A text field of the record file: GetWert reads the current record's value,
 // SetWert sets the value to write.
-class TDatenfeld_Gen {
+class TDatenfeld_Gen
+{
 public:
     const QString& GetWert() const;
     void SetWert(const QString& value) { m_write = value; }
@@ -34,7 +35,8 @@ private:
 };
 
 // A key field; SetKeyWert sets its search value, which stays until set again or reset.
-class TStringDatenKeyFeld : public TDatenfeld_Gen {
+class TStringDatenKeyFeld : public TDatenfeld_Gen
+{
 public:
     void SetKeyWert(const QString& value) { m_key = value; }
 
@@ -45,7 +47,8 @@ private:
 
 // The record file over the suite's settings store. Every use is bracketed by
 // BeginAccess/EndAccess, which is one transaction of the store.
-class Tmaskfile : public QObject {
+class Tmaskfile : public QObject
+{
     Q_OBJECT
 public:
     explicit Tmaskfile(QObject* parent = nullptr);

@@ -8,7 +8,8 @@
 #include <QUrlQuery>
 #include <QVariant>
 
-namespace {
+namespace
+{
 
 constexpr int kConnectTimeoutSeconds = 5;
 constexpr int kFirstBatch = 256;
@@ -17,7 +18,8 @@ constexpr int kLargestBatch = 16384;
 // Reads a scan in batches of growing size, each batch one ordered query that
 // continues after the last key read: a few round trips for thousands of rows,
 // and nothing left open on the server between them.
-class TPostgresCursor final : public TStoreCursor {
+class TPostgresCursor final : public TStoreCursor
+{
 public:
     TPostgresCursor(TPostgresStore& store, const TSearchKey& from) : m_store(store), m_from(from) {}
 
@@ -90,8 +92,8 @@ TPostgresStore::TPostgresStore(const QString& uri)
     : TSqlStore(postgresDisplayName(uri), QStringLiteral("quor-psql"))
 {
     const QUrl url(uri);
-    if (!url.isValid() || (url.scheme() != QLatin1String("postgresql") &&
-                           url.scheme() != QLatin1String("postgres")))
+    if (!url.isValid() ||
+        (url.scheme() != QLatin1String("postgresql") && url.scheme() != QLatin1String("postgres")))
         throw EQuorStoreError(
             QStringLiteral("Einstellungsdatenbank „%1“: keine gültige PostgreSQL-Adresse.")
                 .arg(displayName()),
@@ -143,7 +145,8 @@ QString TPostgresStore::hint(const QSqlError& error) const
     if (text.contains(QLatin1String("password authentication failed")) ||
         text.contains(QLatin1String("no password supplied")) || state == QLatin1String("28P01"))
         return QStringLiteral("Anmeldung abgelehnt: Benutzer oder Kennwort falsch. ");
-    if ((text.contains(QLatin1String("database")) && text.contains(QLatin1String("does not exist"))) ||
+    if ((text.contains(QLatin1String("database")) &&
+         text.contains(QLatin1String("does not exist"))) ||
         state == QLatin1String("3D000"))
         return QStringLiteral("Die Datenbank existiert nicht. ");
     if (text.contains(QLatin1String("Connection refused")) ||
@@ -154,8 +157,8 @@ QString TPostgresStore::hint(const QSqlError& error) const
         return QStringLiteral("Der Datenbankserver ist nicht erreichbar. ");
     if (text.contains(QLatin1String("server closed the connection")) ||
         text.contains(QLatin1String("no connection to the server")) ||
-        text.contains(QLatin1String("terminating connection")) || state.startsWith(QLatin1String("08")) ||
-        state == QLatin1String("57P01"))
+        text.contains(QLatin1String("terminating connection")) ||
+        state.startsWith(QLatin1String("08")) || state == QLatin1String("57P01"))
         return QStringLiteral("Die Verbindung zum Datenbankserver ist abgebrochen. ");
     if (state == QLatin1String("25006"))
         return QStringLiteral("Die Datenbank nimmt keine Änderungen an. ");
@@ -236,9 +239,9 @@ std::unique_ptr<TStoreCursor> TPostgresStore::scanFrom(const TSearchKey& key)
 
 bool TPostgresStore::canWrite()
 {
-    QSqlQuery query = prepared(QStringLiteral(
-        "SELECT current_setting('transaction_read_only') = 'off' AND "
-        "has_table_privilege('einstellungen', 'INSERT, UPDATE')"));
+    QSqlQuery query =
+        prepared(QStringLiteral("SELECT current_setting('transaction_read_only') = 'off' AND "
+                                "has_table_privilege('einstellungen', 'INSERT, UPDATE')"));
     exec(query, QStringLiteral("Schreibrecht kann nicht geprüft werden"));
     return query.next() && query.value(0).toBool();
 }

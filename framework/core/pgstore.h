@@ -5,7 +5,8 @@
 // The settings store on a PostgreSQL server, shared by every workstation of a
 // shop, through Qt's PostgreSQL driver. Keys are compared in byte order
 // (COLLATE "C"), as on SQLite.
-class TPostgresStore final : public TSqlStore {
+class TPostgresStore final : public TSqlStore
+{
 public:
     // uri: postgresql://[user[:password]@][host][:port]/database[?param=value&...];
     // parameters go to the client library (host=/socket/dir, sslmode, ...).

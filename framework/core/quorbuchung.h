@@ -5,7 +5,8 @@
 
 // The posting context: brackets a posting of the suite. Postings nest; each
 // BeginPosting must be closed by one EndPosting.
-class TQuorBuchung {
+class TQuorBuchung
+{
 public:
     void BeginPosting(char kind, int a, int b, qint64& postingNumber);
     void EndPosting(int flag);

@@ -6,7 +6,8 @@
 
 // Common base of every failure the framework raises. The message is German and
 // names what failed and on which store, file or key.
-class EQuorException : public std::exception {
+class EQuorException : public std::exception
+{
 public:
     explicit EQuorException(QString message);
 
@@ -20,7 +21,8 @@ private:
 
 // The settings store could not be opened or used as a whole (missing, not a
 // database, locked, connection lost). Carries the store's display name.
-class EQuorStoreError : public EQuorException {
+class EQuorStoreError : public EQuorException
+{
 public:
     EQuorStoreError(QString message, QString store);
     const QString& Store() const noexcept { return m_store; }

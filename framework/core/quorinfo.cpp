@@ -4,7 +4,8 @@
 
 #include <cstdio>
 
-namespace {
+namespace
+{
 // A store that cannot be reached makes every step of one user action fail the
 // same way; the person is told once, the log gets every report.
 constexpr qint64 kRepeatWindowMs = 2000;

@@ -9,7 +9,8 @@
 using TQuorReportSink = std::function<void(const QString& method, const QString& message)>;
 
 // The error reporter.
-class TQuorInfo {
+class TQuorInfo
+{
 public:
     // Reports the exception under the method's name and returns; with show false
     // it is only written to standard error.

@@ -26,7 +26,6 @@ QString TQuorProgramm::GetTextMandant() const
 
 void TQuorProgramm::ShowException(const std::exception& e, bool /*flag*/)
 {
-    QuorInfo().RegisterException(m_programName.isEmpty() ? QStringLiteral("Programmstart")
-                                                          : m_programName,
-                                 e, true);
+    QuorInfo().RegisterException(
+        m_programName.isEmpty() ? QStringLiteral("Programmstart") : m_programName, e, true);
 }

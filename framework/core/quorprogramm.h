@@ -7,10 +7,11 @@ enum class TEnumProzessTypen { ptHauptprogramm, ptStammdaten, ptAuswertung, ptEi
 enum class TEnumInstanzen { inMehrfach, inEinfach };
 
 // The program context of the suite.
-class TQuorProgramm {
+class TQuorProgramm
+{
 public:
-    void Init(const QString& programName, TEnumProzessTypen processType,
-              TEnumInstanzen instances, int reserved, bool flag);
+    void Init(const QString& programName, TEnumProzessTypen processType, TEnumInstanzen instances,
+              int reserved, bool flag);
     // The tenant text of the suite configuration (QUOR_MANDANT), empty when unset.
     QString GetTextMandant() const;
     void ShowException(const std::exception& e, bool flag);

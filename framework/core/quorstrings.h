@@ -5,7 +5,8 @@
 #include <QObject>
 
 // Non-visual component holding a line list that a form store can file.
-class TQuorStrings : public QObject {
+class TQuorStrings : public QObject
+{
     Q_OBJECT
     Q_PROPERTY(QStringList Items READ itemLines WRITE setItemLines)
 public:

@@ -12,11 +12,12 @@
 #include <QUrlQuery>
 #include <QVariant>
 #include <cstring>
-#include <string>
 #include <sqlite3.h>
+#include <string>
 #include <sys/stat.h>
 
-namespace {
+namespace
+{
 
 constexpr int kBusyTimeoutMs = 5000;
 
@@ -29,7 +30,8 @@ QString fileOf(const QString& location)
 // is read. A key field equal to the same field of the row before keeps that
 // row's text instead of making a new one: in a scan over one group only the
 // names differ. The short description is left to be read when asked for.
-class TSqliteCursor final : public TStoreCursor {
+class TSqliteCursor final : public TStoreCursor
+{
 public:
     TSqliteCursor(const TSqliteStore& store, sqlite3_stmt* statement)
         : m_store(store), m_statement(statement)
@@ -76,8 +78,8 @@ TSqliteStore::TSqliteStore(const QString& location)
     const QString file = displayName();
     QString options = QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(kBusyTimeoutMs);
     if (location.startsWith(QLatin1String("file:"))) {
-        m_readOnly = QUrlQuery(QUrl(location)).queryItemValue(QStringLiteral("mode")) ==
-                     QLatin1String("ro");
+        m_readOnly =
+            QUrlQuery(QUrl(location)).queryItemValue(QStringLiteral("mode")) == QLatin1String("ro");
         options += QStringLiteral(";QSQLITE_OPEN_URI");
     }
     const QFileInfo info(file);
@@ -117,7 +119,8 @@ TSqliteStore::TSqliteStore(const QString& location)
 
 quint64 TSqliteStore::fileIdentity() const
 {
-    struct stat status {};
+    struct stat status {
+    };
     if (::stat(QFile::encodeName(displayName()).constData(), &status) != 0)
         return 0;
     return (quint64(status.st_dev) << 32) ^ quint64(status.st_ino);
@@ -214,7 +217,8 @@ std::unique_ptr<TStoreCursor> TSqliteStore::scanFrom(const TSearchKey& key)
     int rc = sqlite3_prepare_v2(handle, text.constData(), int(text.size()), &statement, nullptr);
     for (int i = 0; rc == SQLITE_OK && i < prefix; ++i) {
         const QByteArray value = sqlText(*key[i]).toString().toUtf8();
-        rc = sqlite3_bind_text(statement, i + 1, value.constData(), int(value.size()), SQLITE_TRANSIENT);
+        rc = sqlite3_bind_text(statement, i + 1, value.constData(), int(value.size()),
+                               SQLITE_TRANSIENT);
     }
     if (rc != SQLITE_OK) {
         sqlite3_finalize(statement);
@@ -227,9 +231,9 @@ sqlite3* TSqliteStore::nativeHandle() const
 {
     const QVariant handle = database().driver()->handle();
     if (!handle.isValid() || qstrcmp(handle.typeName(), "sqlite3*") != 0)
-        throw EQuorStoreError(
-            QStringLiteral("Einstellungsdatenbank „%1“: keine SQLite-Verbindung").arg(displayName()),
-            displayName());
+        throw EQuorStoreError(QStringLiteral("Einstellungsdatenbank „%1“: keine SQLite-Verbindung")
+                                  .arg(displayName()),
+                              displayName());
     return *static_cast<sqlite3* const*>(handle.constData());
 }
 

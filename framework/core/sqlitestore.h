@@ -4,7 +4,8 @@
 
 // The settings store in a SQLite file, through Qt's SQLite driver. Keys compare
 // byte for byte (binary collation), so the key order is exact and case-sensitive.
-class TSqliteStore final : public TSqlStore {
+class TSqliteStore final : public TSqlStore
+{
 public:
     // location: a file name, or a SQLite "file:" URI (mode=ro opens it read-only).
     explicit TSqliteStore(const QString& location);

@@ -7,7 +7,8 @@
 #include <QVariant>
 #include <atomic>
 
-namespace {
+namespace
+{
 const QString kKeyWhere =
     QStringLiteral("sprache = ? AND programm = ? AND maske = ? AND bezeichnung = ? AND idx = ?");
 }
@@ -122,11 +123,11 @@ QSqlDatabase TSqlStore::database() const
 
 void TSqlStore::fail(const QString& what, const QSqlError& error) const
 {
-    throw EQuorStoreError(QStringLiteral("Einstellungsdatenbank „%1“: %2. %3(%4)")
-                              .arg(m_displayName, what, hint(error),
-                                   error.databaseText().isEmpty() ? error.text()
-                                                                  : error.databaseText()),
-                          m_displayName);
+    throw EQuorStoreError(
+        QStringLiteral("Einstellungsdatenbank „%1“: %2. %3(%4)")
+            .arg(m_displayName, what, hint(error),
+                 error.databaseText().isEmpty() ? error.text() : error.databaseText()),
+        m_displayName);
 }
 
 QSqlQuery TSqlStore::prepared(const QString& sql)
@@ -172,8 +173,9 @@ void TSqlStore::rollbackTransaction() noexcept
 
 std::optional<TStoreRow> TSqlStore::find(const TStoreKey& key)
 {
-    static const QString sql = QStringLiteral("SELECT %1, kurzbeschreibung FROM einstellungen WHERE %2")
-                                   .arg(keyColumns().join(QLatin1String(", ")), kKeyWhere);
+    static const QString sql =
+        QStringLiteral("SELECT %1, kurzbeschreibung FROM einstellungen WHERE %2")
+            .arg(keyColumns().join(QLatin1String(", ")), kKeyWhere);
     QSqlQuery& query = cached(sql);
     bindKey(query, key);
     exec(query, QStringLiteral("Suche nach „%1“ fehlgeschlagen").arg(keyText(key)));
@@ -195,7 +197,8 @@ TStoreContent TSqlStore::readContent(const TStoreKey& key)
         QStringLiteral("SELECT kurzbeschreibung, daten FROM einstellungen WHERE %1").arg(kKeyWhere);
     QSqlQuery& query = cached(sql);
     bindKey(query, key);
-    const QString what = QStringLiteral("Lesen der Einstellungen „%1“ fehlgeschlagen").arg(keyText(key));
+    const QString what =
+        QStringLiteral("Lesen der Einstellungen „%1“ fehlgeschlagen").arg(keyText(key));
     exec(query, what);
     if (!query.next()) {
         if (query.lastError().isValid())
@@ -227,9 +230,9 @@ void TSqlStore::insert(const TStoreKey& key, const QString& kurz, const QByteArr
 
 bool TSqlStore::update(const TStoreKey& key, const QString& kurz, const QByteArray& blob)
 {
-    QSqlQuery query = prepared(
-        QStringLiteral("UPDATE einstellungen SET kurzbeschreibung = ?, daten = ? WHERE %1")
-            .arg(kKeyWhere));
+    QSqlQuery query =
+        prepared(QStringLiteral("UPDATE einstellungen SET kurzbeschreibung = ?, daten = ? WHERE %1")
+                     .arg(kKeyWhere));
     query.addBindValue(sqlText(kurz));
     query.addBindValue(sqlBytes(blob));
     bindKey(query, key);

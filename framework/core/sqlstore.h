@@ -11,7 +11,8 @@ class QSqlError;
 
 // What the SQLite and the PostgreSQL store share: one table "einstellungen"
 // reached through Qt SQL, every key and value a bound parameter.
-class TSqlStore : public TStoreBackend {
+class TSqlStore : public TStoreBackend
+{
 public:
     ~TSqlStore() override;
 

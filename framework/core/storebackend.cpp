@@ -1,7 +1,7 @@
 #include "storebackend.h"
 
-#include "quorexception.h"
 #include "pgstore.h"
+#include "quorexception.h"
 #include "sqlitestore.h"
 
 #include <QCoreApplication>
@@ -9,7 +9,8 @@
 #include <QFileInfo>
 #include <QStandardPaths>
 
-namespace {
+namespace
+{
 std::unique_ptr<TStoreBackend>& storeSlot()
 {
     static std::unique_ptr<TStoreBackend> store;
@@ -41,8 +42,8 @@ void TStoreBackend::beginAccess()
 void TStoreBackend::endAccess()
 {
     if (m_depth == 0)
-        throw EQuorException(
-            QStringLiteral("Zugriff auf die Einstellungsdatenbank beendet, der nicht begonnen war"));
+        throw EQuorException(QStringLiteral(
+            "Zugriff auf die Einstellungsdatenbank beendet, der nicht begonnen war"));
     if (--m_depth > 0)
         return;
     if (m_failed) {

@@ -29,7 +29,8 @@ struct TStoreContent {
 };
 
 // One ordered query streaming rows in key order.
-class TStoreCursor {
+class TStoreCursor
+{
 public:
     virtual ~TStoreCursor() = default;
     // Fills row with the next record. Given the same row as the call before,
@@ -37,7 +38,8 @@ public:
     virtual bool next(TStoreRow& row) = 0;
 };
 
-class TStoreBackend {
+class TStoreBackend
+{
 public:
     virtual ~TStoreBackend() = default;
 

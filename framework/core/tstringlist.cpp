@@ -8,7 +8,8 @@
 #include <array>
 #include <cstring>
 
-namespace {
+namespace
+{
 
 constexpr std::array<char16_t, 32> kAnsiHigh = {
     0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
@@ -63,8 +64,8 @@ QString decodeUtf8(const char* data, qsizetype size)
 {
     // Qt's decoder is much faster; it serves whenever the text is valid UTF-8,
     // which it says. An initial U+FEFF is text here, not a second mark.
-    QStringDecoder valid(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless |
-                                                   QStringDecoder::Flag::ConvertInitialBom);
+    QStringDecoder valid(QStringDecoder::Utf8,
+                         QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
     QString fast = valid.decode(QByteArrayView(data, size));
     if (!valid.hasError())
         return fast;
@@ -135,7 +136,8 @@ QByteArray encodeUtf8(const QString& text)
             bytes.append(char(c));
             continue;
         }
-        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < size && in[i + 1] >= 0xDC00 && in[i + 1] <= 0xDFFF) {
+        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < size && in[i + 1] >= 0xDC00 &&
+            in[i + 1] <= 0xDFFF) {
             c = 0x10000 + ((c - 0xD800) << 10) + (in[++i] - 0xDC00);
         } else if (c >= 0xDC80 && c <= 0xDCFF) {
             bytes.append(char(c - 0xDC00));
@@ -196,7 +198,8 @@ QByteArray withCrLfLineEnds(const QByteArray& bytes)
         const qsizetype size = bytes.size();
         // Already right: every CR followed by LF, every LF preceded by CR, and
         // a final line end after the last line. memchr jumps from one to the next.
-        bool canonical = size == start || (size >= start + 2 && data[size - 2] == '\r' && data[size - 1] == '\n');
+        bool canonical = size == start ||
+                         (size >= start + 2 && data[size - 2] == '\r' && data[size - 1] == '\n');
         for (const char* p = data + start; canonical;) {
             p = static_cast<const char*>(std::memchr(p, '\r', std::size_t(data + size - p)));
             if (!p)
@@ -233,7 +236,9 @@ QByteArray withCrLfLineEnds(const QByteArray& bytes)
     // UTF-16: the same, unit by unit; an odd last byte stays last.
     const auto* b = reinterpret_cast<const unsigned char*>(bytes.constData());
     const qsizetype end = 2 + (bytes.size() - 2) / 2 * 2;
-    auto unit = [&](qsizetype i) { return le ? char16_t(b[i] | (b[i + 1] << 8)) : char16_t((b[i] << 8) | b[i + 1]); };
+    auto unit = [&](qsizetype i) {
+        return le ? char16_t(b[i] | (b[i + 1] << 8)) : char16_t((b[i] << 8) | b[i + 1]);
+    };
     const char crlf[4] = {le ? '\r' : '\0', le ? '\0' : '\r', le ? '\n' : '\0', le ? '\0' : '\n'};
     QByteArray out;
     out.reserve(bytes.size() + bytes.size() / 16 + 4);

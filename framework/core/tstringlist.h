@@ -13,7 +13,8 @@ class QIODevice;
 // A loaded text is decoded only when its lines are asked for; saved unchanged, it
 // is written from its own bytes with every line end made CR LF, which is exactly
 // what decoding and encoding again would give, without the cost.
-class TStringList {
+class TStringList
+{
 public:
     enum class TEncoding { Ansi, Utf8, Utf16LE, Utf16BE };
 

@@ -1,8 +1,8 @@
 #include "quorcontrols.h"
 
+#include <QAbstractItemView>
 #include <QAction>
 #include <QDate>
-#include <QAbstractItemView>
 #include <QFocusEvent>
 #include <QKeyEvent>
 #include <QLocale>
@@ -58,8 +58,7 @@ void TQuorListModel::add(const QString& item)
     endInsertRows();
 }
 
-TQuorComboBox::TQuorComboBox(QWidget* parent)
-    : QComboBox(parent), m_model(new TQuorListModel(this))
+TQuorComboBox::TQuorComboBox(QWidget* parent) : QComboBox(parent), m_model(new TQuorListModel(this))
 {
     setModel(m_model);
     // The width is the window's design, never measured from thousands of entries.
@@ -121,9 +120,8 @@ void TQuorComboBox::AddItem(const QString& item)
 void TQuorComboBox::focusInEvent(QFocusEvent* event)
 {
     QComboBox::focusInEvent(event);
-    const bool returning =
-        event->reason() == Qt::PopupFocusReason ||
-        (event->reason() == Qt::ActiveWindowFocusReason && m_lostToOtherWindow);
+    const bool returning = event->reason() == Qt::PopupFocusReason ||
+                           (event->reason() == Qt::ActiveWindowFocusReason && m_lostToOtherWindow);
     m_lostToOtherWindow = false;
     if (!returning)
         Q_EMIT OnEnter(this);

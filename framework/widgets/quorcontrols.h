@@ -14,7 +14,8 @@ class QAction;
 // The entries of a choice list: a batch of entries shared with whoever made it
 // (three lists show the same thousands of names without copying them), then
 // entries added one at a time.
-class TQuorListModel : public QAbstractListModel {
+class TQuorListModel : public QAbstractListModel
+{
     Q_OBJECT
 public:
     using QAbstractListModel::QAbstractListModel;
@@ -36,7 +37,8 @@ private:
 // Choice list. OnEnter fires when the focus enters it (not when a popup or the
 // window hands the focus back), OnChange when the person changes the selection;
 // a selection made by program fires neither.
-class TQuorComboBox : public QComboBox {
+class TQuorComboBox : public QComboBox
+{
     Q_OBJECT
     Q_PROPERTY(QString myMenuEintragF2Spezial MEMBER m_f2Caption)
     Q_PROPERTY(int PopupListWidth MEMBER m_popupListWidth)
@@ -72,7 +74,8 @@ private:
     bool m_lostToOtherWindow = false;
 };
 
-class TQuorStdComboBox : public TQuorComboBox {
+class TQuorStdComboBox : public TQuorComboBox
+{
     Q_OBJECT
 public:
     using TQuorComboBox::TQuorComboBox;
@@ -81,7 +84,8 @@ public:
 // Label showing its text as it is: an ampersand is a character, not an
 // accelerator. It sizes itself to its text, never narrower than designed and
 // never past its parent's right edge.
-class TQuorStdLabel : public QLabel {
+class TQuorStdLabel : public QLabel
+{
     Q_OBJECT
 public:
     explicit TQuorStdLabel(QWidget* parent = nullptr);
@@ -94,14 +98,16 @@ private:
 // Caption label with an accelerator that moves the focus to its buddy (the
 // focus control). Without one the accelerator letter is still underlined and
 // moves nothing.
-class TQuorAttachLabel : public QLabel {
+class TQuorAttachLabel : public QLabel
+{
     Q_OBJECT
 public:
     explicit TQuorAttachLabel(QWidget* parent = nullptr);
 };
 
 // Panel with a centred caption and an outer bevel.
-class TQuorStdPanel : public QFrame {
+class TQuorStdPanel : public QFrame
+{
     Q_OBJECT
     Q_PROPERTY(QString Caption READ caption WRITE setCaption)
     Q_PROPERTY(bool BevelLowered READ bevelLowered WRITE setBevelLowered)
@@ -121,7 +127,8 @@ private:
 
 // Push button bound to an action by name; it keeps its own caption. A focused
 // button takes Enter itself; Cancel marks the button that Esc presses.
-class TQuorStdButton : public QPushButton {
+class TQuorStdButton : public QPushButton
+{
     Q_OBJECT
     Q_PROPERTY(QString Action READ actionName WRITE setActionName)
     Q_PROPERTY(bool Cancel MEMBER m_cancel)
@@ -142,7 +149,8 @@ private:
 // Memo with its text as lines; Tab moves the focus on. A line longer than any
 // person reads is shown cut short: laying out megabytes of one line would keep
 // the window from answering for many seconds.
-class TQuorStdMemo : public QPlainTextEdit {
+class TQuorStdMemo : public QPlainTextEdit
+{
     Q_OBJECT
     Q_PROPERTY(QStringList Lines READ lines WRITE setLines)
 public:
@@ -155,7 +163,8 @@ public:
 };
 
 // Status bar with two panels; the second shows the date.
-class TQuorStdStatusBar : public QStatusBar {
+class TQuorStdStatusBar : public QStatusBar
+{
     Q_OBJECT
 public:
     explicit TQuorStdStatusBar(QWidget* parent = nullptr);
@@ -166,7 +175,8 @@ private:
     QLabel* m_date;
 };
 
-class TQuorMainMenu : public QMenuBar {
+class TQuorMainMenu : public QMenuBar
+{
     Q_OBJECT
 public:
     using QMenuBar::QMenuBar;

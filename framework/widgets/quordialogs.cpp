@@ -6,7 +6,8 @@
 #include <QMessageBox>
 #include <QPointer>
 
-namespace {
+namespace
+{
 TVersionDialogHook& versionHook()
 {
     static TVersionDialogHook hook;
@@ -29,9 +30,10 @@ void VersionsInfoZeigen(const QString& title, QWidget* owner, const QString& tex
     box.setWindowTitle(QStringLiteral("Versionsinformation"));
     box.setIcon(QMessageBox::Information);
     box.setTextFormat(Qt::PlainText);
-    QString body = QStringLiteral("%1\n\nProgramm: %2\nVersion: %3\nQt: %4")
-                       .arg(title, QCoreApplication::applicationName(),
-                            QCoreApplication::applicationVersion(), QString::fromLatin1(qVersion()));
+    QString body =
+        QStringLiteral("%1\n\nProgramm: %2\nVersion: %3\nQt: %4")
+            .arg(title, QCoreApplication::applicationName(), QCoreApplication::applicationVersion(),
+                 QString::fromLatin1(qVersion()));
     if (!text.isEmpty())
         body += QStringLiteral("\n\n") + text;
     box.setText(body);
@@ -47,7 +49,8 @@ void installDialogReporting()
         box.setWindowTitle(QStringLiteral("Fehler"));
         box.setIcon(QMessageBox::Critical);
         box.setTextFormat(Qt::PlainText);
-        box.setText(QStringLiteral("Bei „%1“ ist ein Fehler aufgetreten:\n\n%2").arg(method, message));
+        box.setText(
+            QStringLiteral("Bei „%1“ ist ein Fehler aufgetreten:\n\n%2").arg(method, message));
         box.setStandardButtons(QMessageBox::Ok);
         box.exec();
     });

@@ -8,7 +8,8 @@ class TQuorStdButton;
 // to their actions and labels to their focus controls, then fires OnCreate.
 // Enter presses the default button and Esc the cancel button whenever the focused
 // control does not take the key itself.
-class TQuorForm : public QMainWindow {
+class TQuorForm : public QMainWindow
+{
     Q_OBJECT
     // A single, fixed border: the window keeps its designed size and offers
     // no maximise button.

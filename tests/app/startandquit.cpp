@@ -8,7 +8,6 @@
 
 int main(int argc, char* argv[])
 {
-    return runRimdal(argc, argv, [](TfrmRimdal&) {
-        QTimer::singleShot(0, qApp, &QCoreApplication::quit);
-    });
+    return runRimdal(argc, argv,
+                     [](TfrmRimdal&) { QTimer::singleShot(0, qApp, &QCoreApplication::quit); });
 }

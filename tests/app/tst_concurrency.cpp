@@ -4,15 +4,16 @@
 #include "formstoretext.h"
 
 #include <QProcess>
-#include <QSqlDatabase>
-#include <QSqlQuery>
-#include <csignal>
 #include <QRandomGenerator>
 #include <QRegularExpression>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QTest>
+#include <csignal>
 
 // Several workstations post and read the same store at once.
-class TestConcurrency : public QObject {
+class TestConcurrency : public QObject
+{
     Q_OBJECT
 private Q_SLOTS:
     void postingsAtOnceLeaveOneWholeCopyPerType()
@@ -25,8 +26,8 @@ private Q_SLOTS:
             auto* process = new QProcess(this);
             const bool post = i < posters;
             process->start(QStringLiteral(POSTER_BIN),
-                           {post ? "post" : "read", db.path(), QString::number(post ? postings : reads),
-                            QString::number(1000 + i)});
+                           {post ? "post" : "read", db.path(),
+                            QString::number(post ? postings : reads), QString::number(1000 + i)});
             processes << process;
         }
         int done = 0, failed = 0, readsDone = 0;
@@ -77,8 +78,9 @@ private Q_SLOTS:
         int kills = 0;
         for (int round = 0; round < 100; ++round) {
             QProcess poster;
-            poster.start(QStringLiteral(POSTER_BIN), {"post", db.path(), "1000",
-                                                      QString::number(round), QString::number(repeat)});
+            poster.start(
+                QStringLiteral(POSTER_BIN),
+                {"post", db.path(), "1000", QString::number(round), QString::number(repeat)});
             QVERIFY(poster.waitForStarted());
             QTest::qWait(30 + random.bounded(250));
             if (poster.state() == QProcess::Running) {

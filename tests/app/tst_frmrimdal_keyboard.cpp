@@ -5,9 +5,11 @@
 #include <QMenu>
 #include <QMenuBar>
 
-namespace {
+namespace
+{
 // Counts close requests that reach the window.
-class CloseCounter : public QObject {
+class CloseCounter : public QObject
+{
 public:
     int closes = 0;
     bool eventFilter(QObject*, QEvent* event) override
@@ -19,7 +21,8 @@ public:
 };
 } // namespace
 
-class TestWindowKeyboard : public QObject {
+class TestWindowKeyboard : public QObject
+{
     Q_OBJECT
 
     static void focusOn(WindowFixture& f, const QString& name)
@@ -62,10 +65,13 @@ private Q_SLOTS:
         QTest::addColumn<QString>("focus");
         QTest::addColumn<int>("key");
         QTest::addColumn<int>("postings");
-        for (const char* name : {"cmbImport", "cmbExport", "cmbBrief", "btnBuchen", "btnEnde", "msText"})
-            QTest::newRow(QByteArray("F5 in ") + name) << QString::fromLatin1(name) << int(Qt::Key_F5) << 1;
+        for (const char* name :
+             {"cmbImport", "cmbExport", "cmbBrief", "btnBuchen", "btnEnde", "msText"})
+            QTest::newRow(QByteArray("F5 in ") + name)
+                << QString::fromLatin1(name) << int(Qt::Key_F5) << 1;
         for (const char* name : {"cmbImport", "cmbBrief", "btnBuchen"})
-            QTest::newRow(QByteArray("Enter in ") + name) << QString::fromLatin1(name) << int(Qt::Key_Return) << 1;
+            QTest::newRow(QByteArray("Enter in ") + name)
+                << QString::fromLatin1(name) << int(Qt::Key_Return) << 1;
         QTest::newRow("Enter in memo") << "msText" << int(Qt::Key_Return) << 0;
         QTest::newRow("keypad Enter in list") << "cmbExport" << int(Qt::Key_Enter) << 1;
         QTest::newRow("F1 in list") << "cmbImport" << int(Qt::Key_F1) << 0;
@@ -91,7 +97,8 @@ private Q_SLOTS:
         QTest::addColumn<QString>("focus");
         QTest::addColumn<int>("key");
         for (const char* name : {"cmbImport", "btnBuchen", "btnEnde", "msText"})
-            QTest::newRow(QByteArray("Esc in ") + name) << QString::fromLatin1(name) << int(Qt::Key_Escape);
+            QTest::newRow(QByteArray("Esc in ") + name)
+                << QString::fromLatin1(name) << int(Qt::Key_Escape);
         QTest::newRow("Enter on btnEnde") << "btnEnde" << int(Qt::Key_Return);
         QTest::newRow("Space on btnEnde") << "btnEnde" << int(Qt::Key_Space);
     }

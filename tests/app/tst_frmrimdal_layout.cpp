@@ -4,7 +4,8 @@
 #include <QAccessible>
 #include <QFontInfo>
 
-class TestWindowLayout : public QObject {
+class TestWindowLayout : public QObject
+{
     Q_OBJECT
 private Q_SLOTS:
     void geometryAsDesigned_data()
@@ -39,8 +40,9 @@ private Q_SLOTS:
             {"StatusBar", "centralwidget", 4, 525, 785, 25},
         };
         for (const auto& row : table)
-            QTest::newRow(row.name) << QString::fromLatin1(row.name) << QString::fromLatin1(row.parent)
-                                    << QRect(row.x, row.y, row.w, row.h);
+            QTest::newRow(row.name)
+                << QString::fromLatin1(row.name) << QString::fromLatin1(row.parent)
+                << QRect(row.x, row.y, row.w, row.h);
     }
 
     void geometryAsDesigned()
@@ -67,7 +69,8 @@ private Q_SLOTS:
         QVERIFY(f.window->windowFlags() & Qt::WindowMinimizeButtonHint);
         QVERIFY(!(f.window->windowFlags() & Qt::WindowContextHelpButtonHint));
         // The memo lies in front of the client panel, at (27, 304) the label above it.
-        QCOMPARE(f.child("lblText")->mapTo(f.window->centralWidget(), QPoint(0, 0)), QPoint(27, 304));
+        QCOMPARE(f.child("lblText")->mapTo(f.window->centralWidget(), QPoint(0, 0)),
+                 QPoint(27, 304));
         const QList<QObject*> order = f.window->centralWidget()->children();
         QVERIFY(order.indexOf(f.child("msText")) > order.indexOf(f.child("pnlClient")));
         QCOMPARE(f.child<TQuorStdStatusBar>("StatusBar")->panel(0)->width(), 670);
@@ -83,9 +86,11 @@ private Q_SLOTS:
     {
         WindowFixture f;
         QVERIFY(f.open());
-        QCOMPARE(f.child<QLabel>("lblStan")->text(),
-                 QStringLiteral("Standardeinstellungen Kundendaten-Import/Export für Kundenkarten:"));
-        QCOMPARE(f.child<QLabel>("lblBrief")->text(), QStringLiteral("&Kundenkarten-Verschickung:"));
+        QCOMPARE(
+            f.child<QLabel>("lblStan")->text(),
+            QStringLiteral("Standardeinstellungen Kundendaten-Import/Export für Kundenkarten:"));
+        QCOMPARE(f.child<QLabel>("lblBrief")->text(),
+                 QStringLiteral("&Kundenkarten-Verschickung:"));
         QCOMPARE(f.child<QPushButton>("btnBuchen")->text(), QStringLiteral("Buchen - F5"));
         QCOMPARE(f.child<QPushButton>("btnEnde")->text(), QStringLiteral("Beenden - Esc"));
         QCOMPARE(f.combo("cmbBrief")->toolTip(),
@@ -130,8 +135,8 @@ private Q_SLOTS:
     {
         WindowFixture f;
         QVERIFY(f.open());
-        for (const char* name : {"cmbImport", "cmbExport", "cmbBrief", "btnBuchen", "btnEnde", "msText",
-                                 "lblBezText", "lblKurzText"}) {
+        for (const char* name : {"cmbImport", "cmbExport", "cmbBrief", "btnBuchen", "btnEnde",
+                                 "msText", "lblBezText", "lblKurzText"}) {
             QAccessibleInterface* iface = QAccessible::queryAccessibleInterface(f.child(name));
             QVERIFY(iface);
             QVERIFY2(!iface->text(QAccessible::Name).isEmpty(), name);

@@ -5,7 +5,8 @@
 #include "quorstrings.h"
 #include "windowfixture.h"
 
-namespace {
+namespace
+{
 QStringList assignmentLines(TestStore& db)
 {
     const auto properties = parseFormStoreBlob(db.blob(assignmentKey()));
@@ -21,7 +22,8 @@ void seed(TestStore& db)
 }
 } // namespace
 
-class TestWindowPosting : public QObject {
+class TestWindowPosting : public QObject
+{
     Q_OBJECT
 private Q_SLOTS:
     void personChoosesAndPosts()

@@ -6,14 +6,16 @@
 
 #include <QTemporaryDir>
 
-class TestWindowStart : public QObject {
+class TestWindowStart : public QObject
+{
     Q_OBJECT
 private Q_SLOTS:
     void captionCarriesTheTenant_data()
     {
         QTest::addColumn<QByteArray>("tenant");
         QTest::addColumn<QString>("caption");
-        QTest::newRow("tenant") << QByteArray("Filiale Nord") << "Standard-Konfiguration Kundenkarten - Filiale Nord";
+        QTest::newRow("tenant") << QByteArray("Filiale Nord")
+                                << "Standard-Konfiguration Kundenkarten - Filiale Nord";
         QTest::newRow("empty") << QByteArray() << "Standard-Konfiguration Kundenkarten - ";
     }
 

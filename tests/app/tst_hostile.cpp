@@ -5,7 +5,8 @@
 // The window over a store full of odd names and broken texts: the lists fill,
 // the view shows what it can, posting copies byte for byte (but for line ends),
 // and nothing is reported, since nothing failed.
-class TestHostile : public QObject {
+class TestHostile : public QObject
+{
     Q_OBJECT
 
     static QList<HostileSetting> seed(WindowFixture& f, bool large)
@@ -35,7 +36,8 @@ class TestHostile : public QObject {
             const QString name = namesInStore(f).contains(setting.name)
                                      ? setting.name
                                      : QString(); // stored under its store form
-            if (name.isNull() || setting.name == keys::Standard || setting.name == keys::KeinStandard)
+            if (name.isNull() || setting.name == keys::Standard ||
+                setting.name == keys::KeinStandard)
                 continue;
             QVERIFY2(f.choose("cmbImport", name), qPrintable(setting.label));
             f.child("msText")->setFocus();

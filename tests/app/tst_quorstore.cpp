@@ -5,10 +5,12 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-class TestQuorStore : public QObject {
+class TestQuorStore : public QObject
+{
     Q_OBJECT
 
-    static int run(const QStringList& args, QByteArray* output = nullptr, QByteArray* errors = nullptr)
+    static int run(const QStringList& args, QByteArray* output = nullptr,
+                   QByteArray* errors = nullptr)
     {
         QProcess process;
         process.start(QStringLiteral(QUORSTORE_BIN), args);
@@ -43,7 +45,8 @@ private Q_SLOTS:
         QTest::newRow("description not lines")
             << QByteArray(R"({"settings":[{"name":"a","description":"Text"}]})")
             << QByteArray("Eintrag 1");
-        QTest::newRow("no settings list") << QByteArray(R"({"setting":[]})") << QByteArray("settings");
+        QTest::newRow("no settings list")
+            << QByteArray(R"({"setting":[]})") << QByteArray("settings");
         QTest::newRow("line not text")
             << QByteArray(R"({"settings":[{"name":"a","properties":{"x.Lines":[1]}}]})")
             << QByteArray("x.Lines");
@@ -119,16 +122,19 @@ private Q_SLOTS:
         db.put(namedKey("Quelle LF"), "Kurz A", "eins\nzwei\n");
         db.put(namedKey("Geaendert"), "Kurz neu", "neu\r\n");
         db.put(standardKey("IMPORT"), "Kurz A", "eins\r\nzwei\r\n"); // line ends aside: equal
-        db.put(standardKey("EXPORT"), "Kurz alt", "neu\r\n");          // short description drifted
-        db.put(standardKey("BRIEF"), "Kurz weg", "x\r\n");             // its setting is gone
+        db.put(standardKey("EXPORT"), "Kurz alt", "neu\r\n");        // short description drifted
+        db.put(standardKey("BRIEF"), "Kurz weg", "x\r\n");           // its setting is gone
         db.put(assignmentKey(), QString(),
-               formStoreBlob({{"scStanBez.Items", {"IMPORT=Quelle LF", "EXPORT=Geaendert", "BRIEF=Weg"}}}));
+               formStoreBlob(
+                   {{"scStanBez.Items", {"IMPORT=Quelle LF", "EXPORT=Geaendert", "BRIEF=Weg"}}}));
         QByteArray output;
         QCOMPARE(run({"--store", db.path(), "standards"}, &output), 1);
         QCOMPARE(QString::fromUtf8(output).split('\n', Qt::SkipEmptyParts),
                  (QStringList{
-                     "IMPORT: Standard vorhanden, zugeordnet „Quelle LF“, Einstellung vorhanden, stimmt überein",
-                     "EXPORT: Standard vorhanden, zugeordnet „Geaendert“, Einstellung vorhanden, weicht ab",
+                     "IMPORT: Standard vorhanden, zugeordnet „Quelle LF“, Einstellung vorhanden, "
+                     "stimmt überein",
+                     "EXPORT: Standard vorhanden, zugeordnet „Geaendert“, Einstellung vorhanden, "
+                     "weicht ab",
                      "BRIEF: Standard vorhanden, zugeordnet „Weg“, Einstellung fehlt, weicht ab"}));
 
         // A missing standard is no drift; matching ones give status 0.
@@ -150,7 +156,8 @@ private Q_SLOTS:
         QByteArray output;
         QCOMPARE(run({"--store", db.path(), "list", "DEU", "VESKALO", "VESKALO"}, &output), 0);
         QCOMPARE(output, QByteArray("DEU/VESKALO/VESKALO/Alpha/0\tKurz A\n"));
-        QCOMPARE(run({"--store", db.path(), "show", "DEU", "VESKALO", "VESKALO", "Alpha"}, &output), 0);
+        QCOMPARE(run({"--store", db.path(), "show", "DEU", "VESKALO", "VESKALO", "Alpha"}, &output),
+                 0);
         QVERIFY(output.contains("Kurz A") && output.contains("Item0=Zeile"));
         QCOMPARE(run({"--store", db.path(), "show", "DEU", "VESKALO", "VESKALO", "Beta"}), 1);
         QCOMPARE(run({"--store", "/nonexistent-quor/x.sqlite", "list"}), 1);

@@ -6,7 +6,8 @@
 #include <QTest>
 
 // Stands for the memo of a window: a component with a "Lines" property.
-class LinesHolder : public QObject {
+class LinesHolder : public QObject
+{
     Q_OBJECT
     Q_PROPERTY(QStringList Lines MEMBER lines)
 public:
@@ -14,7 +15,8 @@ public:
     QStringList lines;
 };
 
-class TestFormStore : public QObject {
+class TestFormStore : public QObject
+{
     Q_OBJECT
 private Q_SLOTS:
     void storeAndRestoreOwnEntry()

@@ -2,7 +2,8 @@
 
 #include <QTest>
 
-class TestFormStoreText : public QObject {
+class TestFormStoreText : public QObject
+{
     Q_OBJECT
 private Q_SLOTS:
     void hostileContentRoundTrips()
@@ -35,15 +36,16 @@ private Q_SLOTS:
     // Found by fuzzing: a damaged text whose section name holds a lone surrogate.
     void oddSectionNamesRoundTrip()
     {
-        const QByteArray found = QByteArray::fromBase64(
-            "//5bAG0AAAD//lvW/wAAAAAAANoAAAAAXQANAAoAAAAAAAAKAABdAA0ACgA=");
+        const QByteArray found =
+            QByteArray::fromBase64("//5bAG0AAAD//lvW/wAAAAAAANoAAAAAXQANAAoAAAAAAAAKAABdAA0ACgA=");
         const TFormProperties properties = parseFormStoreBlob(found);
         QCOMPARE(properties.size(), 1);
         const TFormProperties again = parseFormStoreBlob(formStoreBlob(properties));
         QCOMPARE(again.size(), 1);
         QCOMPARE(again[0].path, properties[0].path);
-        for (const QString& path : {QString("a%b.Lines"), QString("[x].Lines"), QString("zeile\r\n.Items"),
-                                    QString(QChar(0xDC00)) + ".Lines"}) {
+        for (const QString& path :
+             {QString("a%b.Lines"), QString("[x].Lines"), QString("zeile\r\n.Items"),
+              QString(QChar(0xDC00)) + ".Lines"}) {
             const TFormProperties round = parseFormStoreBlob(formStoreBlob({{path, {"v"}}}));
             QCOMPARE(round.size(), 1);
             QCOMPARE(round[0].path, path);
@@ -62,22 +64,22 @@ private Q_SLOTS:
     {
         QTest::addColumn<QStringList>("text");
         QTest::addColumn<QStringList>("lines");
-        QTest::newRow("count too high") << QStringList{"[m.Lines]", "Count=5", "Item0=a", "Item1=b"}
-                                        << QStringList{"a", "b"};
-        QTest::newRow("count too low") << QStringList{"[m.Lines]", "Count=1", "Item0=a", "Item1=b"}
-                                       << QStringList{"a"};
-        QTest::newRow("missing item") << QStringList{"[m.Lines]", "Count=3", "Item0=a", "Item2=c"}
-                                      << QStringList{"a", "c"};
+        QTest::newRow("count too high")
+            << QStringList{"[m.Lines]", "Count=5", "Item0=a", "Item1=b"} << QStringList{"a", "b"};
+        QTest::newRow("count too low")
+            << QStringList{"[m.Lines]", "Count=1", "Item0=a", "Item1=b"} << QStringList{"a"};
+        QTest::newRow("missing item")
+            << QStringList{"[m.Lines]", "Count=3", "Item0=a", "Item2=c"} << QStringList{"a", "c"};
         QTest::newRow("no count, out of order")
             << QStringList{"[m.Lines]", "Item1=b", "Item0=a"} << QStringList{"a", "b"};
-        QTest::newRow("garbage lines")
-            << QStringList{"junk", "[m.Lines]", "Count=x", "Itemx=1", "Item-1=2", "Item0", "Item0=a"}
-            << QStringList{"a"};
+        QTest::newRow("garbage lines") << QStringList{"junk",     "[m.Lines]", "Count=x", "Itemx=1",
+                                                      "Item-1=2", "Item0",     "Item0=a"}
+                                       << QStringList{"a"};
         QTest::newRow("huge index and count")
             << QStringList{"[m.Lines]", "Count=2147483647", "Item2147483646=z", "Item0=a"}
             << QStringList{"a", "z"};
-        QTest::newRow("bad escape kept") << QStringList{"[m.Lines]", "Item0%=%zz%", "Item1%=%0041"}
-                                         << QStringList{"%zz%", "A"};
+        QTest::newRow("bad escape kept")
+            << QStringList{"[m.Lines]", "Item0%=%zz%", "Item1%=%0041"} << QStringList{"%zz%", "A"};
     }
 
     void damagedTextShowsWhatIsThere()

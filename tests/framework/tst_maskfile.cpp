@@ -6,7 +6,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-namespace {
+namespace
+{
 void setKey(Tmaskfile& f, const std::array<std::optional<QString>, 5>& key)
 {
     TStringDatenKeyFeld* fields[] = {&f.Sprache, &f.Programm, &f.Maske, &f.Bezeichnung, &f.Index};
@@ -32,18 +33,22 @@ QByteArray readBlob(Tmaskfile& f)
 }
 } // namespace
 
-class TestMaskfile : public QObject {
+class TestMaskfile : public QObject
+{
     Q_OBJECT
 private Q_SLOTS:
     void scanWalksKeyOrderFromPartialKey()
     {
         TestStore db;
-        const QList<TStoreKey> keys{
-            {"ENG", "VESKALO", "VESKALO", "a", "0"}, {"DEU", "VESKALO", "VESKALP", "a", "0"},
-            {"DEU", "VESKALO", "VESKALO", "b", "0"}, {"DEU", "VESKALO", "VESKALO", "a", "1"},
-            {"DEU", "VESKALO", "VESKALO", "a", "0"}, {"DEU", "VESKALO", "VESKALO", "", "0"},
-            {"DEU", "RIMDAL", "IMPORT", "STANDARD", "0"}, {"DEU", "VESKALO", "VESKALO", "B", "0"},
-            {"DEU", "VESKALN", "Z", "z", "9"}};
+        const QList<TStoreKey> keys{{"ENG", "VESKALO", "VESKALO", "a", "0"},
+                                    {"DEU", "VESKALO", "VESKALP", "a", "0"},
+                                    {"DEU", "VESKALO", "VESKALO", "b", "0"},
+                                    {"DEU", "VESKALO", "VESKALO", "a", "1"},
+                                    {"DEU", "VESKALO", "VESKALO", "a", "0"},
+                                    {"DEU", "VESKALO", "VESKALO", "", "0"},
+                                    {"DEU", "RIMDAL", "IMPORT", "STANDARD", "0"},
+                                    {"DEU", "VESKALO", "VESKALO", "B", "0"},
+                                    {"DEU", "VESKALN", "Z", "z", "9"}};
         for (const TStoreKey& key : keys)
             db.put(key, key[3] + QStringLiteral("-kurz"), QByteArray());
         Tmaskfile f;
@@ -89,8 +94,8 @@ private Q_SLOTS:
         db.put({"DEU", "VESKALO", "VESKALO", "STANDARD ", "0"}, "blank", {});
         Tmaskfile f;
         withAccess(f, [&] {
-            for (const auto& [name, kurz] : {std::pair{"STANDARD", "upper"}, {"standard", "lower"},
-                                             {"STANDARD ", "blank"}}) {
+            for (const auto& [name, kurz] :
+                 {std::pair{"STANDARD", "upper"}, {"standard", "lower"}, {"STANDARD ", "blank"}}) {
                 setKey(f, {"DEU", "VESKALO", "VESKALO", QString::fromLatin1(name), "0"});
                 QVERIFY(f.FindEqual());
                 QCOMPARE(f.Kurzbeschreibung.GetWert(), QString::fromLatin1(kurz));
@@ -116,8 +121,10 @@ private Q_SLOTS:
         withAccess(f, [&] {
             setKey(f, {"DEU", "RIMDAL", "IMPORT", "STANDARD", "0"});
             QVERIFY(!f.FindEqual());
-            for (auto [field, value] : {std::pair{&f.Sprache, "DEU"}, {&f.Programm, "RIMDAL"},
-                                        {&f.Maske, "IMPORT"}, {&f.Bezeichnung, "STANDARD"},
+            for (auto [field, value] : {std::pair{&f.Sprache, "DEU"},
+                                        {&f.Programm, "RIMDAL"},
+                                        {&f.Maske, "IMPORT"},
+                                        {&f.Bezeichnung, "STANDARD"},
                                         {&f.Index, "0"}})
                 field->SetWert(QString::fromLatin1(value));
             f.Kurzbeschreibung.SetWert(QStringLiteral("erste"));
@@ -185,7 +192,8 @@ private Q_SLOTS:
         } catch (const EQuorException& e) {
             failed = true;
             QVERIFY2(e.Message().contains(db.store().displayName()), qPrintable(e.Message()));
-            QVERIFY2(e.Message().contains(QStringLiteral("Schreibfehler simuliert")), qPrintable(e.Message()));
+            QVERIFY2(e.Message().contains(QStringLiteral("Schreibfehler simuliert")),
+                     qPrintable(e.Message()));
         }
         QVERIFY(failed);
         QCOMPARE(db.find(standardKey("EXPORT"))->kurzbeschreibung, QStringLiteral("alt"));

@@ -11,7 +11,8 @@
 #include <QTest>
 #include <unistd.h>
 
-class TestStoreFaults : public QObject {
+class TestStoreFaults : public QObject
+{
     Q_OBJECT
 
     // The store named in the message, and a German message at that.
@@ -43,7 +44,8 @@ private Q_SLOTS:
         QVERIFY(junk.open(QIODevice::WriteOnly));
         junk.write(QByteArray(4096, 'j'));
         junk.close();
-        expectStoreError([&] { openStore(file); }, file, QStringLiteral("keine Einstellungsdatenbank"));
+        expectStoreError([&] { openStore(file); }, file,
+                         QStringLiteral("keine Einstellungsdatenbank"));
         QFile check(file);
         QVERIFY(check.open(QIODevice::ReadOnly));
         QCOMPARE(check.readAll(), QByteArray(4096, 'j'));
@@ -62,11 +64,8 @@ private Q_SLOTS:
             Tmaskfile f;
             QElapsedTimer timer;
             timer.start();
-            expectStoreError(
-                [&] {
-                    withAccess(f, [&] { findNamed(f, "Alpha"); });
-                },
-                db.path(), QStringLiteral("gesperrt"));
+            expectStoreError([&] { withAccess(f, [&] { findNamed(f, "Alpha"); }); }, db.path(),
+                             QStringLiteral("gesperrt"));
             QVERIFY(timer.elapsed() >= 4000);
             QVERIFY(timer.elapsed() < 15000);
             QVERIFY(lock.exec("ROLLBACK"));
@@ -107,8 +106,8 @@ private Q_SLOTS:
         const qint64 limit = 65536;
         QVERIFY(QFileInfo(db.path()).size() > limit);
         QProcess full;
-        full.start("prlimit", {QStringLiteral("--fsize=%1").arg(limit), POSTER_BIN, "post", db.path(),
-                               "5", "7", "100000"});
+        full.start("prlimit", {QStringLiteral("--fsize=%1").arg(limit), POSTER_BIN, "post",
+                               db.path(), "5", "7", "100000"});
         QVERIFY(full.waitForFinished(60000));
         const QByteArray output = full.readAllStandardOutput().trimmed();
         const QString errors = QString::fromUtf8(full.readAllStandardError());

@@ -3,7 +3,8 @@
 #include <QBuffer>
 #include <QTest>
 
-class TestStringList : public QObject {
+class TestStringList : public QObject
+{
     Q_OBJECT
 
     static QByteArray roundTrip(const QByteArray& bytes, TStringList* loaded = nullptr)
@@ -39,7 +40,8 @@ private Q_SLOTS:
                                    << int(TStringList::TEncoding::Utf8) << true << lines;
         QTest::newRow("utf-16 le") << le << int(TStringList::TEncoding::Utf16LE) << true << lines;
         QTest::newRow("utf-16 be") << be << int(TStringList::TEncoding::Utf16BE) << true << lines;
-        QTest::newRow("ansi") << QByteArray("Gr\xF6\xDF" "e=1\r\n\r\n\tx \x80\r\n")
+        QTest::newRow("ansi") << QByteArray("Gr\xF6\xDF"
+                                            "e=1\r\n\r\n\tx \x80\r\n")
                               << int(TStringList::TEncoding::Ansi) << false << lines;
     }
 
@@ -82,14 +84,16 @@ private Q_SLOTS:
         QTest::newRow("utf-8 invalid sequences")
             << bom + QByteArray::fromHex("6f6b2080 20c080 20eda080 20f4908080 20feff 20c30d0a"
                                          "e282 20656e64 20f09f0d0a");
-        QTest::newRow("utf-8 valid after invalid") << bom + QByteArray::fromHex("c3c3a4f09f98800d0a");
+        QTest::newRow("utf-8 valid after invalid")
+            << bom + QByteArray::fromHex("c3c3a4f09f98800d0a");
         QTest::newRow("utf-16 le odd length") << QByteArray::fromHex("fffe61000d000a0062");
         QTest::newRow("utf-16 be odd length") << QByteArray::fromHex("feff0061000d000a62");
         QTest::newRow("utf-16 lone surrogates") << QByteArray::fromHex("fffe00d8780000dc0d000a00");
         QByteArray garbage;
         for (int i = 0; i < 4096; ++i)
             garbage.append(char((i * 7919) % 251));
-        QTest::newRow("binary garbage with NULs") << garbage.replace("\r", "").replace("\n", "") + "\r\n";
+        QTest::newRow("binary garbage with NULs")
+            << garbage.replace("\r", "").replace("\n", "") + "\r\n";
     }
 
     void damagedTextRoundTrips()

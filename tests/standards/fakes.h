@@ -7,7 +7,8 @@
 #include <QStringList>
 
 // A choice list as plain data.
-class FakeChoiceList final : public TChoiceList {
+class FakeChoiceList final : public TChoiceList
+{
 public:
     QStringList items;
     int selected = -1;
@@ -26,7 +27,8 @@ public:
 };
 
 // Stands for the window's memo: the form store fills its "Lines".
-class FakeMemo : public QObject {
+class FakeMemo : public QObject
+{
     Q_OBJECT
     Q_PROPERTY(QStringList Lines MEMBER lines)
 public:
@@ -34,7 +36,8 @@ public:
     QStringList lines;
 };
 
-class FakeDescriptionView final : public TDescriptionView {
+class FakeDescriptionView final : public TDescriptionView
+{
 public:
     explicit FakeDescriptionView(FakeMemo& memo) : m_memo(memo) {}
     QString name = QStringLiteral("(alt)");

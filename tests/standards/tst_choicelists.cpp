@@ -6,7 +6,8 @@
 
 #include <QTest>
 
-class TestChoiceLists : public QObject {
+class TestChoiceLists : public QObject
+{
     Q_OBJECT
 
     struct Lists {
@@ -77,7 +78,7 @@ private Q_SLOTS:
         Tmaskfile file;
         Lists lists;
         lists.fill(file);
-        const QStringList expected{"",        "Doppelt", "Doppelt",          keys::KeinStandard,
+        const QStringList expected{"",          "Doppelt",  "Doppelt",         keys::KeinStandard,
                                    "STANDARD ", "standard", keys::KeinStandard};
         QCOMPARE(lists.import.items, expected);
         QCOMPARE(lists.exportList.items, expected);

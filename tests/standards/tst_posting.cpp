@@ -7,7 +7,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-class TestPosting : public QObject {
+class TestPosting : public QObject
+{
     Q_OBJECT
 private Q_SLOTS:
     void textIsCopiedAsLinesInItsEncoding_data()
@@ -18,8 +19,8 @@ private Q_SLOTS:
         for (int b = 0; b < 256; ++b)
             if (b != '\r' && b != '\n')
                 ansi.append(char(b));
-        QTest::newRow("windows-1252, every byte, mixed line ends")
-            << ansi + "\nzwei\rdrei\r\n" << ansi + "\r\nzwei\r\ndrei\r\n";
+        QTest::newRow("windows-1252, every byte, mixed line ends") << ansi + "\nzwei\rdrei\r\n"
+                                                                   << ansi + "\r\nzwei\r\ndrei\r\n";
         const QString text = QStringLiteral("Größe\t= 1 \r\n\r\n€ 𝄞 ende");
         QTest::newRow("utf-8 with bom") << QByteArray("\xEF\xBB\xBF") + text.toUtf8()
                                         << QByteArray("\xEF\xBB\xBF") + (text + "\r\n").toUtf8();
@@ -54,7 +55,8 @@ private Q_SLOTS:
         Tmaskfile file;
         TStringList assignments(QStringList{"IMPORT=Alt"});
         for (const std::optional<QString>& entry :
-             {std::optional<QString>(), std::optional(keys::Standard), std::optional(keys::KeinStandard)})
+             {std::optional<QString>(), std::optional(keys::Standard),
+              std::optional(keys::KeinStandard)})
             postStandard(file, assignments, keys::Import, entry);
         QCOMPARE(assignments.Lines(), QStringList{"IMPORT=Alt"});
         QCOMPARE(db.all().size(), 1);

@@ -2,7 +2,8 @@
 
 #include "formstoretext.h"
 
-namespace {
+namespace
+{
 QByteArray description(const QStringList& lines)
 {
     return formStoreBlob({{QStringLiteral("msText.Lines"), lines}});
@@ -33,33 +34,40 @@ QList<HostileSetting> hostileSettings(bool large)
     name("sql like", QStringLiteral("_%' OR '1'='1"));
     name("blanks", QStringLiteral("  vorn und hinten  "));
     name("tabs", QStringLiteral("\tTab\tmitten\t"));
-    name("control", QStringLiteral("Steuer\x01\x07\x1B\x7F" "zeichen"));
+    name("control", QStringLiteral("Steuer\x01\x07\x1B\x7F"
+                                   "zeichen"));
     name("nul", QString(QStringLiteral("mit")) + QChar(0) + QStringLiteral("NUL"), true);
     name("line break", QStringLiteral("Zeile\r\nUmbruch\rCR\nLF"));
     name("empty", QString());
     name("64 KiB", QString(64 * 1024, QLatin1Char('W')), true);
     name("astral", QStringLiteral("Noten 𝄞 und Gesicht 😀"));
-    name("unpaired", QStringLiteral("halb ") + QChar(0xD83D) + QStringLiteral(" und ") + QChar(0xDE00));
+    name("unpaired",
+         QStringLiteral("halb ") + QChar(0xD83D) + QStringLiteral(" und ") + QChar(0xDE00));
     name("marker standard", QStringLiteral("STANDARD"));
     name("marker none", QStringLiteral("Kein Standard zugeordnet"));
     name("html", QStringLiteral("<b>fett</b> &amp; <script>x</script>"));
     name("rtl", QStringLiteral("שלום مرحبا"));
 
     auto blob = [&](const char* label, const QByteArray& bytes, bool sqliteOnly = false) {
-        all.append({QString::fromLatin1(label), QStringLiteral("Text: ") + QString::fromLatin1(label),
+        all.append({QString::fromLatin1(label),
+                    QStringLiteral("Text: ") + QString::fromLatin1(label),
                     QStringLiteral("Kurz mit kaputtem Text"), bytes, sqliteOnly});
     };
     blob("empty", QByteArray());
     blob("bom only", QByteArray("\xEF\xBB\xBF"));
-    blob("utf-16 odd length", utf16le(QStringLiteral("[msText.Lines]\r\nCount=1\r\nItem0=ä\r\n")) + "x");
-    blob("utf-8 invalid", QByteArray("\xEF\xBB\xBF[msText.Lines]\r\nItem0=a\xC3(\xFF\xFE\xED\xA0\x80\r\n"));
+    blob("utf-16 odd length",
+         utf16le(QStringLiteral("[msText.Lines]\r\nCount=1\r\nItem0=ä\r\n")) + "x");
+    blob("utf-8 invalid",
+         QByteArray("\xEF\xBB\xBF[msText.Lines]\r\nItem0=a\xC3(\xFF\xFE\xED\xA0\x80\r\n"));
     QByteArray garbage;
     for (int i = 0; i < 65536; ++i)
         garbage.append(char((i * 2654435761u) >> 24));
     blob("binary garbage", garbage);
-    blob("damaged count", QByteArray("[msText.Lines]\r\nCount=99\r\nItem0=eins\r\nItem5=sechs\r\n"));
-    blob("damaged items", QByteArray("[msText.Lines]\r\nCount=-4\r\nItemX=?\r\nItem=\r\nItem1%=%zz\r\n"
-                                     "[unbekannt.Items]\r\nItem0=x\r\n[msText.Lines\r\n"));
+    blob("damaged count",
+         QByteArray("[msText.Lines]\r\nCount=99\r\nItem0=eins\r\nItem5=sechs\r\n"));
+    blob("damaged items",
+         QByteArray("[msText.Lines]\r\nCount=-4\r\nItemX=?\r\nItem=\r\nItem1%=%zz\r\n"
+                    "[unbekannt.Items]\r\nItem0=x\r\n[msText.Lines\r\n"));
     blob("no text property", description({}).replace("msText", "anders"));
     if (large) {
         QByteArray big;

@@ -8,10 +8,10 @@
 
 #include "formstore.h"
 #include "keys.h"
-#include "quorstrings.h"
 #include "maskfile.h"
 #include "posting.h"
 #include "quorexception.h"
+#include "quorstrings.h"
 #include "storebackend.h"
 #include "tstringlist.h"
 
@@ -20,7 +20,8 @@
 #include <csignal>
 #include <cstdio>
 
-namespace {
+namespace
+{
 // Named settings "S0".."S4": short description "kurz Sn", text "text Sn".
 int g_repeat = 2000;
 
@@ -31,8 +32,8 @@ bool isWhole(const TStoreContent& content)
     if (!kurz.startsWith(QLatin1String("kurz S")))
         return false;
     const QString name = kurz.mid(5);
-    return blob ==
-           QByteArray("\xEF\xBB\xBF") + QStringLiteral("text %1\r\n").arg(name).toUtf8().repeated(g_repeat);
+    return blob == QByteArray("\xEF\xBB\xBF") +
+                       QStringLiteral("text %1\r\n").arg(name).toUtf8().repeated(g_repeat);
 }
 } // namespace
 

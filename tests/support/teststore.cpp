@@ -17,7 +17,8 @@
 #include <QTest>
 #include <QVariant>
 
-namespace {
+namespace
+{
 QString withOptions(const QString& uri, const QString& options)
 {
     return uri + (uri.contains(QLatin1Char('?')) ? QLatin1Char('&') : QLatin1Char('?')) +
@@ -29,8 +30,8 @@ void rawSql(const QString& location, const QString& statement, const QVariantLis
     const QString name = QStringLiteral("teststore-raw");
     {
         const bool postgres = location.startsWith(QLatin1String("postgresql:"));
-        QSqlDatabase db =
-            QSqlDatabase::addDatabase(postgres ? QStringLiteral("QPSQL") : QStringLiteral("QSQLITE"), name);
+        QSqlDatabase db = QSqlDatabase::addDatabase(
+            postgres ? QStringLiteral("QPSQL") : QStringLiteral("QSQLITE"), name);
         if (postgres)
             configurePostgres(db, location);
         else
@@ -80,8 +81,9 @@ TestStore::~TestStore()
 QString TestStore::readOnlyLocation()
 {
     if (isPostgres())
-        return withOptions(m_server, QStringLiteral("-csearch_path=%1 -cdefault_transaction_read_only=on")
-                                         .arg(m_schema));
+        return withOptions(
+            m_server,
+            QStringLiteral("-csearch_path=%1 -cdefault_transaction_read_only=on").arg(m_schema));
     const QString copy = m_dir.filePath(QStringLiteral("readonly.sqlite"));
     QFile::remove(copy);
     QFile::copy(m_path, copy);
@@ -115,7 +117,8 @@ void TestStore::putPosterSettings(int repeat)
     for (int i = 0; i < 5; ++i) {
         const QString name = QStringLiteral("S%1").arg(i);
         put(namedKey(name), QStringLiteral("kurz ") + name,
-            QByteArray("\xEF\xBB\xBF") + QStringLiteral("text %1\r\n").arg(name).toUtf8().repeated(repeat));
+            QByteArray("\xEF\xBB\xBF") +
+                QStringLiteral("text %1\r\n").arg(name).toUtf8().repeated(repeat));
     }
 }
 

@@ -11,7 +11,8 @@
 // lifetime: a SQLite file in a temporary folder, or, where QUOR_TEST_PG names a
 // PostgreSQL database, a schema of its own there. Records are written through the
 // framework, as the import/export program would write them.
-class TestStore {
+class TestStore
+{
 public:
     TestStore();
     ~TestStore();
@@ -27,7 +28,8 @@ public:
     // A named setting of the import/export program, its long description filed
     // as "msText.Lines".
     void putNamedSetting(const QString& name, const QString& kurz,
-                         const QStringList& description = {}, const QString& index = QStringLiteral("0"));
+                         const QStringList& description = {},
+                         const QString& index = QStringLiteral("0"));
     void putStandardCopy(const QString& type, const QString& kurz, const QByteArray& blob);
     // The named settings "S0".."S4" of the poster workstations: short description
     // "kurz Sn", text "text Sn" CR LF repeated.
@@ -57,7 +59,8 @@ class Tmaskfile;
 bool findNamed(Tmaskfile& file, const QString& name);
 
 // Records what the error reporter shows, in place of message boxes.
-class ReportRecorder {
+class ReportRecorder
+{
 public:
     ReportRecorder();
     ~ReportRecorder();
