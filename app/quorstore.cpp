@@ -22,8 +22,6 @@
 namespace
 {
 
-const QString kSprache = QStringLiteral("DEU");
-const QString kProgramm = QStringLiteral("VESKALO");
 const QString kDescription = QStringLiteral("msText.Lines");
 
 struct UsageError {
@@ -208,7 +206,8 @@ int importSettings(TStoreBackend& store, const QStringList& args)
                                       .arg(store.displayName()),
                                   store.displayName());
         for (const NamedSetting& setting : settings) {
-            const TStoreKey key{kSprache, kProgramm, kProgramm, setting.name, setting.index};
+            const TStoreKey key{keys::Sprache, keys::Veskalo, keys::Veskalo, setting.name,
+                                setting.index};
             const QByteArray blob = formStoreBlob(setting.properties);
             if (store.find(key))
                 store.update(key, setting.shortDescription, blob);
@@ -238,10 +237,12 @@ int exportSettings(TStoreBackend& store, const QStringList& args)
         throw UsageError{QStringLiteral("export erwartet eine Datei oder -")};
     QJsonArray settings;
     inStoreAccess(store, [&] {
-        auto cursor = store.scanFrom({kSprache, kProgramm, kProgramm, std::nullopt, std::nullopt});
+        auto cursor = store.scanFrom(
+            {keys::Sprache, keys::Veskalo, keys::Veskalo, std::nullopt, std::nullopt});
         TStoreRow row;
         while (cursor->next(row)) {
-            if (row.key[0] != kSprache || row.key[1] != kProgramm || row.key[2] != kProgramm)
+            if (row.key[0] != keys::Sprache || row.key[1] != keys::Veskalo ||
+                row.key[2] != keys::Veskalo)
                 break;
             const TStoreContent content = store.readContent(row.key);
             const TFormProperties properties = parseFormStoreBlob(content.blob);
