@@ -252,7 +252,7 @@ int exportSettings(TStoreBackend& store, const QStringList& args)
                 object.insert(QStringLiteral("index"), row.key[4]);
             QJsonObject others;
             for (const TFormProperty& property : properties) {
-                const QJsonArray lines = QJsonArray::fromStringList(property.lines);
+                const QJsonArray lines = QJsonArray::fromStringList(property.lines.Lines());
                 if (property.path == kDescription)
                     object.insert(QStringLiteral("description"), lines);
                 else

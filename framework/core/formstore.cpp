@@ -63,12 +63,12 @@ void TQuorFormStore::RestoreEntry(const QString& entryName, const QString& quali
         return;
     const TFormProperties properties = parseFormStoreBlob(blob);
     for (const QString& path : StoredProperties) {
-        const QStringList* lines = findFormProperty(properties, path);
+        const TStringList* lines = findFormProperty(properties, path);
         if (!lines)
             continue;
         QString property;
         QObject* target = component(path, property);
-        target->setProperty(property.toUtf8().constData(), *lines);
+        target->setProperty(property.toUtf8().constData(), QVariant::fromValue(*lines));
     }
 }
 
@@ -83,7 +83,8 @@ void TQuorFormStore::Store()
     for (const QString& path : StoredProperties) {
         QString property;
         QObject* target = component(path, property);
-        properties.append({path, target->property(property.toUtf8().constData()).toStringList()});
+        properties.append(
+            {path, target->property(property.toUtf8().constData()).value<TStringList>()});
     }
     const QByteArray blob = formStoreBlob(properties);
     const TStoreKey key{FormName.Sprache, FormName.Programm, FormName.Maske, OwnEntryName(),

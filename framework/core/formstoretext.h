@@ -5,12 +5,14 @@
 #include <QPair>
 #include <QStringList>
 
+#include "tstringlist.h"
+
 // Text in which a form store files string-list properties of its window's
 // components ("scStanBez.Items", "msText.Lines", ...) in one record's blob.
 // The format is described in docs/formstore-text.md.
 struct TFormProperty {
     QString path;
-    QStringList lines;
+    TStringList lines;
 };
 using TFormProperties = QList<TFormProperty>;
 
@@ -25,4 +27,4 @@ QByteArray formStoreBlob(const TFormProperties& properties);
 TFormProperties parseFormStoreBlob(const QByteArray& blob);
 
 // The lines of one property, or nullptr when the text does not hold it.
-const QStringList* findFormProperty(const TFormProperties& properties, const QString& path);
+const TStringList* findFormProperty(const TFormProperties& properties, const QString& path);

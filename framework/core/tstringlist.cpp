@@ -26,6 +26,16 @@ char ansiByte(char16_t c)
     return '?';
 }
 
+// A line list converts to and from a plain string list, so that components
+// with either kind of line property take what a form store restores.
+[[maybe_unused]] const bool kConvertersRegistered = [] {
+    QMetaType::registerConverter<TStringList, QStringList>(
+        [](const TStringList& list) { return list.Lines(); });
+    QMetaType::registerConverter<QStringList, TStringList>(
+        [](const QStringList& lines) { return TStringList(lines); });
+    return true;
+}();
+
 [[noreturn]] void indexError(int index)
 {
     throw EQuorException(
@@ -60,17 +70,16 @@ QByteArray encodeUtf16(const QString& text, bool bigEndian)
 
 } // namespace
 
-QString decodeUtf8(const char* data, qsizetype size)
+qsizetype decodeUtf8Into(char16_t* out, const char* data, qsizetype size)
 {
     // Qt's decoder is much faster; it serves whenever the text is valid UTF-8,
     // which it says. An initial U+FEFF is text here, not a second mark.
     QStringDecoder valid(QStringDecoder::Utf8,
                          QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
-    QString fast = valid.decode(QByteArrayView(data, size));
+    const QChar* end =
+        valid.appendToBuffer(reinterpret_cast<QChar*>(out), QByteArrayView(data, size));
     if (!valid.hasError())
-        return fast;
-    QString text(size, Qt::Uninitialized);
-    auto* out = reinterpret_cast<char16_t*>(text.data());
+        return end - reinterpret_cast<QChar*>(out);
     qsizetype n = 0;
     const auto* in = reinterpret_cast<const unsigned char*>(data);
     qsizetype i = 0;
@@ -97,14 +106,14 @@ QString decodeUtf8(const char* data, qsizetype size)
             code = b & 0x07;
             minimum = 0x10000;
         }
-        bool valid = length > 0 && i + length <= size;
-        for (int k = 1; valid && k < length; ++k) {
+        bool ok = length > 0 && i + length <= size;
+        for (int k = 1; ok && k < length; ++k) {
             const unsigned char c = in[i + k];
-            valid = (c & 0xC0) == 0x80;
+            ok = (c & 0xC0) == 0x80;
             code = (code << 6) | (c & 0x3F);
         }
-        valid = valid && code >= minimum && code <= 0x10FFFF && !(code >= 0xD800 && code <= 0xDFFF);
-        if (!valid) {
+        ok = ok && code >= minimum && code <= 0x10FFFF && !(code >= 0xD800 && code <= 0xDFFF);
+        if (!ok) {
             // A byte that is not part of a valid sequence stands for itself, as
             // a lone low surrogate U+DC80..U+DCFF, so that saving writes it back.
             out[n++] = char16_t(0xDC00 + b);
@@ -120,7 +129,13 @@ QString decodeUtf8(const char* data, qsizetype size)
         }
         i += length;
     }
-    text.truncate(n);
+    return n;
+}
+
+QString decodeUtf8(const char* data, qsizetype size)
+{
+    QString text(size, Qt::Uninitialized);
+    text.truncate(decodeUtf8Into(reinterpret_cast<char16_t*>(text.data()), data, size));
     return text;
 }
 
@@ -161,14 +176,19 @@ QByteArray encodeUtf8(const QString& text)
     return bytes;
 }
 
-QString decodeAnsi(const char* data, qsizetype size)
+qsizetype decodeAnsiInto(char16_t* out, const char* data, qsizetype size)
 {
-    QString text(size, Qt::Uninitialized);
-    auto* out = reinterpret_cast<char16_t*>(text.data());
     for (qsizetype i = 0; i < size; ++i) {
         const auto b = static_cast<unsigned char>(data[i]);
         out[i] = (b >= 0x80 && b < 0xA0) ? kAnsiHigh[b - 0x80] : char16_t(b);
     }
+    return size;
+}
+
+QString decodeAnsi(const char* data, qsizetype size)
+{
+    QString text(size, Qt::Uninitialized);
+    decodeAnsiInto(reinterpret_cast<char16_t*>(text.data()), data, size);
     return text;
 }
 
@@ -259,10 +279,43 @@ QByteArray withCrLfLineEnds(const QByteArray& bytes)
     return out;
 }
 
+TStringList TStringList::FromJoinedLines(QString text, qsizetype count)
+{
+    TStringList list;
+    list.m_joined = std::move(text);
+    list.m_joinedCount = count;
+    list.m_decoded = false;
+    return list;
+}
+
+QString TStringList::JoinedLines() const
+{
+    if (m_joinedCount >= 0)
+        return m_joined;
+    return Lines().join(u'\n');
+}
+
+bool TStringList::operator==(const TStringList& other) const
+{
+    if (m_joinedCount >= 0 && other.m_joinedCount >= 0)
+        return m_joinedCount == other.m_joinedCount && m_joined == other.m_joined;
+    return Lines() == other.Lines();
+}
+
+int TStringList::Count() const
+{
+    if (!m_decoded && m_joinedCount >= 0)
+        return static_cast<int>(m_joinedCount);
+    return static_cast<int>(Lines().size());
+}
+
 const QStringList& TStringList::Lines() const
 {
     if (!m_decoded) {
-        m_lines = splitLines(Text());
+        if (m_joinedCount >= 0)
+            m_lines = m_joinedCount == 0 ? QStringList() : m_joined.split(u'\n');
+        else
+            m_lines = splitLines(Text());
         m_decoded = true;
     }
     return m_lines;
@@ -271,7 +324,7 @@ const QStringList& TStringList::Lines() const
 QString TStringList::Text() const
 {
     if (m_source.isNull())
-        return m_lines.join(QLatin1String("\r\n"));
+        return Lines().join(QLatin1String("\r\n"));
     const qsizetype n = m_source.size();
     switch (m_encoding) {
     case TEncoding::Utf8:
@@ -290,6 +343,8 @@ void TStringList::modify()
 {
     Lines();
     m_source = QByteArray();
+    m_joined = QString();
+    m_joinedCount = -1;
 }
 
 void TStringList::SetLines(QStringList lines)
@@ -297,6 +352,8 @@ void TStringList::SetLines(QStringList lines)
     m_lines = std::move(lines);
     m_decoded = true;
     m_source = QByteArray();
+    m_joined = QString();
+    m_joinedCount = -1;
 }
 
 void TStringList::SetEncoding(TEncoding encoding, bool bom)
@@ -375,6 +432,8 @@ void TStringList::LoadFromBytes(const QByteArray& bytes)
     }
     m_source = bytes.isNull() ? QByteArray("") : bytes;
     m_lines.clear();
+    m_joined = QString();
+    m_joinedCount = -1;
     m_decoded = false;
 }
 

@@ -1,8 +1,11 @@
 #pragma once
 
 #include <QByteArray>
+#include <QMetaType>
 #include <QStringList>
 #include <QStringView>
+#include <cstring>
+#include <string_view>
 
 class QIODevice;
 
@@ -19,11 +22,19 @@ public:
     enum class TEncoding { Ansi, Utf8, Utf16LE, Utf16BE };
 
     TStringList() = default;
-    explicit TStringList(QStringList lines) : m_lines(std::move(lines)) {}
+    TStringList(QStringList lines) : m_lines(std::move(lines)) {}
+    TStringList(std::initializer_list<QString> lines) : m_lines(lines) {}
+
+    // Lines handed over as one text, each line ended by "\n" except the last;
+    // no line may hold CR or LF. The text is split only when lines are asked
+    // for, so a memo can show it as it is.
+    static TStringList FromJoinedLines(QString text, qsizetype count);
+    // The lines joined by "\n".
+    QString JoinedLines() const;
 
     void Clear();
     int Add(const QString& line);
-    int Count() const { return static_cast<int>(Lines().size()); }
+    int Count() const;
     const QString& Get(int index) const;
     void Put(int index, const QString& line);
 
@@ -48,7 +59,8 @@ public:
     bool HasBom() const { return m_bom; }
     void SetEncoding(TEncoding encoding, bool bom);
 
-    bool operator==(const TStringList& other) const { return Lines() == other.Lines(); }
+    bool operator==(const TStringList& other) const;
+    bool operator!=(const TStringList& other) const { return !(*this == other); }
 
 private:
     void modify();
@@ -60,7 +72,12 @@ private:
     TEncoding m_encoding = TEncoding::Ansi;
     bool m_bom = false;
     QByteArray m_trailingByte;
+    // The lines as one text while they are as handed over; see FromJoinedLines.
+    QString m_joined;
+    qsizetype m_joinedCount = -1;
 };
+
+Q_DECLARE_METATYPE(TStringList)
 
 // The bytes of a text with every line ended by CR LF, in its encoding (by
 // byte-order mark, else single bytes); the same bytes when they already are.
@@ -76,27 +93,47 @@ QByteArray encodeAnsi(const QString& text);
 // surrogate U+DC80..U+DCFF), so that decoding and encoding again gives the same
 // bytes for any input.
 QString decodeUtf8(const char* data, qsizetype size);
+// The same into out, which has room for size units; returns the units written.
+qsizetype decodeUtf8Into(char16_t* out, const char* data, qsizetype size);
+qsizetype decodeAnsiInto(char16_t* out, const char* data, qsizetype size);
 QByteArray encodeUtf8(const QString& text);
 
 // Splits at CR LF, LF or CR; a final line end does not start another line.
 QStringList splitLines(const QString& text);
 
-// Calls f with each line of text as a view into it, split as splitLines does.
-// Line ends are found with Qt's vectorised search, LF first, then CR within.
-template <typename F> void forEachLine(QStringView text, F&& f)
+namespace lines_detail
 {
-    const qsizetype size = text.size();
+inline qsizetype find(const char* p, qsizetype n, char c)
+{
+    const void* hit = n > 0 ? std::memchr(p, c, std::size_t(n)) : nullptr;
+    return hit ? static_cast<const char*>(hit) - p : -1;
+}
+inline qsizetype find(const char16_t* p, qsizetype n, char16_t c)
+{
+    return QStringView(p, n).indexOf(QChar(c));
+}
+} // namespace lines_detail
+
+// Calls f with each line of text as a view into it, split as splitLines does.
+// Works on UTF-16 text as on single bytes (Windows-1252, UTF-8), whose line
+// ends are the same bytes. Line ends are found with vectorised searches, LF
+// first, then CR within.
+template <typename Unit, typename F> void forEachLineIn(std::basic_string_view<Unit> text, F&& f)
+{
+    const qsizetype size = qsizetype(text.size());
+    const Unit* data = text.data();
     qsizetype start = 0;
     while (start < size) {
-        const qsizetype lf = text.indexOf(u'\n', start);
+        const qsizetype found = lines_detail::find(data + start, size - start, Unit('\n'));
+        const qsizetype lf = found < 0 ? -1 : start + found;
         const qsizetype end = lf < 0 ? size : lf;
         qsizetype from = start;
         bool endedByCrLf = false;
         for (;;) {
-            const qsizetype cr = text.mid(from, end - from).indexOf(u'\r');
+            const qsizetype cr = lines_detail::find(data + from, end - from, Unit('\r'));
             if (cr < 0)
                 break;
-            f(text.mid(from, cr));
+            f(text.substr(std::size_t(from), std::size_t(cr)));
             from += cr + 1;
             if (from == end && lf >= 0) {
                 endedByCrLf = true;
@@ -104,7 +141,14 @@ template <typename F> void forEachLine(QStringView text, F&& f)
             }
         }
         if (!endedByCrLf && (from < end || lf >= 0))
-            f(text.mid(from, end - from));
+            f(text.substr(std::size_t(from), std::size_t(end - from)));
         start = lf < 0 ? size : lf + 1;
     }
+}
+
+template <typename F> void forEachLine(QStringView text, F&& f)
+{
+    forEachLineIn(
+        std::u16string_view(text.utf16(), std::size_t(text.size())),
+        [&](std::u16string_view line) { f(QStringView(line.data(), qsizetype(line.size()))); });
 }

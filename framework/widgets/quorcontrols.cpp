@@ -221,16 +221,34 @@ QStringList TQuorStdMemo::lines() const
     return toPlainText().split(u'\n');
 }
 
-void TQuorStdMemo::setLines(const QStringList& lines)
+void TQuorStdMemo::setLineList(const TStringList& lines)
 {
-    QStringList shown = lines;
-    for (QString& line : shown) {
-        if (line.size() > kLongestShownLine) {
-            line.truncate(kLongestShownLine);
-            line += QStringLiteral(" … (gekürzt)");
-        }
+    const QString text = lines.JoinedLines();
+    if (text.size() <= kLongestShownLine) {
+        setPlainText(text);
+        return;
     }
-    setPlainText(shown.join(u'\n'));
+    // Only a text with an over-long line is built anew.
+    QString shown;
+    qsizetype start = 0;
+    while (start <= text.size()) {
+        qsizetype end = text.indexOf(u'\n', start);
+        if (end < 0)
+            end = text.size();
+        const QStringView line = QStringView(text).mid(start, end - start);
+        if (line.size() > kLongestShownLine) {
+            if (shown.isNull())
+                shown = text.left(start);
+            shown += line.left(kLongestShownLine);
+            shown += QStringLiteral(" … (gekürzt)");
+        } else if (!shown.isNull()) {
+            shown += line;
+        }
+        if (!shown.isNull() && end < text.size())
+            shown += u'\n';
+        start = end + 1;
+    }
+    setPlainText(shown.isNull() ? text : shown);
 }
 
 TQuorStdStatusBar::TQuorStdStatusBar(QWidget* parent)

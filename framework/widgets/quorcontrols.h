@@ -1,5 +1,7 @@
 #pragma once
 
+#include "tstringlist.h"
+
 #include <QAbstractListModel>
 #include <QComboBox>
 #include <QFrame>
@@ -152,11 +154,14 @@ private:
 class TQuorStdMemo : public QPlainTextEdit
 {
     Q_OBJECT
-    Q_PROPERTY(QStringList Lines READ lines WRITE setLines)
+    Q_PROPERTY(TStringList Lines READ lineList WRITE setLineList)
 public:
     explicit TQuorStdMemo(QWidget* parent = nullptr);
     QStringList lines() const;
-    void setLines(const QStringList& lines);
+    void setLines(const QStringList& lines) { setLineList(TStringList(lines)); }
+    TStringList lineList() const { return TStringList(lines()); }
+    // Lines handed over joined are shown as they are, without being split.
+    void setLineList(const TStringList& lines);
     void clearLines() { setLines({}); }
 
     static constexpr qsizetype kLongestShownLine = 20000;

@@ -113,9 +113,9 @@ private Q_SLOTS:
         }
         QVERIFY(copies >= 1);
         const TFormProperties entry = parseFormStoreBlob(db.blob(assignmentKey()));
-        const QStringList* lines = findFormProperty(entry, "scStanBez.Items");
+        const TStringList* lines = findFormProperty(entry, "scStanBez.Items");
         QVERIFY(lines);
-        for (const QString& line : *lines)
+        for (const QString& line : lines->Lines())
             QVERIFY2(QRegularExpression("^(IMPORT|EXPORT|BRIEF)=S[0-4]$").match(line).hasMatch(),
                      qPrintable(line));
         qInfo("%d kills, %d standard copies whole, assignment entry whole", kills, copies);

@@ -10,8 +10,8 @@ namespace
 QStringList assignmentLines(TestStore& db)
 {
     const auto properties = parseFormStoreBlob(db.blob(assignmentKey()));
-    const QStringList* lines = findFormProperty(properties, "scStanBez.Items");
-    return lines ? *lines : QStringList{"(keine Liste)"};
+    const TStringList* lines = findFormProperty(properties, "scStanBez.Items");
+    return lines ? lines->Lines() : QStringList{"(keine Liste)"};
 }
 
 void seed(TestStore& db)

@@ -106,6 +106,13 @@ private Q_SLOTS:
         QCOMPARE(f.memoLines().size(), 1);
         QVERIFY(f.memoLines().first().endsWith(QStringLiteral("(gekürzt)")));
         QVERIFY(f.memoLines().first().size() < TQuorStdMemo::kLongestShownLine + 20);
+        // Only the over-long line is cut; the lines around it stay as they are.
+        f.child<TQuorStdMemo>("msText")->setLineList(TStringList::FromJoinedLines(
+            QStringLiteral("kurz\n") + QString(30000, u'x') + QStringLiteral("\n\nEnde"), 4));
+        QCOMPARE(f.memoLines().size(), 4);
+        QCOMPARE(f.memoLines().first(), QStringLiteral("kurz"));
+        QVERIFY(f.memoLines().at(1).endsWith(QStringLiteral("(gekürzt)")));
+        QCOMPARE(f.memoLines().mid(2), (QStringList{QString(), QStringLiteral("Ende")}));
         postEach(f, large);
     }
 };

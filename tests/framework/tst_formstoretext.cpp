@@ -29,7 +29,7 @@ private Q_SLOTS:
         QCOMPARE(back.size(), 3);
         for (int i = 0; i < 3; ++i) {
             QCOMPARE(back[i].path, properties[i].path);
-            QCOMPARE(back[i].lines, properties[i].lines);
+            QCOMPARE(back[i].lines.Lines(), properties[i].lines.Lines());
         }
     }
 
@@ -49,7 +49,7 @@ private Q_SLOTS:
             const TFormProperties round = parseFormStoreBlob(formStoreBlob({{path, {"v"}}}));
             QCOMPARE(round.size(), 1);
             QCOMPARE(round[0].path, path);
-            QCOMPARE(round[0].lines, QStringList{"v"});
+            QCOMPARE(round[0].lines.Lines(), QStringList{"v"});
         }
     }
 
@@ -87,9 +87,44 @@ private Q_SLOTS:
         QFETCH(QStringList, text);
         QFETCH(QStringList, lines);
         const TFormProperties properties = parseFormStoreText(text);
-        const QStringList* found = findFormProperty(properties, QStringLiteral("m.Lines"));
+        const TStringList* found = findFormProperty(properties, QStringLiteral("m.Lines"));
         QVERIFY(found);
-        QCOMPARE(*found, lines);
+        QCOMPARE(found->Lines(), lines);
+    }
+
+    // The blob is read without decoding it first; it must read exactly as its
+    // decoded lines do, whatever its encoding and however damaged.
+    void blobReadsAsItsDecodedLines_data()
+    {
+        QTest::addColumn<QByteArray>("blob");
+        const QByteArray text =
+            "[m.Lines]\r\nCount=4\r\nItem0=f\xC3\xBCr\r\nItem1=\r\nItem3%=a%000db"
+            "\rjunk\nItem2=\xEF\xBB\xBFx\n[%5b.Lines]\nItem0=\xFF\xC3=";
+        QTest::newRow("utf-8") << QByteArray("\xEF\xBB\xBF") + text;
+        QTest::newRow("windows-1252") << QByteArray("[m.Lines]\r\nItem0=\x80\xE4\x81\rItem1=x");
+        QTest::newRow("utf-8 damaged")
+            << QByteArray("\xEF\xBB\xBF[m.Lines]\nItem0=\xED\xA0\x80\xC3");
+        QString wide = QString::fromUtf8(text.left(60)) + QChar(0xD800);
+        QByteArray le("\xFF\xFE");
+        for (QChar c : wide)
+            le.append(char(c.unicode() & 0xFF)).append(char(c.unicode() >> 8));
+        QTest::newRow("utf-16 odd length") << le + "x";
+        QTest::newRow("plain lines joined") << formStoreBlob({{"m.Lines", {"a", "", "b"}}});
+    }
+
+    void blobReadsAsItsDecodedLines()
+    {
+        QFETCH(QByteArray, blob);
+        TStringList text;
+        text.LoadFromBytes(blob);
+        const TFormProperties expected = parseFormStoreText(text.Lines());
+        const TFormProperties read = parseFormStoreBlob(blob);
+        QCOMPARE(read.size(), expected.size());
+        for (qsizetype i = 0; i < read.size(); ++i) {
+            QCOMPARE(read[i].path, expected[i].path);
+            QCOMPARE(read[i].lines.Lines(), expected[i].lines.Lines());
+            QCOMPARE(read[i].lines.Count(), expected[i].lines.Count());
+        }
     }
 
     void textWithoutPropertyFindsNothing()

@@ -148,6 +148,26 @@ private Q_SLOTS:
         QVERIFY_THROWS_EXCEPTION(std::exception, list.Get(1));
         QVERIFY_THROWS_EXCEPTION(std::exception, list.Put(-1, QString()));
     }
+
+    // Lines handed over joined behave as the same lines held one by one.
+    void joinedLinesAreLines()
+    {
+        const TStringList none = TStringList::FromJoinedLines(QString(), 0);
+        const TStringList oneEmpty = TStringList::FromJoinedLines(QString(), 1);
+        QCOMPARE(none.Count(), 0);
+        QCOMPARE(oneEmpty.Lines(), QStringList{QString()});
+        QVERIFY(none != oneEmpty);
+
+        TStringList list = TStringList::FromJoinedLines(QStringLiteral("a\n\nc=d"), 3);
+        QCOMPARE(list.Count(), 3);
+        QCOMPARE(list.JoinedLines(), QStringLiteral("a\n\nc=d"));
+        QVERIFY(list == TStringList({"a", "", "c=d"}));
+        QCOMPARE(list.Values("c"), QStringLiteral("d"));
+        QCOMPARE(list.SaveToBytes(), QByteArray("a\r\n\r\nc=d\r\n"));
+        list.Add(QStringLiteral("e"));
+        QCOMPARE(list.JoinedLines(), QStringLiteral("a\n\nc=d\ne"));
+        QCOMPARE(list.Count(), 4);
+    }
 };
 
 QTEST_GUILESS_MAIN(TestStringList)
