@@ -2,8 +2,10 @@
 
 #include "quorexception.h"
 
+#include <QLibrary>
 #include <QSqlDatabase>
 #include <QSqlError>
+#include <QSqlResult>
 #include <QUrl>
 #include <QUrlQuery>
 #include <QVariant>
@@ -17,40 +19,168 @@ constexpr int kLargestBatch = 16384;
 
 // Reads a scan in batches of growing size, each batch one ordered query that
 // continues after the last key read: a few round trips for thousands of rows,
-// and nothing left open on the server between them.
+// and nothing left open on the server between them. Within a section (the
+// same language, program and mask) a batch asks for the last two key fields
+// only: the server need not send the three that repeat on every row.
 class TPostgresCursor final : public TStoreCursor
 {
 public:
-    TPostgresCursor(TPostgresStore& store, const TSearchKey& from) : m_store(store), m_from(from) {}
+    TPostgresCursor(TPostgresStore& store, const TSearchKey& from) : m_store(store), m_from(from)
+    {
+        // A search from a section's start (language, program and mask set, the
+        // name not) reads that section first.
+        if (from[0] && from[1] && from[2] && !from[3]) {
+            m_inSection = true;
+            m_fromSectionStart = true;
+            m_last = {*from[0], *from[1], *from[2], QString(), QString()};
+        }
+    }
 
     bool next(TStoreRow& row) override
     {
-        if (m_pos == m_rows.size()) {
+        while (m_pos == m_rows.size()) {
             if (m_done)
                 return false;
-            m_rows = m_store.fetchBatch(m_from, m_exclusive, m_batch);
-            m_pos = 0;
-            m_done = m_rows.size() < m_batch;
-            m_batch = std::min(m_batch * 8, kLargestBatch);
-            if (m_rows.isEmpty())
-                return false;
-            for (int i = 0; i < kKeyFieldCount; ++i)
-                m_from[i] = m_rows.last().key[i];
-            m_exclusive = true;
+            fetch();
         }
-        row = m_rows.at(m_pos++);
+        row = std::move(m_rows[m_pos++]);
         return true;
     }
 
 private:
+    void fetch()
+    {
+        if (m_inSection)
+            m_rows = m_store.fetchSection(m_last, !m_fromSectionStart, m_batch);
+        else
+            m_rows = m_store.fetchBatch(m_from, m_exclusive, m_batch);
+        m_pos = 0;
+        m_fromSectionStart = false;
+        const bool full = m_rows.size() == m_batch;
+        m_batch = std::min(m_batch * 8, kLargestBatch);
+        if (!m_rows.isEmpty())
+            m_last = m_rows.last().key;
+        if (full) {
+            // More may follow, most likely in the same section.
+            m_inSection = true;
+            return;
+        }
+        if (!m_inSection) {
+            m_done = true;
+            return;
+        }
+        // The section is read to its end: go on with the sections after it.
+        m_inSection = false;
+        m_from = {m_last[0], m_last[1], m_last[2], std::nullopt, std::nullopt};
+        m_exclusive = true;
+    }
+
     TPostgresStore& m_store;
     TSearchKey m_from;
     bool m_exclusive = false;
+    bool m_inSection = false;
+    bool m_fromSectionStart = false;
     bool m_done = false;
+    TStoreKey m_last;
     int m_batch = kFirstBatch;
     QList<TStoreRow> m_rows;
     qsizetype m_pos = 0;
 };
+
+// Row access of the client library, resolved from the copy that Qt's driver has
+// loaded: a batch is read straight from the driver's result, where going
+// through one QVariant per column costs several times the query itself.
+// Linking the library instead would load it, and the TLS and Kerberos
+// libraries it needs, into every start-up, those on SQLite included.
+class TPqRows
+{
+public:
+    static const TPqRows& instance()
+    {
+        static const TPqRows rows;
+        return rows;
+    }
+
+    // The driver's result of an executed query, or nullptr when it has none
+    // of the client library's kind.
+    const void* result(const QSqlQuery& query) const
+    {
+        if (!m_getvalue || !query.result())
+            return nullptr;
+        const QVariant handle = query.result()->handle();
+        if (!handle.isValid() || !isResultType(handle.typeName()))
+            return nullptr;
+        return *static_cast<const void* const*>(handle.constData());
+    }
+    int count(const void* result) const { return m_ntuples(result); }
+    // The driver names the type after the client library's struct.
+    static bool isResultType(const char* name)
+    {
+        return qstrcmp(name, "pg_result*") == 0 || qstrcmp(name, "PGresult*") == 0;
+    }
+    QByteArrayView value(const void* result, int row, int column) const
+    {
+        return {m_getvalue(result, row, column), m_getlength(result, row, column)};
+    }
+
+private:
+    TPqRows()
+    {
+        QLibrary library(QStringLiteral("pq"), 5);
+        if (!library.load())
+            return;
+        m_ntuples = reinterpret_cast<Ntuples>(library.resolve("PQntuples"));
+        m_getlength = reinterpret_cast<Getlength>(library.resolve("PQgetlength"));
+        auto getvalue = reinterpret_cast<Getvalue>(library.resolve("PQgetvalue"));
+        if (m_ntuples && m_getlength)
+            m_getvalue = getvalue;
+    }
+
+    using Ntuples = int (*)(const void*);
+    using Getvalue = const char* (*)(const void*, int, int);
+    using Getlength = int (*)(const void*, int, int);
+    Ntuples m_ntuples = nullptr;
+    Getvalue m_getvalue = nullptr;
+    Getlength m_getlength = nullptr;
+};
+
+// Reads the key fields from `first` on of a batch query's rows, streamed as the
+// server sends them; the fields before `first` are the section's. Values are
+// read from the driver's result where the client library serves, and fields
+// that repeat from row to row are decoded once and shared.
+QList<TStoreRow> readRows(QSqlQuery& query, int first, const TStoreKey& section, int limit)
+{
+    const TPqRows& pq = TPqRows::instance();
+    QList<TStoreRow> rows;
+    rows.reserve(limit);
+    std::array<QByteArray, kKeyFieldCount> previous;
+    while (query.next()) {
+        TStoreRow row{section, QString(), false};
+        const void* result = pq.result(query);
+        // Rows arrive one result each, or all in one result.
+        const int index = result && pq.count(result) == 1 ? 0 : query.at();
+        for (int c = first; c < kKeyFieldCount; ++c) {
+            if (!result) {
+                row.key[c] = query.value(c - first).toString();
+                continue;
+            }
+            const QByteArrayView raw = pq.value(result, index, c - first);
+            // Names differ from row to row; only the other fields repeat.
+            if (c == 3) {
+                row.key[c] = QString::fromUtf8(raw);
+                continue;
+            }
+            if (!rows.isEmpty() && raw == previous[c]) {
+                row.key[c] = rows.last().key[c];
+                continue;
+            }
+            row.key[c] = QString::fromUtf8(raw);
+            previous[c] = raw.toByteArray();
+        }
+        rows.append(std::move(row));
+    }
+    return rows;
+}
 
 } // namespace
 
@@ -217,15 +347,31 @@ QList<TStoreRow> TPostgresStore::fetchBatch(const TSearchKey& from, bool exclusi
     while (prefix < kKeyFieldCount && from[prefix].has_value())
         ++prefix;
     // The key columns alone; a short description is read when asked for.
-    const QString sql = scanSql(keyColumns().join(QLatin1String(", ")), prefix, exclusive, limit);
-    QSqlQuery& query = cached(sql);
+    QSqlQuery& query =
+        cached(scanSql(keyColumns().join(QLatin1String(", ")), prefix, exclusive, limit));
     for (int i = 0; i < prefix; ++i)
         query.addBindValue(sqlText(*from[i]));
+    return readBatch(query, 0, {}, limit);
+}
+
+QList<TStoreRow> TPostgresStore::fetchSection(const TStoreKey& key, bool after, int limit)
+{
+    QSqlQuery& query =
+        cached(QStringLiteral("SELECT bezeichnung, idx FROM einstellungen WHERE sprache = ? AND "
+                              "programm = ? AND maske = ?%1 ORDER BY %2 LIMIT %3")
+                   .arg(after ? QStringLiteral(" AND (bezeichnung, idx) > (?, ?)") : QString(),
+                        keyColumns().join(QLatin1String(", ")))
+                   .arg(limit));
+    for (int i = 0; i < (after ? kKeyFieldCount : 3); ++i)
+        query.addBindValue(sqlText(key[i]));
+    return readBatch(query, 3, key, limit);
+}
+
+QList<TStoreRow> TPostgresStore::readBatch(QSqlQuery& query, int first, const TStoreKey& section,
+                                           int limit)
+{
     exec(query, QStringLiteral("Lesen der Datensätze fehlgeschlagen"));
-    QList<TStoreRow> rows;
-    rows.reserve(limit);
-    while (query.next())
-        rows.append(TStoreRow{keyOfRow(query), QString(), false});
+    QList<TStoreRow> rows = readRows(query, first, section, limit);
     if (query.lastError().isValid())
         fail(QStringLiteral("Lesen der Datensätze fehlgeschlagen"), query.lastError());
     query.finish();

@@ -19,12 +19,16 @@ public:
 
     // The rows of one batch of a scan; cursors ask for growing batches.
     QList<TStoreRow> fetchBatch(const TSearchKey& from, bool exclusive, int limit);
+    // The rows of the section of key (language, program, mask): all of them,
+    // or those after key.
+    QList<TStoreRow> fetchSection(const TStoreKey& key, bool after, int limit);
 
 protected:
     void beginTransaction() override;
     QString hint(const QSqlError& error) const override;
 
 private:
+    QList<TStoreRow> readBatch(QSqlQuery& query, int first, const TStoreKey& section, int limit);
     void connect();
     void ensureSchema();
 };
