@@ -3,20 +3,25 @@
 #include "quorcontrols.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QFont>
 #include <QKeyEvent>
 
 TQuorForm::TQuorForm(QWidget* parent) : QMainWindow(parent)
 {
-    // The suite's windows are designed in MS Sans Serif 8 pt, which Linux lacks;
-    // Liberation Sans has close metrics, so captions fit their boxes as designed.
-    static const bool substituted = [] {
+    // The suite's windows and dialogs are designed in MS Sans Serif 8 pt, which
+    // Linux lacks; Liberation Sans has close metrics, so captions fit their boxes
+    // as designed. It is the application's font too: dialogs and the parts of a
+    // control that do not take the window's font look the same, and no second
+    // font is loaded at start-up only to be replaced.
+    static const bool installed = [] {
         QFont::insertSubstitutions(QStringLiteral("MS Sans Serif"),
                                    {QStringLiteral("Liberation Sans"), QStringLiteral("Arimo"),
                                     QStringLiteral("DejaVu Sans")});
+        QApplication::setFont(QFont(QStringLiteral("MS Sans Serif"), 8));
         return true;
     }();
-    Q_UNUSED(substituted);
+    Q_UNUSED(installed);
 }
 
 void TQuorForm::FinishDesign()
