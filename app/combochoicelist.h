@@ -10,7 +10,7 @@ class TComboChoiceList final : public TChoiceList
 public:
     explicit TComboChoiceList(TQuorStdComboBox* combo) : m_combo(combo) {}
     void Clear() override { m_combo->ClearItems(); }
-    void AddNames(const QStringList& names) override { m_combo->AddItems(names); }
+    void AddNames(const TCompactStrings& names) override { m_combo->AddItems(names); }
     void AddMarkerSelected(const QString& marker) override
     {
         m_combo->AddItem(marker);

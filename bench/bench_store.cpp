@@ -239,7 +239,7 @@ void pgScan(benchmark::State& state)
     setQuorStore(openStore(pgServer()));
     Tmaskfile file;
     for (auto _ : state) {
-        QStringList names;
+        TCompactStrings names;
         withAccess(file, [&] { names = scanNamedSettings(file); });
         if (names.size() != 10000)
             state.SkipWithError("wrong count");

@@ -3,10 +3,10 @@
 #include "keys.h"
 #include "maskfile.h"
 
-QStringList scanNamedSettings(Tmaskfile& file, QStringList* partial)
+TCompactStrings scanNamedSettings(Tmaskfile& file, TCompactStrings* partial)
 {
-    QStringList local;
-    QStringList& names = partial ? *partial : local;
+    TCompactStrings local;
+    TCompactStrings& names = partial ? *partial : local;
     file.ResetRecord();
     file.ResetKey();
     file.SelectKey(file.DefaultKeyNumber());
@@ -18,9 +18,9 @@ QStringList scanNamedSettings(Tmaskfile& file, QStringList* partial)
     file.Get_ge();
     while (file.HasRecord() && file.Sprache.GetWert() == keys::Sprache &&
            file.Programm.GetWert() == keys::Veskalo && file.Maske.GetWert() == keys::Veskalo) {
-        QString name = file.Bezeichnung.GetWert();
+        const QString name = file.Bezeichnung.GetWert();
         if (name != keys::Standard)
-            names.append(std::move(name));
+            names.append(name);
         file.ReadNext();
     }
     return names;
@@ -33,7 +33,7 @@ void fillChoiceLists(Tmaskfile& file, TChoiceList& import, TChoiceList& exportLi
     withAccess(file, [&] {
         for (TChoiceList* list : lists)
             list->Clear();
-        QStringList names;
+        TCompactStrings names;
         try {
             scanNamedSettings(file, &names);
         } catch (...) {

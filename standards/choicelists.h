@@ -1,6 +1,6 @@
 #pragma once
 
-#include <QStringList>
+#include "compactstrings.h"
 
 class Tmaskfile;
 
@@ -10,7 +10,7 @@ class TChoiceList
 public:
     virtual ~TChoiceList() = default;
     virtual void Clear() = 0;
-    virtual void AddNames(const QStringList& names) = 0;
+    virtual void AddNames(const TCompactStrings& names) = 0;
     // Adds the marker entry and selects it, the list's last entry.
     virtual void AddMarkerSelected(const QString& marker) = 0;
 };
@@ -24,4 +24,4 @@ void fillChoiceLists(Tmaskfile& file, TChoiceList& import, TChoiceList& exportLi
                      TChoiceList& brief);
 
 // The names of the named settings as the lists offer them (file inside a bracket).
-QStringList scanNamedSettings(Tmaskfile& file, QStringList* partial = nullptr);
+TCompactStrings scanNamedSettings(Tmaskfile& file, TCompactStrings* partial = nullptr);

@@ -29,27 +29,70 @@ QString fileOf(const QString& location)
 // One ordered query over the connection's own handle, stepped row by row as it
 // is read. A key field equal to the same field of the row before keeps that
 // row's text instead of making a new one: in a scan over one group only the
-// names differ. The short description is left to be read when asked for.
+// names differ. A scan from a group's start (language, program and mask set)
+// first reads that group for its names and indexes alone, then the groups
+// after it. The short description is left to be read when asked for.
 class TSqliteCursor final : public TStoreCursor
 {
 public:
-    TSqliteCursor(const TSqliteStore& store, sqlite3_stmt* statement)
-        : m_store(store), m_statement(statement)
+    TSqliteCursor(const TSqliteStore& store, const TSearchKey& from) : m_store(store)
     {
+        int prefix = 0;
+        while (prefix < kKeyFieldCount && from[prefix].has_value())
+            ++prefix;
+        QList<QByteArray> values;
+        for (int i = 0; i < prefix; ++i)
+            values << sqlText(*from[i]).toString().toUtf8();
+        if (prefix != 3) {
+            m_statement = m_store.prepareNative(
+                TSqlStore::scanSql(TSqlStore::keyColumns().join(QLatin1String(", ")), prefix, false,
+                                   0),
+                values);
+            return;
+        }
+        m_first = 3;
+        for (int i = 0; i < 3; ++i) {
+            m_previous[i] = values.at(i).toStdString();
+            m_group[i] = QString::fromUtf8(values.at(i));
+        }
+        m_statement = m_store.prepareNative(
+            QStringLiteral("SELECT bezeichnung, idx FROM einstellungen WHERE sprache = ? AND "
+                           "programm = ? AND maske = ? ORDER BY %1")
+                .arg(TSqlStore::keyColumns().join(QLatin1String(", "))),
+            values);
     }
     ~TSqliteCursor() override { sqlite3_finalize(m_statement); }
 
     bool next(TStoreRow& row) override
     {
-        const int rc = sqlite3_step(m_statement);
+        int rc = sqlite3_step(m_statement);
+        if (rc == SQLITE_DONE && m_first > 0) {
+            // The group is read to its end: on with the groups after it.
+            sqlite3_finalize(m_statement);
+            m_statement = nullptr;
+            QList<QByteArray> values;
+            for (int i = 0; i < m_first; ++i)
+                values << QByteArray::fromStdString(m_previous[i]);
+            m_statement = m_store.prepareNative(
+                TSqlStore::scanSql(TSqlStore::keyColumns().join(QLatin1String(", ")), m_first, true,
+                                   0),
+                values);
+            m_first = 0;
+            rc = sqlite3_step(m_statement);
+        }
         if (rc == SQLITE_DONE)
             return false;
         if (rc != SQLITE_ROW)
             m_store.failNative(QStringLiteral("Lesen der Datensätze fehlgeschlagen"), rc);
         const bool sameRow = &row == m_lastRow;
-        for (int i = 0; i < kKeyFieldCount; ++i) {
-            const char* text = reinterpret_cast<const char*>(sqlite3_column_text(m_statement, i));
-            const int size = sqlite3_column_bytes(m_statement, i);
+        for (int i = 0; i < m_first; ++i)
+            if (!sameRow)
+                row.key[i] = m_group[i];
+        for (int i = m_first; i < kKeyFieldCount; ++i) {
+            const int column = i - m_first;
+            const char* text =
+                reinterpret_cast<const char*>(sqlite3_column_text(m_statement, column));
+            const int size = sqlite3_column_bytes(m_statement, column);
             std::string& previous = m_previous[i];
             if (sameRow && previous.size() == std::size_t(size) &&
                 std::memcmp(previous.data(), text, std::size_t(size)) == 0)
@@ -65,7 +108,10 @@ public:
 
 private:
     const TSqliteStore& m_store;
-    sqlite3_stmt* m_statement;
+    sqlite3_stmt* m_statement = nullptr;
+    // Key fields before this one come from the group, not from the statement.
+    int m_first = 0;
+    std::array<QString, 3> m_group;
     std::array<std::string, kKeyFieldCount> m_previous;
     const TStoreRow* m_lastRow = nullptr;
 };
@@ -202,29 +248,26 @@ void TSqliteStore::beginTransaction()
 
 std::unique_ptr<TStoreCursor> TSqliteStore::scanFrom(const TSearchKey& key)
 {
-    int prefix = 0;
-    while (prefix < kKeyFieldCount && key[prefix].has_value())
-        ++prefix;
-    // The key columns alone: the scan reads the key index and nothing else.
-    const QString sql = scanSql(keyColumns().join(QLatin1String(", ")), prefix, false, 0);
+    return std::make_unique<TSqliteCursor>(*this, key);
+}
 
-    // Qt's driver would make a value object for every column of every row; for
-    // a scan of many thousand rows the statement is stepped on the connection's
-    // own handle instead, its keys bound as parameters all the same.
+// Qt's driver would make a value object for every column of every row; for a
+// scan of many thousand rows the statement is stepped on the connection's own
+// handle instead, its keys bound as parameters all the same.
+sqlite3_stmt* TSqliteStore::prepareNative(const QString& sql, const QList<QByteArray>& values) const
+{
     sqlite3* handle = nativeHandle();
     sqlite3_stmt* statement = nullptr;
     const QByteArray text = sql.toUtf8();
     int rc = sqlite3_prepare_v2(handle, text.constData(), int(text.size()), &statement, nullptr);
-    for (int i = 0; rc == SQLITE_OK && i < prefix; ++i) {
-        const QByteArray value = sqlText(*key[i]).toString().toUtf8();
-        rc = sqlite3_bind_text(statement, i + 1, value.constData(), int(value.size()),
+    for (int i = 0; rc == SQLITE_OK && i < values.size(); ++i)
+        rc = sqlite3_bind_text(statement, i + 1, values.at(i).constData(), int(values.at(i).size()),
                                SQLITE_TRANSIENT);
-    }
     if (rc != SQLITE_OK) {
         sqlite3_finalize(statement);
         failNative(QStringLiteral("Lesen der Datensätze fehlgeschlagen"), rc);
     }
-    return std::make_unique<TSqliteCursor>(*this, statement);
+    return statement;
 }
 
 sqlite3* TSqliteStore::nativeHandle() const

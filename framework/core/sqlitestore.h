@@ -15,6 +15,8 @@ public:
     bool canWrite() override;
     [[noreturn]] void failNative(const QString& what, int code) const;
     struct sqlite3* nativeHandle() const;
+    // A statement on the connection's own handle with its parameters bound.
+    struct sqlite3_stmt* prepareNative(const QString& sql, const QList<QByteArray>& values) const;
 
 protected:
     void beginTransaction() override;

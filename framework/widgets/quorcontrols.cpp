@@ -29,12 +29,12 @@ QVariant TQuorListModel::data(const QModelIndex& index, int role) const
 void TQuorListModel::clear()
 {
     beginResetModel();
-    m_batch.clear();
+    m_batch = TCompactStrings();
     m_tail.clear();
     endResetModel();
 }
 
-void TQuorListModel::addBatch(const QStringList& items)
+void TQuorListModel::addBatch(const TCompactStrings& items)
 {
     if (items.isEmpty())
         return;
@@ -46,7 +46,7 @@ void TQuorListModel::addBatch(const QStringList& items)
     }
     const int first = rowCount();
     beginInsertRows({}, first, first + int(items.size()) - 1);
-    m_tail += items;
+    m_tail += items.toStringList();
     endInsertRows();
 }
 
@@ -102,7 +102,7 @@ void TQuorComboBox::ClearItems()
     setCurrentIndex(-1);
 }
 
-void TQuorComboBox::AddItems(const QStringList& items)
+void TQuorComboBox::AddItems(const TCompactStrings& items)
 {
     const int index = currentIndex();
     m_model->addBatch(items);

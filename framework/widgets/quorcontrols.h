@@ -1,5 +1,6 @@
 #pragma once
 
+#include "compactstrings.h"
 #include "tstringlist.h"
 
 #include <QAbstractListModel>
@@ -23,13 +24,13 @@ public:
     using QAbstractListModel::QAbstractListModel;
     int rowCount(const QModelIndex& parent = {}) const override;
     QVariant data(const QModelIndex& index, int role) const override;
-    QStringList items() const { return m_tail.isEmpty() ? m_batch : m_batch + m_tail; }
+    QStringList items() const { return m_batch.toStringList() + m_tail; }
     void clear();
-    void addBatch(const QStringList& items);
+    void addBatch(const TCompactStrings& items);
     void add(const QString& item);
 
 private:
-    QStringList m_batch;
+    TCompactStrings m_batch;
     QStringList m_tail;
 };
 
@@ -56,7 +57,7 @@ public:
     void ClearItems();
     // Appends many entries in one step; the first batch into an empty list shares
     // the caller's list instead of copying it.
-    void AddItems(const QStringList& items);
+    void AddItems(const TCompactStrings& items);
     void AddItem(const QString& item);
 
 Q_SIGNALS:

@@ -216,6 +216,75 @@ private Q_SLOTS:
         });
         QVERIFY(db.all().isEmpty());
     }
+
+    // Groups that end on, just before and just after a batch boundary of a
+    // server's scan, read from every kind of search key: each scan yields
+    // exactly the rows from the key on, in key order.
+    void scansCrossSectionsAndBatches()
+    {
+        TestStore db;
+        QList<TStoreKey> all;
+        const QList<std::pair<TStoreKey, int>> sections{{{"DEU", "A", "X"}, 256},
+                                                        {{"DEU", "A", "Y"}, 257},
+                                                        {{"DEU", "B", "B"}, 1},
+                                                        {{"ENG", "A", "A"}, 2305},
+                                                        {{"ENG", "A", "B"}, 255}};
+        inStoreAccess(db.store(), [&] {
+            for (const auto& [section, count] : sections)
+                for (int i = 0; i < count; ++i)
+                    for (const char* index : {"0", "1"}) {
+                        if (i % 7 != 0 && index[0] == '1')
+                            continue;
+                        const TStoreKey key{section[0], section[1], section[2],
+                                            QStringLiteral("N%1").arg(i, 5, 10, QLatin1Char('0')),
+                                            index};
+                        db.store().insert(key, QString(), QByteArray());
+                        all << key;
+                    }
+        });
+        std::sort(all.begin(), all.end());
+        const QList<TSearchKey> searches{{},
+                                         {"DEU"},
+                                         {"DEU", "A", "X"},
+                                         {"DEU", "A", "Y", std::nullopt, "0"},
+                                         {"DEU", "A", "Y", "N00007"},
+                                         {"DEU", "A", "Y", "N00007", "1"},
+                                         {"ENG", "A", "A"},
+                                         {"ENG", "A", "B", "N00254", "1"},
+                                         {"ZZZ"}};
+        Tmaskfile f;
+        for (const TSearchKey& search : searches) {
+            QList<TStoreKey> expected;
+            for (const TStoreKey& key : all) {
+                bool from = true;
+                for (int i = 0; i < kKeyFieldCount; ++i) {
+                    if (!search[i] || key[i] != *search[i]) {
+                        from = !search[i] || key[i] > *search[i];
+                        break;
+                    }
+                }
+                if (from)
+                    expected << key;
+            }
+            QList<TStoreKey> seen;
+            withAccess(f, [&] {
+                f.ResetKey();
+                TStringDatenKeyFeld* fields[] = {&f.Sprache, &f.Programm, &f.Maske, &f.Bezeichnung,
+                                                 &f.Index};
+                for (int i = 0; i < kKeyFieldCount; ++i)
+                    if (search[i])
+                        fields[i]->SetKeyWert(*search[i]);
+                f.Get_ge();
+                while (f.HasRecord()) {
+                    seen << TStoreKey{f.Sprache.GetWert(), f.Programm.GetWert(), f.Maske.GetWert(),
+                                      f.Bezeichnung.GetWert(), f.Index.GetWert()};
+                    f.ReadNext();
+                }
+            });
+            QCOMPARE(seen.size(), expected.size());
+            QVERIFY(seen == expected);
+        }
+    }
 };
 
 QTEST_GUILESS_MAIN(TestMaskfile)

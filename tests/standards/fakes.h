@@ -17,7 +17,7 @@ public:
         items.clear();
         selected = -1;
     }
-    void AddNames(const QStringList& names) override { items += names; }
+    void AddNames(const TCompactStrings& names) override { items += names.toStringList(); }
     void AddMarkerSelected(const QString& marker) override
     {
         items.append(marker);
