@@ -37,6 +37,16 @@ def goal_for(case):
     return None
 
 
+def label(case):
+    """The case as a reader names it: without the runner's repetition details."""
+    parts = [p for p in case.split("/") if not p.startswith("iterations:") and p != "manual_time"]
+    text = "/".join(parts)
+    text = text.replace("/update:0", " insert").replace("/update:1", " update")
+    if text.startswith("Start-up to first paint/"):
+        text = "Start-up, " + text.split("/")[1] + " settings"
+    return text
+
+
 def main():
     rows = medians(sys.argv[1:])
     print(f"{'case':<48} {'ours ms':>10} {'floor ms':>10} {'ratio':>7} {'goal':>6}  {'ok':<3}")
@@ -47,13 +57,13 @@ def main():
         case = name[len("Ours/"):]
         floor = rows.get("Floor/" + case)
         if floor is None or error or floor[2]:
-            print(f"{case:<48} {'(not run)':>10}")
+            print(f"{label(case):<48} {'(not run)':>10}")
             continue
         ratio = ours / floor[0]
         goal = goal_for(case + "/") or goal_for(case)
         ok = "" if goal is None else ("yes" if ratio <= goal else "NO")
         failed |= ok == "NO"
-        print(f"{case:<48} {ours:>10.2f} {floor[0]:>10.2f} {ratio:>7.2f} {goal or '':>6}  {ok:<3}")
+        print(f"{label(case):<48} {ours:>10.2f} {floor[0]:>10.2f} {ratio:>7.2f} {goal or '':>6}  {ok:<3}")
         if peak is not None and floor[1] is not None:
             extra = peak - floor[1]
             memory_ok = "" if not case.startswith("Start-up to first paint/100000") else (
