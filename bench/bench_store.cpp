@@ -107,6 +107,29 @@ void fillDescriptionLong(benchmark::State& state)
     setQuorStore(nullptr);
 }
 
+// The same with the real memo: what the window spends in all, most of it the
+// text widget laying out its document.
+void fillDescriptionIntoMemo(benchmark::State& state)
+{
+    BenchStore store;
+    store.put(keys::Veskalo, keys::Veskalo, QStringLiteral("Lang"), descriptionBlob(10000));
+    setQuorStore(openStore(store.path()));
+    QWidget window;
+    auto* memo = new TQuorStdMemo(&window);
+    memo->setObjectName(QStringLiteral("msText"));
+    memo->resize(600, 200);
+    auto* fsText = new TQuorFormStore(&window);
+    fsText->StoredProperties = {QStringLiteral("msText.Lines")};
+    Tmaskfile file;
+    NullView view;
+    TStringList assignments;
+    for (auto _ : state)
+        fillDescription(file, *fsText, assignments, keys::Import, QStringLiteral("Lang"), view);
+    if (memo->document()->blockCount() != 10000)
+        state.SkipWithError("description not shown");
+    setQuorStore(nullptr);
+}
+
 void readBlobWithCApi(benchmark::State& state)
 {
     BenchStore store;
@@ -299,6 +322,10 @@ BENCHMARK(fillDescriptionLong)
 BENCHMARK(readBlobWithCApi)
     ->Name("Floor/FillBeschreibung 10000 lines")
     ->Unit(benchmark::kMillisecond);
+BENCHMARK(fillDescriptionIntoMemo)
+    ->Name("Ours/Memo shows 10000 lines")
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(readBlobWithCApi)->Name("Floor/Memo shows 10000 lines")->Unit(benchmark::kMillisecond);
 BENCHMARK(postLargeText)
     ->Name("Ours/Posting 5 MB")
     ->ArgName("update")

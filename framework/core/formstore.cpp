@@ -4,6 +4,7 @@
 #include "quorexception.h"
 #include "storebackend.h"
 
+#include <QMetaProperty>
 #include <QVariant>
 
 TStoreBackend& TQuorFormStore::store()
@@ -37,8 +38,13 @@ QObject* TQuorFormStore::component(const QString& path, QString& property) const
     if (!target)
         throw EQuorException(
             QStringLiteral("Formularspeicher: Komponente „%1“ nicht gefunden").arg(name));
-    const QVariant value = target->property(property.toUtf8().constData());
-    if (!value.isValid() || !value.canConvert<QStringList>())
+    // The declared type decides; reading the value only to look at its type
+    // would copy a memo's whole text.
+    const QByteArray propertyName = property.toUtf8();
+    const int index = target->metaObject()->indexOfProperty(propertyName.constData());
+    const QMetaType type = index >= 0 ? target->metaObject()->property(index).metaType()
+                                      : target->property(propertyName.constData()).metaType();
+    if (!type.isValid() || !QMetaType::canConvert(type, QMetaType::fromType<QStringList>()))
         throw EQuorException(
             QStringLiteral("Formularspeicher: „%1“ ist keine Zeilenliste").arg(path));
     return target;
