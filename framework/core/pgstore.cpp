@@ -144,38 +144,36 @@ private:
     Getlength m_getlength = nullptr;
 };
 
-// Reads the key fields from `first` on of a batch query's rows, streamed as the
-// server sends them; the fields before `first` are the section's. Values are
-// read from the driver's result where the client library serves, and fields
-// that repeat from row to row are decoded once and shared.
+// Reads the key fields from `first` on of a batch query's rows; the fields
+// before `first` are the section's. Values are read from the driver's result
+// where the client library serves, and fields that repeat from row to row are
+// decoded once and shared.
 QList<TStoreRow> readRows(QSqlQuery& query, int first, const TStoreKey& section, int limit)
 {
-    const TPqRows& pq = TPqRows::instance();
     QList<TStoreRow> rows;
     rows.reserve(limit);
-    std::array<QByteArray, kKeyFieldCount> previous;
-    while (query.next()) {
-        TStoreRow row{section, QString(), false};
-        const void* result = pq.result(query);
-        // Rows arrive one result each, or all in one result.
-        const int index = result && pq.count(result) == 1 ? 0 : query.at();
-        for (int c = first; c < kKeyFieldCount; ++c) {
-            if (!result) {
+    const TPqRows& pq = TPqRows::instance();
+    const void* result = pq.result(query);
+    if (!result) {
+        while (query.next()) {
+            TStoreRow row{section, QString(), false};
+            for (int c = first; c < kKeyFieldCount; ++c)
                 row.key[c] = query.value(c - first).toString();
-                continue;
-            }
-            const QByteArrayView raw = pq.value(result, index, c - first);
-            // Names differ from row to row; only the other fields repeat.
-            if (c == 3) {
-                row.key[c] = QString::fromUtf8(raw);
-                continue;
-            }
-            if (!rows.isEmpty() && raw == previous[c]) {
+            rows.append(std::move(row));
+        }
+        return rows;
+    }
+    const int count = pq.count(result);
+    std::array<QByteArrayView, kKeyFieldCount> previous;
+    for (int r = 0; r < count; ++r) {
+        TStoreRow row{section, QString(), false};
+        for (int c = first; c < kKeyFieldCount; ++c) {
+            const QByteArrayView raw = pq.value(result, r, c - first);
+            if (r > 0 && raw == previous[c])
                 row.key[c] = rows.last().key[c];
-                continue;
-            }
-            row.key[c] = QString::fromUtf8(raw);
-            previous[c] = raw.toByteArray();
+            else
+                row.key[c] = QString::fromUtf8(raw);
+            previous[c] = raw;
         }
         rows.append(std::move(row));
     }
@@ -370,6 +368,9 @@ QList<TStoreRow> TPostgresStore::fetchSection(const TStoreKey& key, bool after, 
 QList<TStoreRow> TPostgresStore::readBatch(QSqlQuery& query, int first, const TStoreKey& section,
                                            int limit)
 {
+    // The whole batch in one result: the driver would not stream a prepared
+    // statement anyway, and one result is read without a value object per row.
+    query.setForwardOnly(false);
     exec(query, QStringLiteral("Lesen der Datensätze fehlgeschlagen"));
     QList<TStoreRow> rows = readRows(query, first, section, limit);
     if (query.lastError().isValid())
