@@ -4,11 +4,14 @@
 
 #include <QLibrary>
 #include <QSqlDatabase>
+#include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlResult>
 #include <QUrl>
 #include <QUrlQuery>
 #include <QVariant>
+#include <libpq-fe.h>
+#include <type_traits>
 
 namespace
 {
@@ -19,9 +22,12 @@ constexpr int kLargestBatch = 16384;
 
 // Reads a scan in batches of growing size, each batch one ordered query that
 // continues after the last key read: a few round trips for thousands of rows,
-// and nothing left open on the server between them. Within a section (the
-// same language, program and mask) a batch asks for the last two key fields
-// only: the server need not send the three that repeat on every row.
+// and nothing left open on the server between them. A section (the same
+// language, program and mask) is read for the last two key fields only, the
+// three that repeat on every row are not sent; where the client library
+// serves, it is streamed as one query per up to 16,384 rows, row by row as the
+// server sends them. A statement run in between ends a stream (its rest is
+// read and dropped); the scan then goes on in batches.
 class TPostgresCursor final : public TStoreCursor
 {
 public:
@@ -35,21 +41,55 @@ public:
             m_last = {*from[0], *from[1], *from[2], QString(), QString()};
         }
     }
+    ~TPostgresCursor() override
+    {
+        if (m_store.streaming(this))
+            m_store.finishStream();
+    }
 
     bool next(TStoreRow& row) override
     {
-        while (m_pos == m_rows.size()) {
+        for (;;) {
+            if (m_streamed) {
+                if (!m_store.streaming(this)) {
+                    m_streamed = false;
+                    m_noStream = true;
+                    continue;
+                }
+                if (std::optional<TStoreRow> streamed = m_store.streamNext(m_last)) {
+                    m_fromSectionStart = false;
+                    m_last = streamed->key;
+                    row = std::move(*streamed);
+                    ++m_streamCount;
+                    return true;
+                }
+                m_streamed = false;
+                // A stream that ended at its limit goes on with the next one.
+                if (m_streamCount < kLargestBatch)
+                    afterSection();
+                continue;
+            }
+            if (m_pos < m_rows.size()) {
+                row = std::move(m_rows[m_pos++]);
+                return true;
+            }
             if (m_done)
                 return false;
             fetch();
         }
-        row = std::move(m_rows[m_pos++]);
-        return true;
     }
 
 private:
     void fetch()
     {
+        if (m_inSection && !m_noStream &&
+            m_store.streamSection(m_last, !m_fromSectionStart, kLargestBatch, this)) {
+            m_streamed = true;
+            m_streamCount = 0;
+            m_rows.clear();
+            m_pos = 0;
+            return;
+        }
         if (m_inSection)
             m_rows = m_store.fetchSection(m_last, !m_fromSectionStart, m_batch);
         else
@@ -69,7 +109,12 @@ private:
             m_done = true;
             return;
         }
-        // The section is read to its end: go on with the sections after it.
+        afterSection();
+    }
+
+    // The section is read to its end: go on with the sections after it.
+    void afterSection()
+    {
         m_inSection = false;
         m_from = {m_last[0], m_last[1], m_last[2], std::nullopt, std::nullopt};
         m_exclusive = true;
@@ -80,6 +125,9 @@ private:
     bool m_exclusive = false;
     bool m_inSection = false;
     bool m_fromSectionStart = false;
+    bool m_streamed = false;
+    bool m_noStream = false;
+    int m_streamCount = 0;
     bool m_done = false;
     TStoreKey m_last;
     int m_batch = kFirstBatch;
@@ -87,61 +135,88 @@ private:
     qsizetype m_pos = 0;
 };
 
-// Row access of the client library, resolved from the copy that Qt's driver has
-// loaded: a batch is read straight from the driver's result, where going
-// through one QVariant per column costs several times the query itself.
-// Linking the library instead would load it, and the TLS and Kerberos
+// The client library's functions, resolved from the copy that Qt's driver has
+// loaded: batches are read straight from the driver's results, and a section
+// is streamed row by row over the driver's connection, where Qt's driver would
+// make a value object per column and wait for a prepared statement's whole
+// result. Linking the library instead would load it, and the TLS and Kerberos
 // libraries it needs, into every start-up, those on SQLite included.
-class TPqRows
+class TPq
 {
 public:
-    static const TPqRows& instance()
+    static const TPq& instance()
     {
-        static const TPqRows rows;
-        return rows;
+        static const TPq pq;
+        return pq;
     }
 
-    // The driver's result of an executed query, or nullptr when it has none
-    // of the client library's kind.
-    const void* result(const QSqlQuery& query) const
+    bool canRead() const { return m_canRead; }
+    bool canStream() const { return m_canStream; }
+
+    // The driver's result of an executed query, or nullptr.
+    const PGresult* result(const QSqlQuery& query) const
     {
-        if (!m_getvalue || !query.result())
+        if (!m_canRead || !query.result())
             return nullptr;
-        const QVariant handle = query.result()->handle();
-        if (!handle.isValid() || !isResultType(handle.typeName()))
+        return handle<PGresult>(query.result()->handle(), "pg_result*", "PGresult*");
+    }
+    // The driver's connection, or nullptr.
+    PGconn* connection(const QSqlDatabase& db) const
+    {
+        if (!m_canStream || !db.driver())
             return nullptr;
-        return *static_cast<const void* const*>(handle.constData());
+        return handle<PGconn>(db.driver()->handle(), "pg_conn*", "PGconn*");
     }
-    int count(const void* result) const { return m_ntuples(result); }
-    // The driver names the type after the client library's struct.
-    static bool isResultType(const char* name)
+    QByteArrayView value(const PGresult* result, int row, int column) const
     {
-        return qstrcmp(name, "pg_result*") == 0 || qstrcmp(name, "PGresult*") == 0;
+        return {getvalue(result, row, column), getlength(result, row, column)};
     }
-    QByteArrayView value(const void* result, int row, int column) const
-    {
-        return {m_getvalue(result, row, column), m_getlength(result, row, column)};
-    }
+
+    decltype(&PQntuples) ntuples = nullptr;
+    decltype(&PQgetvalue) getvalue = nullptr;
+    decltype(&PQgetlength) getlength = nullptr;
+    decltype(&PQsendQueryParams) sendQueryParams = nullptr;
+    decltype(&PQsetSingleRowMode) setSingleRowMode = nullptr;
+    decltype(&PQgetResult) getResult = nullptr;
+    decltype(&PQresultStatus) resultStatus = nullptr;
+    decltype(&PQclear) clear = nullptr;
+    decltype(&PQresultErrorMessage) resultErrorMessage = nullptr;
+    decltype(&PQresultErrorField) resultErrorField = nullptr;
+    decltype(&PQerrorMessage) errorMessage = nullptr;
 
 private:
-    TPqRows()
+    TPq()
     {
         QLibrary library(QStringLiteral("pq"), 5);
         if (!library.load())
             return;
-        m_ntuples = reinterpret_cast<Ntuples>(library.resolve("PQntuples"));
-        m_getlength = reinterpret_cast<Getlength>(library.resolve("PQgetlength"));
-        auto getvalue = reinterpret_cast<Getvalue>(library.resolve("PQgetvalue"));
-        if (m_ntuples && m_getlength)
-            m_getvalue = getvalue;
+        const auto resolve = [&](auto& function, const char* name) {
+            function = reinterpret_cast<std::remove_reference_t<decltype(function)>>(
+                library.resolve(name));
+            return function != nullptr;
+        };
+        m_canRead = resolve(ntuples, "PQntuples") && resolve(getvalue, "PQgetvalue") &&
+                    resolve(getlength, "PQgetlength");
+        m_canStream = m_canRead && resolve(sendQueryParams, "PQsendQueryParams") &&
+                      resolve(setSingleRowMode, "PQsetSingleRowMode") &&
+                      resolve(getResult, "PQgetResult") &&
+                      resolve(resultStatus, "PQresultStatus") && resolve(clear, "PQclear") &&
+                      resolve(resultErrorMessage, "PQresultErrorMessage") &&
+                      resolve(resultErrorField, "PQresultErrorField") &&
+                      resolve(errorMessage, "PQerrorMessage");
     }
 
-    using Ntuples = int (*)(const void*);
-    using Getvalue = const char* (*)(const void*, int, int);
-    using Getlength = int (*)(const void*, int, int);
-    Ntuples m_ntuples = nullptr;
-    Getvalue m_getvalue = nullptr;
-    Getlength m_getlength = nullptr;
+    // The driver names the types after the client library's structs.
+    template <typename T> static T* handle(const QVariant& value, const char* a, const char* b)
+    {
+        if (!value.isValid() ||
+            (qstrcmp(value.typeName(), a) != 0 && qstrcmp(value.typeName(), b) != 0))
+            return nullptr;
+        return *static_cast<T* const*>(value.constData());
+    }
+
+    bool m_canRead = false;
+    bool m_canStream = false;
 };
 
 // Reads the key fields from `first` on of a batch query's rows; the fields
@@ -152,8 +227,8 @@ QList<TStoreRow> readRows(QSqlQuery& query, int first, const TStoreKey& section,
 {
     QList<TStoreRow> rows;
     rows.reserve(limit);
-    const TPqRows& pq = TPqRows::instance();
-    const void* result = pq.result(query);
+    const TPq& pq = TPq::instance();
+    const PGresult* result = pq.result(query);
     if (!result) {
         while (query.next()) {
             TStoreRow row{section, QString(), false};
@@ -163,7 +238,7 @@ QList<TStoreRow> readRows(QSqlQuery& query, int first, const TStoreKey& section,
         }
         return rows;
     }
-    const int count = pq.count(result);
+    const int count = pq.ntuples(result);
     std::array<QByteArrayView, kKeyFieldCount> previous;
     for (int r = 0; r < count; ++r) {
         TStoreRow row{section, QString(), false};
@@ -249,6 +324,7 @@ TPostgresStore::TPostgresStore(const QString& uri)
 
 TPostgresStore::~TPostgresStore()
 {
+    finishStream();
     if (accessDepth() > 0)
         rollbackTransaction();
 }
@@ -325,6 +401,7 @@ void TPostgresStore::ensureSchema()
 
 void TPostgresStore::beginTransaction()
 {
+    finishStream();
     QSqlQuery begin(database());
     if (begin.exec(QStringLiteral("BEGIN")))
         return;
@@ -377,6 +454,107 @@ QList<TStoreRow> TPostgresStore::readBatch(QSqlQuery& query, int first, const TS
         fail(QStringLiteral("Lesen der Datensätze fehlgeschlagen"), query.lastError());
     query.finish();
     return rows;
+}
+
+bool TPostgresStore::streamSection(const TStoreKey& key, bool after, int limit, const void* owner)
+{
+    finishStream();
+    const TPq& pq = TPq::instance();
+    PGconn* connection = pq.connection(database());
+    if (!connection)
+        return false;
+    QList<QByteArray> values;
+    for (int i = 0; i < (after ? kKeyFieldCount : 3); ++i)
+        values << sqlText(key[i]).toString().toUtf8();
+    const char* data[kKeyFieldCount];
+    int lengths[kKeyFieldCount];
+    for (qsizetype i = 0; i < values.size(); ++i) {
+        data[i] = values.at(i).constData();
+        lengths[i] = int(values.at(i).size());
+    }
+    const QByteArray sql =
+        QStringLiteral("SELECT bezeichnung, idx FROM einstellungen WHERE sprache = $1 AND "
+                       "programm = $2 AND maske = $3%1 ORDER BY %2 LIMIT %3")
+            .arg(after ? QStringLiteral(" AND (bezeichnung, idx) > ($4, $5)") : QString(),
+                 keyColumns().join(QLatin1String(", ")))
+            .arg(limit)
+            .toUtf8();
+    // What the driver left unread of its last statement would refuse a new one.
+    while (PGresult* left = pq.getResult(connection))
+        pq.clear(left);
+    if (!pq.sendQueryParams(connection, sql.constData(), int(values.size()), nullptr, data, lengths,
+                            nullptr, 0))
+        fail(QStringLiteral("Lesen der Datensätze fehlgeschlagen"),
+             QSqlError(QString(), QString::fromUtf8(pq.errorMessage(connection)).trimmed(),
+                       QSqlError::ConnectionError));
+    // Without row-by-row mode the rows come in one result, which serves as well.
+    pq.setSingleRowMode(connection);
+    m_streamConnection = connection;
+    m_streamOwner = owner;
+    m_streamRow = 0;
+    return true;
+}
+
+std::optional<TStoreRow> TPostgresStore::streamNext(const TStoreKey& section)
+{
+    const TPq& pq = TPq::instance();
+    for (;;) {
+        if (m_streamResult && m_streamRow < pq.ntuples(m_streamResult)) {
+            TStoreRow row{
+                {section[0], section[1], section[2], QString(), QString()}, QString(), false};
+            row.key[3] = QString::fromUtf8(pq.value(m_streamResult, m_streamRow, 0));
+            // The index is the same on nearly every row: decoded once.
+            const QByteArrayView index = pq.value(m_streamResult, m_streamRow, 1);
+            if (index != m_streamIndexBytes) {
+                m_streamIndexBytes = index.toByteArray();
+                m_streamIndex = QString::fromUtf8(index);
+            }
+            row.key[4] = m_streamIndex;
+            ++m_streamRow;
+            return row;
+        }
+        if (m_streamResult) {
+            pq.clear(m_streamResult);
+            m_streamResult = nullptr;
+        }
+        if (!m_streamOwner)
+            return std::nullopt;
+        PGresult* result = pq.getResult(m_streamConnection);
+        if (!result) {
+            m_streamOwner = nullptr;
+            m_streamConnection = nullptr;
+            return std::nullopt;
+        }
+        const ExecStatusType status = pq.resultStatus(result);
+        if (status == PGRES_SINGLE_TUPLE || status == PGRES_TUPLES_OK) {
+            m_streamResult = result;
+            m_streamRow = 0;
+            continue;
+        }
+        const QSqlError error(QString(), QString::fromUtf8(pq.resultErrorMessage(result)).trimmed(),
+                              QSqlError::StatementError,
+                              QString::fromLatin1(pq.resultErrorField(result, PG_DIAG_SQLSTATE)));
+        pq.clear(result);
+        finishStream();
+        fail(QStringLiteral("Lesen der Datensätze fehlgeschlagen"), error);
+    }
+}
+
+void TPostgresStore::finishStream() noexcept
+{
+    const TPq& pq = TPq::instance();
+    if (m_streamResult) {
+        pq.clear(m_streamResult);
+        m_streamResult = nullptr;
+    }
+    if (!m_streamOwner)
+        return;
+    // The rest of the stream is read and dropped: the connection takes no
+    // other statement before.
+    while (PGresult* result = pq.getResult(m_streamConnection))
+        pq.clear(result);
+    m_streamOwner = nullptr;
+    m_streamConnection = nullptr;
 }
 
 std::unique_ptr<TStoreCursor> TPostgresStore::scanFrom(const TSearchKey& key)

@@ -2,6 +2,9 @@
 
 #include "sqlstore.h"
 
+struct pg_conn;
+struct pg_result;
+
 // The settings store on a PostgreSQL server, shared by every workstation of a
 // shop, through Qt's PostgreSQL driver. Keys are compared in byte order
 // (COLLATE "C"), as on SQLite.
@@ -22,15 +25,32 @@ public:
     // The rows of the section of key (language, program, mask): all of them,
     // or those after key.
     QList<TStoreRow> fetchSection(const TStoreKey& key, bool after, int limit);
+    // The same as one query of up to limit rows streamed row by row for owner,
+    // the only stream of the connection; false when the client library cannot
+    // stream.
+    bool streamSection(const TStoreKey& key, bool after, int limit, const void* owner);
+    bool streaming(const void* owner) const { return owner && m_streamOwner == owner; }
+    // The next row of the stream, or nullopt at its end.
+    std::optional<TStoreRow> streamNext(const TStoreKey& section);
+    // Reads the rest of a stream and drops it.
+    void finishStream() noexcept;
 
 protected:
     void beginTransaction() override;
+    void settle() noexcept override { finishStream(); }
     QString hint(const QSqlError& error) const override;
 
 private:
     QList<TStoreRow> readBatch(QSqlQuery& query, int first, const TStoreKey& section, int limit);
     void connect();
     void ensureSchema();
+
+    pg_conn* m_streamConnection = nullptr;
+    const void* m_streamOwner = nullptr;
+    pg_result* m_streamResult = nullptr;
+    int m_streamRow = 0;
+    QByteArray m_streamIndexBytes;
+    QString m_streamIndex;
 };
 
 // Sets up a Qt PostgreSQL connection from a postgresql:// URI.

@@ -132,6 +132,7 @@ void TSqlStore::fail(const QString& what, const QSqlError& error) const
 
 QSqlQuery TSqlStore::prepared(const QString& sql)
 {
+    settle();
     QSqlQuery query(database());
     query.setForwardOnly(true);
     if (!query.prepare(sql))
@@ -149,12 +150,14 @@ QSqlQuery& TSqlStore::cached(const QString& sql)
 
 void TSqlStore::exec(QSqlQuery& query, const QString& what)
 {
+    settle();
     if (!query.exec())
         fail(what, query.lastError());
 }
 
 void TSqlStore::execSql(const QString& sql, const QString& what)
 {
+    settle();
     QSqlQuery query(database());
     if (!query.exec(sql))
         fail(what, query.lastError());
@@ -167,6 +170,7 @@ void TSqlStore::commitTransaction()
 
 void TSqlStore::rollbackTransaction() noexcept
 {
+    settle();
     QSqlQuery query(database());
     query.exec(QStringLiteral("ROLLBACK"));
 }

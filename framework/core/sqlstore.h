@@ -43,6 +43,9 @@ protected:
     void exec(QSqlQuery& query, const QString& what);
     void execSql(const QString& sql, const QString& what);
     void closeConnection() noexcept;
+    // Ends whatever the store reads past the driver before the driver sends a
+    // statement.
+    virtual void settle() noexcept {}
     // A German hint for the database's own error, or "".
     virtual QString hint(const QSqlError& error) const = 0;
 

@@ -224,11 +224,9 @@ private Q_SLOTS:
     {
         TestStore db;
         QList<TStoreKey> all;
-        const QList<std::pair<TStoreKey, int>> sections{{{"DEU", "A", "X"}, 256},
-                                                        {{"DEU", "A", "Y"}, 257},
-                                                        {{"DEU", "B", "B"}, 1},
-                                                        {{"ENG", "A", "A"}, 2305},
-                                                        {{"ENG", "A", "B"}, 255}};
+        const QList<std::pair<TStoreKey, int>> sections{
+            {{"DEU", "A", "X"}, 256},  {{"DEU", "A", "Y"}, 257}, {{"DEU", "B", "B"}, 1},
+            {{"ENG", "A", "A"}, 2305}, {{"ENG", "A", "B"}, 255}, {{"ENG", "Z", "Z"}, 16400}};
         inStoreAccess(db.store(), [&] {
             for (const auto& [section, count] : sections)
                 for (int i = 0; i < count; ++i)
@@ -251,9 +249,14 @@ private Q_SLOTS:
                                          {"DEU", "A", "Y", "N00007", "1"},
                                          {"ENG", "A", "A"},
                                          {"ENG", "A", "B", "N00254", "1"},
+                                         {"ENG", "Z", "Z"},
                                          {"ZZZ"}};
         Tmaskfile f;
+        // Another statement now and then in the middle of a scan (as a lookup
+        // of each row's short description would be) leaves the scan whole.
+        int lookups = 0;
         for (const TSearchKey& search : searches) {
+            const bool interleaved = search[1] && search[1] == QStringLiteral("A");
             QList<TStoreKey> expected;
             for (const TStoreKey& key : all) {
                 bool from = true;
@@ -278,12 +281,17 @@ private Q_SLOTS:
                 while (f.HasRecord()) {
                     seen << TStoreKey{f.Sprache.GetWert(), f.Programm.GetWert(), f.Maske.GetWert(),
                                       f.Bezeichnung.GetWert(), f.Index.GetWert()};
+                    if (interleaved && seen.size() % 997 == 5) {
+                        QVERIFY(quorStore().find(seen.last()).has_value());
+                        ++lookups;
+                    }
                     f.ReadNext();
                 }
             });
             QCOMPARE(seen.size(), expected.size());
             QVERIFY(seen == expected);
         }
+        QVERIFY(lookups > 20);
     }
 };
 
