@@ -102,6 +102,35 @@ private Q_SLOTS:
         }
         QVERIFY(reported);
         withAccess(f, [&] { QVERIFY(find()); });
+
+        // Dropped while a scan streams its rows: the scan fails clearly.
+        inStoreAccess(db.store(), [&] {
+            for (int i = 0; i < 20000; ++i)
+                db.store().insert({"DEU", "VESKALO", "VESKALO",
+                                   QStringLiteral("N%1").arg(i, 5, 10, QLatin1Char('0')), "0"},
+                                  QString(), QByteArray());
+        });
+        reported = false;
+        try {
+            withAccess(f, [&] {
+                f.ResetKey();
+                f.Sprache.SetKeyWert("DEU");
+                f.Programm.SetKeyWert("VESKALO");
+                f.Maske.SetKeyWert("VESKALO");
+                f.Get_ge();
+                for (int i = 0; i < 10; ++i)
+                    f.ReadNext();
+                dropConnections();
+                for (int i = 0; i < 30000 && f.HasRecord(); ++i)
+                    f.ReadNext();
+            });
+        } catch (const EQuorStoreError& e) {
+            reported = true;
+            QVERIFY2(e.Message().contains("Verbindung zum Datenbankserver ist abgebrochen"),
+                     qPrintable(e.Message()));
+        }
+        QVERIFY(reported);
+        withAccess(f, [&] { QVERIFY(find()); });
     }
 
     void longScanAcrossBatches()
