@@ -1,13 +1,8 @@
 #include "compactstrings.h"
 
-void TCompactStrings::reserve(qsizetype strings, qsizetype characters)
-{
-    m_ends.reserve(strings);
-    if (m_isWide)
-        m_wide.reserve(characters);
-    else
-        m_latin1.reserve(characters);
-}
+#include "quorexception.h"
+
+#include <limits>
 
 void TCompactStrings::append(QStringView text)
 {
@@ -24,7 +19,7 @@ void TCompactStrings::append(QStringView text)
             out[i] = char(units[i]);
         }
         if (seen <= 0xFF) {
-            m_ends.append(at + n);
+            appendEnd(at + n);
             return;
         }
         // The first character beyond Latin-1: from now on two bytes a character.
@@ -34,7 +29,18 @@ void TCompactStrings::append(QStringView text)
         m_isWide = true;
     }
     m_wide.append(text);
-    m_ends.append(m_wide.size());
+    appendEnd(m_wide.size());
+}
+
+void TCompactStrings::appendEnd(qsizetype end)
+{
+    if (end > qsizetype(std::numeric_limits<quint32>::max())) {
+        m_latin1.truncate(begin(size()));
+        m_wide.truncate(begin(size()));
+        throw EQuorException(
+            QStringLiteral("Die Einträge passen nicht in eine Auswahlliste (zu viel Text)."));
+    }
+    m_ends.append(quint32(end));
 }
 
 QString TCompactStrings::at(qsizetype index) const

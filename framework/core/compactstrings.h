@@ -15,16 +15,17 @@ class TCompactStrings
 public:
     qsizetype size() const { return m_ends.size(); }
     bool isEmpty() const { return m_ends.isEmpty(); }
-    void reserve(qsizetype strings, qsizetype characters);
     void append(QStringView text);
     QString at(qsizetype index) const;
     QStringList toStringList() const;
 
 private:
     qsizetype begin(qsizetype index) const { return index == 0 ? 0 : m_ends.at(index - 1); }
+    void appendEnd(qsizetype end);
 
     QByteArray m_latin1;
     QString m_wide;
     bool m_isWide = false;
-    QList<qsizetype> m_ends;
+    // Where each string ends: four bytes each, for some 4 billion characters.
+    QList<quint32> m_ends;
 };
