@@ -64,6 +64,10 @@ public:
                     return true;
                 }
                 m_streamed = false;
+                if (m_store.streamCut()) {
+                    m_noStream = true;
+                    continue;
+                }
                 // A stream that ended at its limit goes on with the next one.
                 if (m_streamCount < kLargestBatch)
                     afterSection();
@@ -150,9 +154,6 @@ public:
         return pq;
     }
 
-    bool canRead() const { return m_canRead; }
-    bool canStream() const { return m_canStream; }
-
     // The driver's result of an executed query, or nullptr.
     const PGresult* result(const QSqlQuery& query) const
     {
@@ -223,10 +224,9 @@ private:
 // before `first` are the section's. Values are read from the driver's result
 // where the client library serves, and fields that repeat from row to row are
 // decoded once and shared.
-QList<TStoreRow> readRows(QSqlQuery& query, int first, const TStoreKey& section, int limit)
+QList<TStoreRow> readRows(QSqlQuery& query, int first, const TStoreKey& section)
 {
     QList<TStoreRow> rows;
-    rows.reserve(limit);
     const TPq& pq = TPq::instance();
     const PGresult* result = pq.result(query);
     if (!result) {
@@ -239,6 +239,7 @@ QList<TStoreRow> readRows(QSqlQuery& query, int first, const TStoreKey& section,
         return rows;
     }
     const int count = pq.ntuples(result);
+    rows.reserve(count);
     std::array<QByteArrayView, kKeyFieldCount> previous;
     for (int r = 0; r < count; ++r) {
         TStoreRow row{section, QString(), false};
@@ -426,7 +427,7 @@ QList<TStoreRow> TPostgresStore::fetchBatch(const TSearchKey& from, bool exclusi
         cached(scanSql(keyColumns().join(QLatin1String(", ")), prefix, exclusive, limit));
     for (int i = 0; i < prefix; ++i)
         query.addBindValue(sqlText(*from[i]));
-    return readBatch(query, 0, {}, limit);
+    return readBatch(query, 0, {});
 }
 
 QList<TStoreRow> TPostgresStore::fetchSection(const TStoreKey& key, bool after, int limit)
@@ -439,17 +440,16 @@ QList<TStoreRow> TPostgresStore::fetchSection(const TStoreKey& key, bool after, 
                    .arg(limit));
     for (int i = 0; i < (after ? kKeyFieldCount : 3); ++i)
         query.addBindValue(sqlText(key[i]));
-    return readBatch(query, 3, key, limit);
+    return readBatch(query, 3, key);
 }
 
-QList<TStoreRow> TPostgresStore::readBatch(QSqlQuery& query, int first, const TStoreKey& section,
-                                           int limit)
+QList<TStoreRow> TPostgresStore::readBatch(QSqlQuery& query, int first, const TStoreKey& section)
 {
     // The whole batch in one result: the driver would not stream a prepared
     // statement anyway, and one result is read without a value object per row.
     query.setForwardOnly(false);
     exec(query, QStringLiteral("Lesen der Datensätze fehlgeschlagen"));
-    QList<TStoreRow> rows = readRows(query, first, section, limit);
+    QList<TStoreRow> rows = readRows(query, first, section);
     if (query.lastError().isValid())
         fail(QStringLiteral("Lesen der Datensätze fehlgeschlagen"), query.lastError());
     query.finish();
@@ -492,6 +492,8 @@ bool TPostgresStore::streamSection(const TStoreKey& key, bool after, int limit, 
     m_streamConnection = connection;
     m_streamOwner = owner;
     m_streamRow = 0;
+    m_streamComplete = false;
+    m_streamCut = false;
     return true;
 }
 
@@ -521,11 +523,17 @@ std::optional<TStoreRow> TPostgresStore::streamNext(const TStoreKey& section)
             return std::nullopt;
         PGresult* result = pq.getResult(m_streamConnection);
         if (!result) {
+            // A stream ends with a result that says so; without it, something
+            // else read the rest away, and the stream is cut short, not done.
+            if (!m_streamComplete)
+                m_streamCut = true;
             m_streamOwner = nullptr;
             m_streamConnection = nullptr;
             return std::nullopt;
         }
         const ExecStatusType status = pq.resultStatus(result);
+        if (status == PGRES_TUPLES_OK)
+            m_streamComplete = true;
         if (status == PGRES_SINGLE_TUPLE || status == PGRES_TUPLES_OK) {
             m_streamResult = result;
             m_streamRow = 0;

@@ -32,6 +32,9 @@ public:
     bool streaming(const void* owner) const { return owner && m_streamOwner == owner; }
     // The next row of the stream, or nullopt at its end.
     std::optional<TStoreRow> streamNext(const TStoreKey& section);
+    // Whether the last stream ended early, its rest read by a statement sent
+    // past this store.
+    bool streamCut() const { return m_streamCut; }
     // Reads the rest of a stream and drops it.
     void finishStream() noexcept;
 
@@ -41,7 +44,7 @@ protected:
     QString hint(const QSqlError& error) const override;
 
 private:
-    QList<TStoreRow> readBatch(QSqlQuery& query, int first, const TStoreKey& section, int limit);
+    QList<TStoreRow> readBatch(QSqlQuery& query, int first, const TStoreKey& section);
     void connect();
     void ensureSchema();
 
@@ -49,6 +52,8 @@ private:
     const void* m_streamOwner = nullptr;
     pg_result* m_streamResult = nullptr;
     int m_streamRow = 0;
+    bool m_streamComplete = false;
+    bool m_streamCut = false;
     QByteArray m_streamIndexBytes;
     QString m_streamIndex;
 };

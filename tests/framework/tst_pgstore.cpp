@@ -4,6 +4,8 @@
 #include "teststore.h"
 
 #include <QElapsedTimer>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QTest>
 
 // Faults of a PostgreSQL store: each a clear German message naming the server
@@ -76,9 +78,19 @@ private Q_SLOTS:
         db.putNamedSetting("Alpha", "kurz");
         Tmaskfile f;
         auto find = [&] { return findNamed(f, "Alpha"); };
+        // Only this program's store connection: tests running alongside on the
+        // same server keep theirs.
         auto dropConnections = [&] {
-            db.sql("SELECT pg_terminate_backend(pid) FROM pg_stat_activity "
-                   "WHERE application_name = 'quor' AND pid <> pg_backend_pid()");
+            int pid = 0;
+            for (const QString& name : QSqlDatabase::connectionNames()) {
+                if (!name.startsWith(QLatin1String("quor-psql")))
+                    continue;
+                QSqlQuery query(QSqlDatabase::database(name, false));
+                if (query.exec(QStringLiteral("SELECT pg_backend_pid()")) && query.next())
+                    pid = query.value(0).toInt();
+            }
+            QVERIFY(pid != 0);
+            db.sql(QStringLiteral("SELECT pg_terminate_backend(%1)").arg(pid));
         };
         withAccess(f, [&] { QVERIFY(find()); });
 
@@ -159,6 +171,41 @@ private Q_SLOTS:
             f.Get_ge();
             while (f.HasRecord() && f.Maske.GetWert() == "VESKALO") {
                 seen << f.Bezeichnung.GetWert();
+                f.ReadNext();
+            }
+        });
+        QCOMPARE(seen, names);
+    }
+
+    // A statement sent on the store's connection past the store (by the
+    // driver itself, say) reads away the rest of a streaming scan; the scan
+    // notices and still delivers every row.
+    void scanSurvivesAStatementSentPastTheStore()
+    {
+        TestStore db;
+        QStringList names;
+        inStoreAccess(db.store(), [&] {
+            for (int i = 0; i < 3000; ++i) {
+                names << QStringLiteral("N%1").arg(i, 5, 10, QLatin1Char('0'));
+                db.store().insert({"DEU", "VESKALO", "VESKALO", names.last(), "0"}, QString(),
+                                  QByteArray());
+            }
+        });
+        Tmaskfile f;
+        QStringList seen;
+        withAccess(f, [&] {
+            f.ResetKey();
+            f.Sprache.SetKeyWert("DEU");
+            f.Programm.SetKeyWert("VESKALO");
+            f.Maske.SetKeyWert("VESKALO");
+            f.Get_ge();
+            while (f.HasRecord()) {
+                seen << f.Bezeichnung.GetWert();
+                if (seen.size() == 10)
+                    for (const QString& name : QSqlDatabase::connectionNames())
+                        if (name.startsWith(QLatin1String("quor-psql")))
+                            QVERIFY(QSqlQuery(QSqlDatabase::database(name, false))
+                                        .exec(QStringLiteral("SELECT 1")));
                 f.ReadNext();
             }
         });
