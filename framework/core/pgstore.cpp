@@ -419,12 +419,9 @@ void TPostgresStore::beginTransaction()
 
 QList<TStoreRow> TPostgresStore::fetchBatch(const TSearchKey& from, bool exclusive, int limit)
 {
-    int prefix = 0;
-    while (prefix < kKeyFieldCount && from[prefix].has_value())
-        ++prefix;
+    const int prefix = searchPrefix(from);
     // The key columns alone; a short description is read when asked for.
-    QSqlQuery& query =
-        cached(scanSql(keyColumns().join(QLatin1String(", ")), prefix, exclusive, limit));
+    QSqlQuery& query = cached(scanSql(prefix, exclusive, limit));
     for (int i = 0; i < prefix; ++i)
         query.addBindValue(sqlText(*from[i]));
     return readBatch(query, 0, {});
@@ -432,12 +429,7 @@ QList<TStoreRow> TPostgresStore::fetchBatch(const TSearchKey& from, bool exclusi
 
 QList<TStoreRow> TPostgresStore::fetchSection(const TStoreKey& key, bool after, int limit)
 {
-    QSqlQuery& query =
-        cached(QStringLiteral("SELECT bezeichnung, idx FROM einstellungen WHERE sprache = ? AND "
-                              "programm = ? AND maske = ?%1 ORDER BY %2 LIMIT %3")
-                   .arg(after ? QStringLiteral(" AND (bezeichnung, idx) > (?, ?)") : QString(),
-                        keyColumns().join(QLatin1String(", ")))
-                   .arg(limit));
+    QSqlQuery& query = cached(groupSql(after, limit));
     for (int i = 0; i < (after ? kKeyFieldCount : 3); ++i)
         query.addBindValue(sqlText(key[i]));
     return readBatch(query, 3, key);
@@ -472,13 +464,7 @@ bool TPostgresStore::streamSection(const TStoreKey& key, bool after, int limit, 
         data[i] = values.at(i).constData();
         lengths[i] = int(values.at(i).size());
     }
-    const QByteArray sql =
-        QStringLiteral("SELECT bezeichnung, idx FROM einstellungen WHERE sprache = $1 AND "
-                       "programm = $2 AND maske = $3%1 ORDER BY %2 LIMIT %3")
-            .arg(after ? QStringLiteral(" AND (bezeichnung, idx) > ($4, $5)") : QString(),
-                 keyColumns().join(QLatin1String(", ")))
-            .arg(limit)
-            .toUtf8();
+    const QByteArray sql = groupSql(after, limit, true).toUtf8();
     // What the driver left unread of its last statement would refuse a new one.
     while (PGresult* left = pq.getResult(connection))
         pq.clear(left);

@@ -37,17 +37,12 @@ class TSqliteCursor final : public TStoreCursor
 public:
     TSqliteCursor(const TSqliteStore& store, const TSearchKey& from) : m_store(store)
     {
-        int prefix = 0;
-        while (prefix < kKeyFieldCount && from[prefix].has_value())
-            ++prefix;
+        const int prefix = TSqlStore::searchPrefix(from);
         QList<QByteArray> values;
         for (int i = 0; i < prefix; ++i)
             values << sqlText(*from[i]).toString().toUtf8();
         if (prefix != 3) {
-            m_statement = m_store.prepareNative(
-                TSqlStore::scanSql(TSqlStore::keyColumns().join(QLatin1String(", ")), prefix, false,
-                                   0),
-                values);
+            m_statement = m_store.prepareNative(TSqlStore::scanSql(prefix, false, 0), values);
             return;
         }
         m_first = 3;
@@ -55,11 +50,7 @@ public:
             m_previous[i] = values.at(i).toStdString();
             m_group[i] = QString::fromUtf8(values.at(i));
         }
-        m_statement = m_store.prepareNative(
-            QStringLiteral("SELECT bezeichnung, idx FROM einstellungen WHERE sprache = ? AND "
-                           "programm = ? AND maske = ? ORDER BY %1")
-                .arg(TSqlStore::keyColumns().join(QLatin1String(", "))),
-            values);
+        m_statement = m_store.prepareNative(TSqlStore::groupSql(false, 0), values);
     }
     ~TSqliteCursor() override { sqlite3_finalize(m_statement); }
 
@@ -73,10 +64,7 @@ public:
             QList<QByteArray> values;
             for (int i = 0; i < m_first; ++i)
                 values << QByteArray::fromStdString(m_previous[i]);
-            m_statement = m_store.prepareNative(
-                TSqlStore::scanSql(TSqlStore::keyColumns().join(QLatin1String(", ")), m_first, true,
-                                   0),
-                values);
+            m_statement = m_store.prepareNative(TSqlStore::scanSql(m_first, true, 0), values);
             m_first = 0;
             rc = sqlite3_step(m_statement);
         }

@@ -69,9 +69,18 @@ const QStringList& TSqlStore::keyColumns()
     return columns;
 }
 
-QString TSqlStore::scanSql(const QString& columns, int prefix, bool exclusive, int limit)
+int TSqlStore::searchPrefix(const TSearchKey& key)
 {
-    QString sql = QStringLiteral("SELECT %1 FROM einstellungen").arg(columns);
+    int prefix = 0;
+    while (prefix < kKeyFieldCount && key[prefix].has_value())
+        ++prefix;
+    return prefix;
+}
+
+QString TSqlStore::scanSql(int prefix, bool exclusive, int limit)
+{
+    QString sql =
+        QStringLiteral("SELECT %1 FROM einstellungen").arg(keyColumns().join(QLatin1String(", ")));
     if (prefix > 0) {
         QStringList marks;
         for (int i = 0; i < prefix; ++i)
@@ -81,6 +90,22 @@ QString TSqlStore::scanSql(const QString& columns, int prefix, bool exclusive, i
                         exclusive ? QStringLiteral(">") : QStringLiteral(">="),
                         marks.join(QLatin1String(", ")));
     }
+    sql += QStringLiteral(" ORDER BY %1").arg(keyColumns().join(QLatin1String(", ")));
+    if (limit > 0)
+        sql += QStringLiteral(" LIMIT %1").arg(limit);
+    return sql;
+}
+
+QString TSqlStore::groupSql(bool after, int limit, bool numbered)
+{
+    QStringList marks;
+    for (int i = 1; i <= (after ? kKeyFieldCount : 3); ++i)
+        marks << (numbered ? QStringLiteral("$%1").arg(i) : QStringLiteral("?"));
+    QString sql = QStringLiteral("SELECT bezeichnung, idx FROM einstellungen WHERE sprache = %1 "
+                                 "AND programm = %2 AND maske = %3")
+                      .arg(marks[0], marks[1], marks[2]);
+    if (after)
+        sql += QStringLiteral(" AND (bezeichnung, idx) > (%1, %2)").arg(marks[3], marks[4]);
     sql += QStringLiteral(" ORDER BY %1").arg(keyColumns().join(QLatin1String(", ")));
     if (limit > 0)
         sql += QStringLiteral(" LIMIT %1").arg(limit);

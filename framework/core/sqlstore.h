@@ -27,9 +27,16 @@ public:
     [[noreturn]] void fail(const QString& what, const QSqlError& error) const;
 
     static const QStringList& keyColumns();
-    // The ordered scan from a search key: rows from the set fields before the
-    // first unset one (>=, or > for exclusive); limit 0 reads to the end.
-    static QString scanSql(const QString& columns, int prefix, bool exclusive, int limit);
+    // How many key fields a search key sets before its first unset one.
+    static int searchPrefix(const TSearchKey& key);
+    // The ordered scan of the key columns from a search key: rows from its
+    // first prefix fields on (>=, or > for exclusive); limit 0 reads to the end.
+    static QString scanSql(int prefix, bool exclusive, int limit);
+    // The names and indexes of one group (language, program, mask), in key
+    // order: all of them, or those after a name and index (five parameters
+    // then, else three); numbered writes the parameters $1, $2, ... as the
+    // PostgreSQL client library takes them, else "?".
+    static QString groupSql(bool after, int limit, bool numbered = false);
     static QString keyText(const TStoreKey& key);
 
 protected:

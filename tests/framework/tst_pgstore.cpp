@@ -33,6 +33,30 @@ class TestPgStore : public QObject
         return QStringLiteral("(geöffnet)");
     }
 
+    // Files named settings "N00000", "N00001", ... and returns their names.
+    static QStringList putNames(TestStore& db, int count)
+    {
+        QStringList names;
+        inStoreAccess(db.store(), [&] {
+            for (int i = 0; i < count; ++i) {
+                names << QStringLiteral("N%1").arg(i, 5, 10, QLatin1Char('0'));
+                db.store().insert({"DEU", "VESKALO", "VESKALO", names.last(), "0"}, QString(),
+                                  QByteArray());
+            }
+        });
+        return names;
+    }
+
+    // Positions f on the first record of the named settings' group.
+    static void startGroupScan(Tmaskfile& f)
+    {
+        f.ResetKey();
+        f.Sprache.SetKeyWert("DEU");
+        f.Programm.SetKeyWert("VESKALO");
+        f.Maske.SetKeyWert("VESKALO");
+        f.Get_ge();
+    }
+
 private Q_SLOTS:
     void initTestCase()
     {
@@ -116,20 +140,11 @@ private Q_SLOTS:
         withAccess(f, [&] { QVERIFY(find()); });
 
         // Dropped while a scan streams its rows: the scan fails clearly.
-        inStoreAccess(db.store(), [&] {
-            for (int i = 0; i < 20000; ++i)
-                db.store().insert({"DEU", "VESKALO", "VESKALO",
-                                   QStringLiteral("N%1").arg(i, 5, 10, QLatin1Char('0')), "0"},
-                                  QString(), QByteArray());
-        });
+        putNames(db, 20000);
         reported = false;
         try {
             withAccess(f, [&] {
-                f.ResetKey();
-                f.Sprache.SetKeyWert("DEU");
-                f.Programm.SetKeyWert("VESKALO");
-                f.Maske.SetKeyWert("VESKALO");
-                f.Get_ge();
+                startGroupScan(f);
                 for (int i = 0; i < 10; ++i)
                     f.ReadNext();
                 dropConnections();
@@ -148,14 +163,8 @@ private Q_SLOTS:
     void longScanAcrossBatches()
     {
         TestStore db;
-        QStringList names;
+        QStringList names = putNames(db, 5000);
         inStoreAccess(db.store(), [&] {
-            for (int i = 0; i < 5000; ++i) {
-                const QString name = QStringLiteral("N%1").arg(i, 5, 10, QLatin1Char('0'));
-                db.store().insert({"DEU", "VESKALO", "VESKALO", name, "0"}, QString(),
-                                  QByteArray());
-                names << name;
-            }
             db.store().insert({"DEU", "VESKALO", "VESKALO", "N00100", "1"}, QString(),
                               QByteArray());
             db.store().insert({"DEU", "VESKALO", "VESKALP", "zz", "0"}, QString(), QByteArray());
@@ -164,11 +173,7 @@ private Q_SLOTS:
         Tmaskfile f;
         QStringList seen;
         withAccess(f, [&] {
-            f.ResetKey();
-            f.Sprache.SetKeyWert("DEU");
-            f.Programm.SetKeyWert("VESKALO");
-            f.Maske.SetKeyWert("VESKALO");
-            f.Get_ge();
+            startGroupScan(f);
             while (f.HasRecord() && f.Maske.GetWert() == "VESKALO") {
                 seen << f.Bezeichnung.GetWert();
                 f.ReadNext();
@@ -183,22 +188,11 @@ private Q_SLOTS:
     void scanSurvivesAStatementSentPastTheStore()
     {
         TestStore db;
-        QStringList names;
-        inStoreAccess(db.store(), [&] {
-            for (int i = 0; i < 3000; ++i) {
-                names << QStringLiteral("N%1").arg(i, 5, 10, QLatin1Char('0'));
-                db.store().insert({"DEU", "VESKALO", "VESKALO", names.last(), "0"}, QString(),
-                                  QByteArray());
-            }
-        });
+        const QStringList names = putNames(db, 3000);
         Tmaskfile f;
         QStringList seen;
         withAccess(f, [&] {
-            f.ResetKey();
-            f.Sprache.SetKeyWert("DEU");
-            f.Programm.SetKeyWert("VESKALO");
-            f.Maske.SetKeyWert("VESKALO");
-            f.Get_ge();
+            startGroupScan(f);
             while (f.HasRecord()) {
                 seen << f.Bezeichnung.GetWert();
                 if (seen.size() == 10)
