@@ -7,7 +7,6 @@
 #include "description.h"
 #include "keys.h"
 #include "posting.h"
-#include "quorbuchung.h"
 #include "quordialogs.h"
 #include "quorexception.h"
 #include "quorinfo.h"
@@ -115,8 +114,8 @@ void TfrmRimdal::FillBeschreibung(const QString& type, TQuorStdComboBox* list)
 {
     guarded("FillBeschreibung", [&] {
         WindowDescriptionView view(*ui);
-        fillDescription(*ui->maskfile, *ui->fsText, ui->scStanBez->Items, type, selectedEntry(list),
-                        view);
+        fillDescription(*ui->maskfile, *ui->fsText, *ui->fsBez, ui->scStanBez->Items, type,
+                        selectedEntry(list), view);
     });
 }
 
@@ -159,23 +158,11 @@ void TfrmRimdal::cmbBriefChange(QObject* sender)
 void TfrmRimdal::acBuchenExecute()
 {
     guarded("acBuchenExecute", [&] {
-        qint64 postingNumber = 0;
-        QuorBuchung(true).BeginPosting('N', 0, 0, postingNumber);
-        // A posting once begun is always ended, also when a step fails; the
-        // failure is still reported under this command.
-        try {
+        runPosting(*ui->fsBez, [&] {
             StanBuchen(keys::Import, ui->cmbImport);
             StanBuchen(keys::Export, ui->cmbExport);
             StanBuchen(keys::Brief, ui->cmbBrief);
-            ui->fsBez->Store();
-        } catch (...) {
-            try {
-                QuorBuchung(true).EndPosting(0);
-            } catch (const std::exception&) {
-            }
-            throw;
-        }
-        QuorBuchung(true).EndPosting(0);
+        });
         FillCombos();
         ui->cmbImport->setFocus(Qt::OtherFocusReason);
     });

@@ -200,21 +200,25 @@ int importSettings(TStoreBackend& store, const QStringList& args)
     if (args.size() != 1)
         throw UsageError{QStringLiteral("import erwartet eine Datei")};
     const QList<NamedSetting> settings = readSettings(args[0]);
-    inStoreAccess(store, [&] {
-        if (!store.canWrite())
-            throw EQuorStoreError(QStringLiteral("Einstellungsdatenbank „%1“ ist schreibgeschützt.")
-                                      .arg(store.displayName()),
-                                  store.displayName());
-        for (const NamedSetting& setting : settings) {
-            const TStoreKey key{keys::Sprache, keys::Veskalo, keys::Veskalo, setting.name,
-                                setting.index};
-            const QByteArray blob = formStoreBlob(setting.properties);
-            if (store.find(key))
-                store.update(key, setting.shortDescription, blob);
-            else
-                store.insert(key, setting.shortDescription, blob);
-        }
-    });
+    inStoreAccess(
+        store,
+        [&] {
+            if (!store.canWrite())
+                throw EQuorStoreError(
+                    QStringLiteral("Einstellungsdatenbank „%1“ ist schreibgeschützt.")
+                        .arg(store.displayName()),
+                    store.displayName());
+            for (const NamedSetting& setting : settings) {
+                const TStoreKey key{keys::Sprache, keys::Veskalo, keys::Veskalo, setting.name,
+                                    setting.index};
+                const QByteArray blob = formStoreBlob(setting.properties);
+                if (store.find(key))
+                    store.update(key, setting.shortDescription, blob);
+                else
+                    store.insert(key, setting.shortDescription, blob);
+            }
+        },
+        TAccess::Write);
     out(QStringLiteral("%1 benannte Einstellungen eingelesen.\n").arg(settings.size()));
     return 0;
 }
@@ -345,22 +349,27 @@ int restore(TStoreBackend& store, const QStringList& args)
         record.content = {object.value(QStringLiteral("kurzbeschreibung")).toString(), *decoded};
         records.append(std::move(record));
     }
-    inStoreAccess(store, [&] {
-        if (!store.canWrite())
-            throw EQuorStoreError(QStringLiteral("Einstellungsdatenbank „%1“ ist schreibgeschützt.")
-                                      .arg(store.displayName()),
-                                  store.displayName());
-        TStoreRow any;
-        if (store.scanFrom({})->next(any)) {
-            if (!replace)
-                throw UsageError{QStringLiteral("Der Speicher „%1“ enthält schon Datensätze; mit "
-                                                "--replace werden sie ersetzt.")
-                                     .arg(store.displayName())};
-            store.removeAll();
-        }
-        for (const Record& record : records)
-            store.insert(record.key, record.content.kurzbeschreibung, record.content.blob);
-    });
+    inStoreAccess(
+        store,
+        [&] {
+            if (!store.canWrite())
+                throw EQuorStoreError(
+                    QStringLiteral("Einstellungsdatenbank „%1“ ist schreibgeschützt.")
+                        .arg(store.displayName()),
+                    store.displayName());
+            TStoreRow any;
+            if (store.scanFrom({})->next(any)) {
+                if (!replace)
+                    throw UsageError{
+                        QStringLiteral("Der Speicher „%1“ enthält schon Datensätze; mit "
+                                       "--replace werden sie ersetzt.")
+                            .arg(store.displayName())};
+                store.removeAll();
+            }
+            for (const Record& record : records)
+                store.insert(record.key, record.content.kurzbeschreibung, record.content.blob);
+        },
+        TAccess::Write);
     out(QStringLiteral("%1 Datensätze eingespielt.\n").arg(records.size()));
     return 0;
 }

@@ -9,13 +9,13 @@
 #include "maskfile.h"
 #include "pgstore.h"
 #include "posting.h"
+#include "sqlstore.h"
 #include "storebackend.h"
 #include "tstringlist.h"
 
 #include <QApplication>
-#include <QSqlDatabase>
-#include <QSqlQuery>
 #include <benchmark/benchmark.h>
+#include <libpq-fe.h>
 #include <sqlite3.h>
 #include <string>
 #include <vector>
@@ -99,7 +99,8 @@ void fillDescriptionLong(benchmark::State& state)
     NullView view;
     TStringList assignments;
     for (auto _ : state) {
-        fillDescription(file, *fsText, assignments, keys::Import, QStringLiteral("Lang"), view);
+        fillDescription(file, *fsText, *fsText, assignments, keys::Import, QStringLiteral("Lang"),
+                        view);
         benchmark::DoNotOptimize(memo->lines.Count());
     }
     if (memo->lines.Count() != 10000)
@@ -124,7 +125,8 @@ void fillDescriptionIntoMemo(benchmark::State& state)
     NullView view;
     TStringList assignments;
     for (auto _ : state)
-        fillDescription(file, *fsText, assignments, keys::Import, QStringLiteral("Lang"), view);
+        fillDescription(file, *fsText, *fsText, assignments, keys::Import, QStringLiteral("Lang"),
+                        view);
     if (memo->document()->blockCount() != 10000)
         state.SkipWithError("description not shown");
     setQuorStore(nullptr);
@@ -240,15 +242,7 @@ void pgSeed()
                           QStringLiteral("Kurz"), QByteArray("x"));
     });
     // As the server's autovacuum would soon do for a table of this size.
-    {
-        QSqlDatabase db =
-            QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), QStringLiteral("analyze"));
-        configurePostgres(db, pgServer());
-        db.open();
-        QSqlQuery(db).exec(QStringLiteral("ANALYZE einstellungen"));
-        db.close();
-    }
-    QSqlDatabase::removeDatabase(QStringLiteral("analyze"));
+    dynamic_cast<TSqlStore&>(*store).execute("ANALYZE einstellungen");
     seeded = true;
 }
 
@@ -270,6 +264,7 @@ void pgScan(benchmark::State& state)
     setQuorStore(nullptr);
 }
 
+// One query streamed row by row on the client library alone.
 void pgStreamingQuery(benchmark::State& state)
 {
     if (pgServer().isEmpty()) {
@@ -277,29 +272,24 @@ void pgStreamingQuery(benchmark::State& state)
         return;
     }
     pgSeed();
-    {
-        QSqlDatabase db =
-            QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), QStringLiteral("floor"));
-        configurePostgres(db, pgServer());
-        db.open();
-        for (auto _ : state) {
-            db.transaction();
-            QSqlQuery query(db);
-            query.setForwardOnly(true);
-            query.exec(QStringLiteral(
-                "SELECT bezeichnung FROM einstellungen WHERE (sprache, programm, maske) >= "
-                "('DEU', 'VESKALO', 'VESKALO') AND maske = 'VESKALO' ORDER BY sprache, programm, "
-                "maske, bezeichnung, idx"));
-            QStringList names;
-            while (query.next())
-                names << query.value(0).toString();
-            query.finish();
-            db.commit();
-            benchmark::DoNotOptimize(names.size());
+    PGconn* connection = PQconnectdb(pgServer().toUtf8().constData());
+    for (auto _ : state) {
+        PQclear(PQexec(connection, "BEGIN"));
+        PQsendQuery(connection,
+                    "SELECT bezeichnung FROM einstellungen WHERE (sprache, programm, maske) >= "
+                    "('DEU', 'VESKALO', 'VESKALO') AND maske = 'VESKALO' ORDER BY sprache, "
+                    "programm, maske, bezeichnung, idx");
+        PQsetSingleRowMode(connection);
+        QStringList names;
+        while (PGresult* result = PQgetResult(connection)) {
+            if (PQresultStatus(result) == PGRES_SINGLE_TUPLE)
+                names << QString::fromUtf8(PQgetvalue(result, 0, 0), PQgetlength(result, 0, 0));
+            PQclear(result);
         }
-        db.close();
+        PQclear(PQexec(connection, "COMMIT"));
+        benchmark::DoNotOptimize(names.size());
     }
-    QSqlDatabase::removeDatabase(QStringLiteral("floor"));
+    PQfinish(connection);
 }
 
 } // namespace

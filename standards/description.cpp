@@ -5,9 +5,9 @@
 #include "keys.h"
 #include "maskfile.h"
 
-void fillDescription(Tmaskfile& file, TQuorFormStore& textStore, const TStringList& assignments,
-                     const QString& type, const std::optional<QString>& selected,
-                     TDescriptionView& view)
+void fillDescription(Tmaskfile& file, TQuorFormStore& textStore, TQuorFormStore& assignmentStore,
+                     const TStringList& assignments, const QString& type,
+                     const std::optional<QString>& selected, TDescriptionView& view)
 {
     if (!selected)
         return;
@@ -29,6 +29,8 @@ void fillDescription(Tmaskfile& file, TQuorFormStore& textStore, const TStringLi
         file.Programm.SetKeyWert(program);
         file.Maske.SetKeyWert(mask);
         file.Index.SetKeyWert(keys::Index);
+        if (standard)
+            assignmentStore.Restore();
         view.SetName(standard ? assignedName(assignments, type) : text);
         textStore.FormName.SetSprache(keys::Sprache);
         textStore.FormName.SetProgramm(program);

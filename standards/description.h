@@ -21,7 +21,9 @@ public:
 // Shows what the selected entry of a list stands for, for one setting type:
 // nothing for "Kein Standard zugeordnet", the standard copy with the name from
 // the assignment list for "STANDARD", else the named setting itself. No selection
-// leaves the view as it is and the store untouched.
-void fillDescription(Tmaskfile& file, TQuorFormStore& textStore, const TStringList& assignments,
-                     const QString& type, const std::optional<QString>& selected,
-                     TDescriptionView& view);
+// leaves the view as it is and the store untouched. For "STANDARD" the
+// assignment list (the one assignmentStore files) is read again in the same
+// access, so that the name and the copy shown come from one state of the store.
+void fillDescription(Tmaskfile& file, TQuorFormStore& textStore, TQuorFormStore& assignmentStore,
+                     const TStringList& assignments, const QString& type,
+                     const std::optional<QString>& selected, TDescriptionView& view);

@@ -1,8 +1,10 @@
 #include "posting.h"
 
 #include "assignment.h"
+#include "formstore.h"
 #include "keys.h"
 #include "maskfile.h"
+#include "quorbuchung.h"
 #include "tstringlist.h"
 
 #include <QIODevice>
@@ -61,4 +63,19 @@ void postStandard(Tmaskfile& file, TStringList& assignments, const QString& type
         }
         setAssignment(assignments, type, name);
     });
+}
+
+void runPosting(TQuorFormStore& assignmentStore, const std::function<void()>& postTypes)
+{
+    qint64 postingNumber = 0;
+    QuorBuchung(true).BeginPosting('N', 0, 0, postingNumber);
+    try {
+        assignmentStore.Restore();
+        postTypes();
+        assignmentStore.Store();
+    } catch (...) {
+        QuorBuchung(true).CancelPosting();
+        throw;
+    }
+    QuorBuchung(true).EndPosting(0);
 }

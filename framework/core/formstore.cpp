@@ -96,17 +96,20 @@ void TQuorFormStore::Store()
     const TStoreKey key{FormName.Sprache, FormName.Programm, FormName.Maske, OwnEntryName(),
                         IndexName};
     TStoreBackend& s = store();
-    inStoreAccess(s, [&] {
-        if (!s.canWrite())
-            throw EQuorStoreError(
-                QStringLiteral("Einstellungsdatenbank „%1“ ist schreibgeschützt: Formulardaten "
-                               "können nicht gespeichert werden.")
-                    .arg(s.displayName()),
-                s.displayName());
-        const std::optional<TStoreRow> row = s.find(key);
-        if (row)
-            s.update(key, row->kurzbeschreibung, blob);
-        else
-            s.insert(key, QString(), blob);
-    });
+    inStoreAccess(
+        s,
+        [&] {
+            if (!s.canWrite())
+                throw EQuorStoreError(
+                    QStringLiteral("Einstellungsdatenbank „%1“ ist schreibgeschützt: Formulardaten "
+                                   "können nicht gespeichert werden.")
+                        .arg(s.displayName()),
+                    s.displayName());
+            const std::optional<TStoreRow> row = s.find(key);
+            if (row)
+                s.update(key, row->kurzbeschreibung, blob);
+            else
+                s.insert(key, QString(), blob);
+        },
+        TAccess::Write);
 }

@@ -111,6 +111,12 @@ void Tmaskfile::EndAccess()
     s->endAccess();
 }
 
+void Tmaskfile::MarkFailed()
+{
+    if (m_accessStore)
+        m_accessStore->markFailed();
+}
+
 void Tmaskfile::clearRecord()
 {
     for (TStringDatenKeyFeld* field : keyFields())

@@ -63,6 +63,8 @@ public:
 
     void BeginAccess(qint32 mode);
     void EndAccess();
+    // The step inside the open bracket failed: its writes are given back at EndAccess.
+    void MarkFailed();
 
     void ResetRecord();
     void ResetKey();
@@ -122,6 +124,7 @@ template <typename Body> void withAccess(Tmaskfile& file, Body&& body)
     try {
         body();
     } catch (...) {
+        file.MarkFailed();
         try {
             file.EndAccess();
         } catch (const std::exception&) {

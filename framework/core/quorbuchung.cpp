@@ -1,6 +1,7 @@
 #include "quorbuchung.h"
 
 #include "quorexception.h"
+#include "storebackend.h"
 
 #include <QString>
 
@@ -16,6 +17,9 @@ void TQuorBuchung::BeginPosting(char kind, int /*a*/, int /*b*/, qint64& posting
         m_faultHook("BeginPosting");
     if (kind == '\0')
         throw EQuorException(QStringLiteral("Buchungskontext: keine Buchungsart angegeben"));
+    TStoreBackend& store = m_store ? *m_store : quorStore();
+    store.beginAccess(TAccess::Write);
+    m_stores.push_back(&store);
     ++m_open;
     ++m_begun;
     postingNumber = ++m_lastNumber;
@@ -23,10 +27,40 @@ void TQuorBuchung::BeginPosting(char kind, int /*a*/, int /*b*/, qint64& posting
 
 void TQuorBuchung::EndPosting(int /*flag*/)
 {
-    if (m_faultHook)
-        m_faultHook("EndPosting");
-    if (m_open == 0)
+    if (m_open == 0 || m_stores.empty())
         throw EQuorException(QStringLiteral("Buchungskontext: keine Buchung begonnen"));
+    if (m_faultHook) {
+        try {
+            m_faultHook("EndPosting");
+        } catch (...) {
+            // A posting that cannot be ended writes nothing.
+            giveBack();
+            throw;
+        }
+    }
+    TStoreBackend* store = m_stores.back();
+    m_stores.pop_back();
     --m_open;
     ++m_ended;
+    store->endAccess();
+}
+
+void TQuorBuchung::CancelPosting() noexcept
+{
+    if (m_open == 0 || m_stores.empty())
+        return;
+    --m_open;
+    ++m_ended;
+    giveBack();
+}
+
+void TQuorBuchung::giveBack() noexcept
+{
+    TStoreBackend* store = m_stores.back();
+    m_stores.pop_back();
+    store->markFailed();
+    try {
+        store->endAccess();
+    } catch (const std::exception&) {
+    }
 }

@@ -5,116 +5,92 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSqlDatabase>
-#include <QSqlDriver>
-#include <QSqlError>
 #include <QUrl>
 #include <QUrlQuery>
-#include <QVariant>
-#include <cstring>
 #include <sqlite3.h>
-#include <string>
 #include <sys/stat.h>
 
 namespace
 {
 
-constexpr int kBusyTimeoutMs = 5000;
+// How long a step waits for another writer's lock, or for another
+// connection's commit, before it fails.
+constexpr int kBusyTimeoutMs = 10000;
 
 QString fileOf(const QString& location)
 {
     return location.startsWith(QLatin1String("file:")) ? QUrl(location).path() : location;
 }
 
-// One ordered query over the connection's own handle, stepped row by row as it
-// is read. A key field equal to the same field of the row before keeps that
-// row's text instead of making a new one: in a scan over one group only the
-// names differ. A scan from a group's start (language, program and mask set)
-// first reads that group for its names and indexes alone, then the groups
-// after it. The short description is left to be read when asked for.
-class TSqliteCursor final : public TStoreCursor
+// A German hint for SQLite's result code.
+QString hint(int code)
+{
+    switch (code & 0xFF) {
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED:
+        return QStringLiteral("Die Datenbank ist von einem anderen Programm gesperrt. ");
+    case SQLITE_READONLY:
+        return QStringLiteral("Die Datenbank ist schreibgeschützt. ");
+    case SQLITE_IOERR:
+        return QStringLiteral("Lese- oder Schreibfehler auf dem Datenträger. ");
+    case SQLITE_CORRUPT:
+        return QStringLiteral("Die Datenbankdatei ist beschädigt. ");
+    case SQLITE_FULL:
+        return QStringLiteral("Der Datenträger ist voll. ");
+    case SQLITE_CANTOPEN:
+        return QStringLiteral("Die Datei kann nicht geöffnet werden. ");
+    case SQLITE_NOTADB:
+        return QStringLiteral("Die Datei ist keine Einstellungsdatenbank. ");
+    default:
+        return {};
+    }
+}
+
+class TSqliteRows final : public TSqlRows
 {
 public:
-    TSqliteCursor(const TSqliteStore& store, const TSearchKey& from) : m_store(store)
+    // The parameters are bound without a copy of their bytes; the rows keep
+    // them alive while the statement runs.
+    TSqliteRows(TSqliteStore& store, QByteArray sql, TSqlParams params)
+        : m_store(store), m_sql(std::move(sql)), m_params(std::move(params)),
+          m_statement(m_store.prepare(m_sql, m_params))
     {
-        const int prefix = TSqlStore::searchPrefix(from);
-        QList<QByteArray> values;
-        for (int i = 0; i < prefix; ++i)
-            values << sqlText(*from[i]).toString().toUtf8();
-        if (prefix != 3) {
-            m_statement = m_store.prepareNative(TSqlStore::scanSql(prefix, false, 0), values);
-            return;
-        }
-        m_first = 3;
-        for (int i = 0; i < 3; ++i) {
-            m_previous[i] = values.at(i).toStdString();
-            m_group[i] = QString::fromUtf8(values.at(i));
-        }
-        m_statement = m_store.prepareNative(TSqlStore::groupSql(false, 0), values);
     }
-    ~TSqliteCursor() override { sqlite3_finalize(m_statement); }
+    ~TSqliteRows() override { m_store.giveBack(m_sql, m_statement); }
 
-    bool next(TStoreRow& row) override
+    bool next() override
     {
-        int rc = sqlite3_step(m_statement);
-        if (rc == SQLITE_DONE && m_first > 0) {
-            // The group is read to its end: on with the groups after it.
-            sqlite3_finalize(m_statement);
-            m_statement = nullptr;
-            QList<QByteArray> values;
-            for (int i = 0; i < m_first; ++i)
-                values << QByteArray::fromStdString(m_previous[i]);
-            m_statement = m_store.prepareNative(TSqlStore::scanSql(m_first, true, 0), values);
-            m_first = 0;
-            rc = sqlite3_step(m_statement);
-        }
-        if (rc == SQLITE_DONE)
-            return false;
-        if (rc != SQLITE_ROW)
-            m_store.failNative(QStringLiteral("Lesen der Datensätze fehlgeschlagen"), rc);
-        const bool sameRow = &row == m_lastRow;
-        for (int i = 0; i < m_first; ++i)
-            if (!sameRow)
-                row.key[i] = m_group[i];
-        for (int i = m_first; i < kKeyFieldCount; ++i) {
-            const int column = i - m_first;
-            const char* text =
-                reinterpret_cast<const char*>(sqlite3_column_text(m_statement, column));
-            const int size = sqlite3_column_bytes(m_statement, column);
-            std::string& previous = m_previous[i];
-            if (sameRow && previous.size() == std::size_t(size) &&
-                std::memcmp(previous.data(), text, std::size_t(size)) == 0)
-                continue;
-            previous.assign(text, std::size_t(size));
-            row.key[i] = QString::fromUtf8(text, size);
-        }
-        m_lastRow = &row;
-        row.kurzbeschreibung.clear();
-        row.hasKurzbeschreibung = false;
-        return true;
+        const int rc = sqlite3_step(m_statement);
+        if (rc == SQLITE_ROW)
+            return true;
+        if (rc != SQLITE_DONE)
+            m_store.failCode(QStringLiteral("Lesen der Datensätze fehlgeschlagen"), rc);
+        return false;
+    }
+    QByteArrayView column(int index) const override
+    {
+        // The bytes as stored: a text's UTF-8 unconverted, a blob as it is.
+        const void* data = sqlite3_column_blob(m_statement, index);
+        return {static_cast<const char*>(data), sqlite3_column_bytes(m_statement, index)};
     }
 
 private:
-    const TSqliteStore& m_store;
-    sqlite3_stmt* m_statement = nullptr;
-    // Key fields before this one come from the group, not from the statement.
-    int m_first = 0;
-    std::array<QString, 3> m_group;
-    std::array<std::string, kKeyFieldCount> m_previous;
-    const TStoreRow* m_lastRow = nullptr;
+    TSqliteStore& m_store;
+    QByteArray m_sql;
+    TSqlParams m_params;
+    sqlite3_stmt* m_statement;
 };
 
 } // namespace
 
-TSqliteStore::TSqliteStore(const QString& location)
-    : TSqlStore(fileOf(location), QStringLiteral("quor-sqlite"))
+TSqliteStore::TSqliteStore(const QString& location) : TSqlStore(fileOf(location))
 {
     const QString file = displayName();
-    QString options = QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(kBusyTimeoutMs);
+    int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE;
     if (location.startsWith(QLatin1String("file:"))) {
         m_readOnly =
             QUrlQuery(QUrl(location)).queryItemValue(QStringLiteral("mode")) == QLatin1String("ro");
-        options += QStringLiteral(";QSQLITE_OPEN_URI");
+        flags |= SQLITE_OPEN_URI;
     }
     const QFileInfo info(file);
     if (!info.absoluteDir().exists())
@@ -126,29 +102,119 @@ TSqliteStore::TSqliteStore(const QString& location)
     if (info.exists() && !info.isWritable())
         m_readOnly = true;
     if (m_readOnly)
-        options += QStringLiteral(";QSQLITE_OPEN_READONLY");
+        flags = (flags & ~(SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE)) | SQLITE_OPEN_READONLY;
 
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_connection);
-        db.setDatabaseName(location);
-        db.setConnectOptions(options);
-        if (!db.open()) {
-            const QSqlError error = db.lastError();
-            db = QSqlDatabase();
-            closeConnection();
-            throw EQuorStoreError(
-                QStringLiteral("Einstellungsdatenbank „%1“ kann nicht geöffnet werden: %2%3")
-                    .arg(file, hint(error), error.databaseText()),
-                file);
-        }
+    const QByteArray name = flags & SQLITE_OPEN_URI ? location.toUtf8() : QFile::encodeName(file);
+    const int rc = sqlite3_open_v2(name.constData(), &m_db, flags, nullptr);
+    if (rc != SQLITE_OK) {
+        const QString detail = QString::fromUtf8(m_db ? sqlite3_errmsg(m_db) : sqlite3_errstr(rc));
+        sqlite3_close(m_db);
+        throw EQuorStoreError(
+            QStringLiteral("Einstellungsdatenbank „%1“ kann nicht geöffnet werden: %2%3")
+                .arg(file, hint(rc), detail),
+            file);
     }
+    sqlite3_extended_result_codes(m_db, 1);
+    sqlite3_busy_timeout(m_db, kBusyTimeoutMs);
     try {
         ensureSchema();
     } catch (...) {
-        closeConnection();
+        for (sqlite3_stmt* statement : std::as_const(m_idle))
+            sqlite3_finalize(statement);
+        sqlite3_close(m_db);
         throw;
     }
     m_identity = fileIdentity();
+}
+
+TSqliteStore::~TSqliteStore()
+{
+    if (accessDepth() > 0)
+        rollbackAll();
+    for (sqlite3_stmt* statement : std::as_const(m_idle))
+        sqlite3_finalize(statement);
+    sqlite3_close(m_db);
+}
+
+void TSqliteStore::failCode(const QString& what, int code) const
+{
+    fail(what, hint(code), QString::fromUtf8(sqlite3_errmsg(m_db)));
+}
+
+sqlite3_stmt* TSqliteStore::prepare(const QByteArray& sql, const TSqlParams& params)
+{
+    sqlite3_stmt* statement = m_idle.take(sql);
+    int rc = SQLITE_OK;
+    if (!statement) {
+        // SQLite numbers its parameters ?1, ?2, ...
+        QByteArray text = sql;
+        text.replace('$', '?');
+        rc = sqlite3_prepare_v3(m_db, text.constData(), int(text.size()), SQLITE_PREPARE_PERSISTENT,
+                                &statement, nullptr);
+    }
+    for (int i = 0; rc == SQLITE_OK && i < params.size(); ++i) {
+        const QByteArray& value = params[i].bytes;
+        // An empty value is bound as an empty text or blob, never as NULL.
+        const char* data = value.constData() ? value.constData() : "";
+        rc = params[i].blob
+                 ? sqlite3_bind_blob(statement, i + 1, data, int(value.size()), SQLITE_STATIC)
+                 : sqlite3_bind_text(statement, i + 1, data, int(value.size()), SQLITE_STATIC);
+    }
+    if (rc != SQLITE_OK) {
+        const int code = sqlite3_extended_errcode(m_db);
+        sqlite3_finalize(statement);
+        failCode(QStringLiteral("Abfrage kann nicht vorbereitet werden"), code);
+    }
+    return statement;
+}
+
+void TSqliteStore::giveBack(const QByteArray& sql, sqlite3_stmt* statement) noexcept
+{
+    sqlite3_reset(statement);
+    sqlite3_clear_bindings(statement);
+    if (m_idle.contains(sql))
+        sqlite3_finalize(statement);
+    else
+        m_idle.insert(sql, statement);
+}
+
+std::unique_ptr<TSqlRows> TSqliteStore::query(const QByteArray& sql, const TSqlParams& params)
+{
+    return std::make_unique<TSqliteRows>(*this, sql, params);
+}
+
+qint64 TSqliteStore::execute(const QByteArray& sql, const TSqlParams& params)
+{
+    sqlite3_stmt* statement = prepare(sql, params);
+    int rc;
+    while ((rc = sqlite3_step(statement)) == SQLITE_ROW) {
+    }
+    const qint64 changed = sqlite3_changes64(m_db);
+    giveBack(sql, statement);
+    if (rc != SQLITE_DONE)
+        failCode(whatFails(sql), rc);
+    return changed;
+}
+
+void TSqliteStore::ensureSchema()
+{
+    const bool present = scalar("SELECT count(*) FROM sqlite_master WHERE type = 'table' AND "
+                                "name = 'einstellungen'") != "0";
+    // Updating a large blob would otherwise overwrite the freed pages with zeros first.
+    execute("PRAGMA secure_delete = OFF");
+    if (present)
+        return;
+    if (m_readOnly)
+        throw EQuorStoreError(
+            QStringLiteral("Einstellungsdatenbank „%1“ ist schreibgeschützt und enthält keine "
+                           "Einstellungstabelle.")
+                .arg(displayName()),
+            displayName());
+    execute("CREATE TABLE IF NOT EXISTS einstellungen ("
+            " sprache TEXT NOT NULL, programm TEXT NOT NULL, maske TEXT NOT NULL,"
+            " bezeichnung TEXT NOT NULL, idx TEXT NOT NULL,"
+            " kurzbeschreibung TEXT NOT NULL DEFAULT '', daten BLOB NOT NULL DEFAULT x'',"
+            " PRIMARY KEY (sprache, programm, maske, bezeichnung, idx))");
 }
 
 quint64 TSqliteStore::fileIdentity() const
@@ -160,63 +226,7 @@ quint64 TSqliteStore::fileIdentity() const
     return (quint64(status.st_dev) << 32) ^ quint64(status.st_ino);
 }
 
-TSqliteStore::~TSqliteStore()
-{
-    if (accessDepth() > 0)
-        rollbackTransaction();
-}
-
-QString TSqliteStore::hint(const QSqlError& error) const
-{
-    switch (error.nativeErrorCode().toInt() & 0xFF) {
-    case 5:
-    case 6:
-        return QStringLiteral("Die Datenbank ist von einem anderen Programm gesperrt. ");
-    case 8:
-        return QStringLiteral("Die Datenbank ist schreibgeschützt. ");
-    case 10:
-        return QStringLiteral("Lese- oder Schreibfehler auf dem Datenträger. ");
-    case 11:
-        return QStringLiteral("Die Datenbankdatei ist beschädigt. ");
-    case 13:
-        return QStringLiteral("Der Datenträger ist voll. ");
-    case 14:
-        return QStringLiteral("Die Datei kann nicht geöffnet werden. ");
-    case 26:
-        return QStringLiteral("Die Datei ist keine Einstellungsdatenbank. ");
-    default:
-        return {};
-    }
-}
-
-void TSqliteStore::ensureSchema()
-{
-    QSqlQuery probe = prepared(QStringLiteral(
-        "SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name = 'einstellungen'"));
-    exec(probe, QStringLiteral("Die Datenbank kann nicht gelesen werden"));
-    const bool present = probe.next() && probe.value(0).toInt() > 0;
-    probe.finish();
-    // Updating a large blob would otherwise overwrite the freed pages with zeros first.
-    execSql(QStringLiteral("PRAGMA secure_delete = OFF"),
-            QStringLiteral("Einstellung der Verbindung fehlgeschlagen"));
-    if (present)
-        return;
-    if (m_readOnly)
-        throw EQuorStoreError(
-            QStringLiteral("Einstellungsdatenbank „%1“ ist schreibgeschützt und enthält keine "
-                           "Einstellungstabelle.")
-                .arg(displayName()),
-            displayName());
-    execSql(QStringLiteral(
-                "CREATE TABLE IF NOT EXISTS einstellungen ("
-                " sprache TEXT NOT NULL, programm TEXT NOT NULL, maske TEXT NOT NULL,"
-                " bezeichnung TEXT NOT NULL, idx TEXT NOT NULL,"
-                " kurzbeschreibung TEXT NOT NULL DEFAULT '', daten BLOB NOT NULL DEFAULT x'',"
-                " PRIMARY KEY (sprache, programm, maske, bezeichnung, idx))"),
-            QStringLiteral("Die Einstellungstabelle kann nicht angelegt werden"));
-}
-
-void TSqliteStore::beginTransaction()
+void TSqliteStore::beginTransaction(TAccess mode)
 {
     // An open connection goes on working on a file that was deleted or replaced,
     // and what it writes would be lost: refuse instead.
@@ -227,57 +237,15 @@ void TSqliteStore::beginTransaction()
                            "Programm lief. Bitte das Programm neu starten.")
                 .arg(displayName()),
             displayName());
-    // Writers take the write lock at the start of their bracket, so two
-    // workstations posting at once queue up (up to the busy timeout) instead of
-    // failing halfway; readers are not blocked by it.
-    execSql(m_readOnly ? QStringLiteral("BEGIN") : QStringLiteral("BEGIN IMMEDIATE"),
-            QStringLiteral("Zugriff kann nicht begonnen werden"));
-}
-
-std::unique_ptr<TStoreCursor> TSqliteStore::scanFrom(const TSearchKey& key)
-{
-    return std::make_unique<TSqliteCursor>(*this, key);
-}
-
-// Qt's driver would make a value object for every column of every row; for a
-// scan of many thousand rows the statement is stepped on the connection's own
-// handle instead, its keys bound as parameters all the same.
-sqlite3_stmt* TSqliteStore::prepareNative(const QString& sql, const QList<QByteArray>& values) const
-{
-    sqlite3* handle = nativeHandle();
-    sqlite3_stmt* statement = nullptr;
-    const QByteArray text = sql.toUtf8();
-    int rc = sqlite3_prepare_v2(handle, text.constData(), int(text.size()), &statement, nullptr);
-    for (int i = 0; rc == SQLITE_OK && i < values.size(); ++i)
-        rc = sqlite3_bind_text(statement, i + 1, values.at(i).constData(), int(values.at(i).size()),
-                               SQLITE_TRANSIENT);
-    if (rc != SQLITE_OK) {
-        sqlite3_finalize(statement);
-        failNative(QStringLiteral("Lesen der Datensätze fehlgeschlagen"), rc);
-    }
-    return statement;
-}
-
-sqlite3* TSqliteStore::nativeHandle() const
-{
-    const QVariant handle = database().driver()->handle();
-    if (!handle.isValid() || qstrcmp(handle.typeName(), "sqlite3*") != 0)
-        throw EQuorStoreError(QStringLiteral("Einstellungsdatenbank „%1“: keine SQLite-Verbindung")
-                                  .arg(displayName()),
-                              displayName());
-    return *static_cast<sqlite3* const*>(handle.constData());
-}
-
-void TSqliteStore::failNative(const QString& what, int code) const
-{
-    sqlite3* handle = nativeHandle();
-    fail(what, QSqlError(QString(), QString::fromUtf8(sqlite3_errmsg(handle)),
-                         QSqlError::StatementError, QString::number(code)));
+    // A writer takes the write lock at its start, so that writers queue up (for
+    // the busy timeout) instead of failing halfway. A reader takes no lock
+    // before it reads, and reads while another connection's write is open.
+    execute(mode == TAccess::Write && !m_readOnly ? "BEGIN IMMEDIATE" : "BEGIN");
 }
 
 bool TSqliteStore::canWrite()
 {
-    if (m_readOnly)
+    if (m_readOnly || sqlite3_db_readonly(m_db, "main") == 1)
         return false;
     const QFileInfo info(displayName());
     return info.isWritable() && QFileInfo(info.absolutePath()).isWritable();

@@ -2,8 +2,14 @@
 
 #include "sqlstore.h"
 
-// The settings store in a SQLite file, through Qt's SQLite driver. Keys compare
-// byte for byte (binary collation), so the key order is exact and case-sensitive.
+#include <QHash>
+
+struct sqlite3;
+struct sqlite3_stmt;
+
+// The settings store in a SQLite file, on the SQLite library's own API. Keys
+// compare byte for byte (binary collation), so the key order is exact and
+// case-sensitive.
 class TSqliteStore final : public TSqlStore
 {
 public:
@@ -11,20 +17,25 @@ public:
     explicit TSqliteStore(const QString& location);
     ~TSqliteStore() override;
 
-    std::unique_ptr<TStoreCursor> scanFrom(const TSearchKey& key) override;
     bool canWrite() override;
-    [[noreturn]] void failNative(const QString& what, int code) const;
-    struct sqlite3* nativeHandle() const;
-    // A statement on the connection's own handle with its parameters bound.
-    struct sqlite3_stmt* prepareNative(const QString& sql, const QList<QByteArray>& values) const;
+    std::unique_ptr<TSqlRows> query(const QByteArray& sql, const TSqlParams& params = {}) override;
+    qint64 execute(const QByteArray& sql, const TSqlParams& params = {}) override;
+
+    // A statement ready to step, taken from the cache of prepared statements,
+    // and given back once its rows are read.
+    sqlite3_stmt* prepare(const QByteArray& sql, const TSqlParams& params);
+    void giveBack(const QByteArray& sql, sqlite3_stmt* statement) noexcept;
+    [[noreturn]] void failCode(const QString& what, int code) const;
 
 protected:
-    void beginTransaction() override;
-    QString hint(const QSqlError& error) const override;
+    void beginTransaction(TAccess mode) override;
 
 private:
     void ensureSchema();
     quint64 fileIdentity() const;
+
+    sqlite3* m_db = nullptr;
+    QHash<QByteArray, sqlite3_stmt*> m_idle;
     bool m_readOnly = false;
     quint64 m_identity = 0;
 };

@@ -2,21 +2,138 @@
 
 #include "quorexception.h"
 
-#include <QSqlDatabase>
-#include <QSqlError>
-#include <QVariant>
-#include <atomic>
+#include <QStringList>
+#include <string>
 
 namespace
 {
-const QString kKeyWhere =
-    QStringLiteral("sprache = ? AND programm = ? AND maske = ? AND bezeichnung = ? AND idx = ?");
+
+constexpr int kFirstBatch = 256;
+constexpr int kLargestBatch = 16384;
+const char* const kColumns[kKeyFieldCount] = {"sprache", "programm", "maske", "bezeichnung", "idx"};
+const QByteArray kKeyWhere = "sprache = $1 AND programm = $2 AND maske = $3 AND bezeichnung = $4 "
+                             "AND idx = $5";
+const QByteArray kOrder = " ORDER BY sprache, programm, maske, bezeichnung, idx";
+
+// The key columns from a search key on: rows whose first prefix fields are >=
+// (or > for exclusive) the key's, in key order, at most limit of them.
+QByteArray scanSql(int prefix, bool exclusive, int limit)
+{
+    QByteArray sql = "SELECT sprache, programm, maske, bezeichnung, idx FROM einstellungen";
+    if (prefix > 0) {
+        QByteArray columns, marks;
+        for (int i = 0; i < prefix; ++i) {
+            columns += (i ? ", " : "") + QByteArray(kColumns[i]);
+            marks += (i ? ", $" : "$") + QByteArray::number(i + 1);
+        }
+        sql += " WHERE (" + columns + (exclusive ? ") > (" : ") >= (") + marks + ")";
+    }
+    return sql + kOrder + " LIMIT " + QByteArray::number(limit);
 }
 
-QVariant sqlText(const QString& value)
+// The names and indexes of one group (language, program, mask), in key order.
+const QByteArray kGroupSql = "SELECT bezeichnung, idx FROM einstellungen WHERE sprache = $1 AND "
+                             "programm = $2 AND maske = $3" +
+                             kOrder;
+
+TSqlParams keyParams(const TStoreKey& key)
 {
-    if (value.isNull())
-        return QVariant(QString(QLatin1String("")));
+    TSqlParams params;
+    for (const QString& field : key)
+        params.append(sqlText(field));
+    return params;
+}
+
+// One scan in key order. A scan from a group's start (language, program and
+// mask set) first reads that group for its names and indexes alone, then goes
+// on after it; the rest is read in batches of growing size, each one ordered
+// query that continues after the last key read, so that a scan left early
+// leaves little unread on the server. A key field equal to the same field of
+// the row before keeps that row's text instead of decoding a new one: in a
+// scan over one group only the names differ. The short description is left
+// to be read when asked for.
+class TSqlCursor final : public TStoreCursor
+{
+public:
+    TSqlCursor(TSqlStore& store, const TSearchKey& from) : m_store(store)
+    {
+        m_prefix = 0;
+        while (m_prefix < kKeyFieldCount && from[m_prefix])
+            ++m_prefix;
+        for (int i = 0; i < m_prefix; ++i)
+            m_previous[i] = sqlText(*from[i]).bytes.toStdString();
+        if (m_prefix == 3) {
+            m_first = 3;
+            for (int i = 0; i < 3; ++i)
+                m_group[i] = QString::fromStdString(m_previous[i]);
+            m_rows = m_store.query(kGroupSql, params(3));
+            return;
+        }
+        m_rows = m_store.query(scanSql(m_prefix, false, m_limit), params(m_prefix));
+    }
+
+    bool next(TStoreRow& row) override
+    {
+        while (!m_rows->next()) {
+            if (m_first == 3) {
+                // The group is read to its end: on with the groups after it.
+                m_first = 0;
+            } else if (m_count == m_limit) {
+                // A full batch: more may follow after its last key.
+                m_prefix = kKeyFieldCount;
+                m_limit = std::min(m_limit * 8, kLargestBatch);
+            } else {
+                return false;
+            }
+            m_count = 0;
+            m_rows.reset();
+            m_rows = m_store.query(scanSql(m_prefix, true, m_limit), params(m_prefix));
+        }
+        if (m_first == 0)
+            ++m_count;
+        const bool sameRow = &row == m_lastRow;
+        for (int i = 0; i < m_first; ++i)
+            if (!sameRow)
+                row.key[i] = m_group[i];
+        for (int i = m_first; i < kKeyFieldCount; ++i) {
+            const QByteArrayView text = m_rows->column(i - m_first);
+            std::string& previous = m_previous[i];
+            if (sameRow && QByteArrayView(previous) == text)
+                continue;
+            previous.assign(text.data() ? text.data() : "", std::size_t(text.size()));
+            row.key[i] = QString::fromUtf8(text);
+        }
+        m_lastRow = &row;
+        row.kurzbeschreibung.clear();
+        row.hasKurzbeschreibung = false;
+        return true;
+    }
+
+private:
+    TSqlParams params(int count) const
+    {
+        TSqlParams values;
+        for (int i = 0; i < count; ++i)
+            values.append({QByteArray::fromStdString(m_previous[i])});
+        return values;
+    }
+
+    TSqlStore& m_store;
+    std::unique_ptr<TSqlRows> m_rows;
+    int m_prefix = 0;
+    int m_limit = kFirstBatch;
+    int m_count = 0;
+    // Key fields before this one come from the group, not from the statement.
+    int m_first = 0;
+    std::array<QString, 3> m_group;
+    std::array<std::string, kKeyFieldCount> m_previous;
+    const TStoreRow* m_lastRow = nullptr;
+};
+
+} // namespace
+
+TSqlParam sqlText(const QString& value)
+{
     // A lone surrogate has no form in the database's UTF-8: each engine would
     // turn it into something else on the way in, and a name so stored could not
     // be found again by the name it is listed under. It is stored as U+FFFD,
@@ -37,79 +154,14 @@ QVariant sqlText(const QString& value)
             else if (clean[k].isSurrogate())
                 clean[k] = QChar::ReplacementCharacter;
         }
-        return QVariant(clean);
+        return {clean.toUtf8()};
     }
-    return QVariant(value);
+    return {value.toUtf8()};
 }
 
-QVariant sqlBytes(const QByteArray& value)
+TSqlParam sqlBlob(const QByteArray& value)
 {
-    return value.isNull() ? QVariant(QByteArray("")) : QVariant(value);
-}
-
-void bindKey(QSqlQuery& query, const TStoreKey& key)
-{
-    for (const QString& field : key)
-        query.addBindValue(sqlText(field));
-}
-
-TStoreKey keyOfRow(const QSqlQuery& query)
-{
-    TStoreKey key;
-    for (int i = 0; i < kKeyFieldCount; ++i)
-        key[i] = query.value(i).toString();
-    return key;
-}
-
-const QStringList& TSqlStore::keyColumns()
-{
-    static const QStringList columns{QStringLiteral("sprache"), QStringLiteral("programm"),
-                                     QStringLiteral("maske"), QStringLiteral("bezeichnung"),
-                                     QStringLiteral("idx")};
-    return columns;
-}
-
-int TSqlStore::searchPrefix(const TSearchKey& key)
-{
-    int prefix = 0;
-    while (prefix < kKeyFieldCount && key[prefix].has_value())
-        ++prefix;
-    return prefix;
-}
-
-QString TSqlStore::scanSql(int prefix, bool exclusive, int limit)
-{
-    QString sql =
-        QStringLiteral("SELECT %1 FROM einstellungen").arg(keyColumns().join(QLatin1String(", ")));
-    if (prefix > 0) {
-        QStringList marks;
-        for (int i = 0; i < prefix; ++i)
-            marks << QStringLiteral("?");
-        sql += QStringLiteral(" WHERE (%1) %2 (%3)")
-                   .arg(keyColumns().mid(0, prefix).join(QLatin1String(", ")),
-                        exclusive ? QStringLiteral(">") : QStringLiteral(">="),
-                        marks.join(QLatin1String(", ")));
-    }
-    sql += QStringLiteral(" ORDER BY %1").arg(keyColumns().join(QLatin1String(", ")));
-    if (limit > 0)
-        sql += QStringLiteral(" LIMIT %1").arg(limit);
-    return sql;
-}
-
-QString TSqlStore::groupSql(bool after, int limit, bool numbered)
-{
-    QStringList marks;
-    for (int i = 1; i <= (after ? kKeyFieldCount : 3); ++i)
-        marks << (numbered ? QStringLiteral("$%1").arg(i) : QStringLiteral("?"));
-    QString sql = QStringLiteral("SELECT bezeichnung, idx FROM einstellungen WHERE sprache = %1 "
-                                 "AND programm = %2 AND maske = %3")
-                      .arg(marks[0], marks[1], marks[2]);
-    if (after)
-        sql += QStringLiteral(" AND (bezeichnung, idx) > (%1, %2)").arg(marks[3], marks[4]);
-    sql += QStringLiteral(" ORDER BY %1").arg(keyColumns().join(QLatin1String(", ")));
-    if (limit > 0)
-        sql += QStringLiteral(" LIMIT %1").arg(limit);
-    return sql;
+    return {value, true};
 }
 
 QString TSqlStore::keyText(const TStoreKey& key)
@@ -117,160 +169,87 @@ QString TSqlStore::keyText(const TStoreKey& key)
     return QStringList(key.begin(), key.end()).join(QLatin1Char('/'));
 }
 
-TSqlStore::TSqlStore(QString displayName, QString connectionPrefix)
-    : m_displayName(std::move(displayName))
+void TSqlStore::fail(const QString& what, const QString& hint, const QString& detail) const
 {
-    static std::atomic<int> counter{0};
-    m_connection = QStringLiteral("%1-%2").arg(connectionPrefix).arg(++counter);
+    throw EQuorStoreError(QStringLiteral("Einstellungsdatenbank „%1“: %2. %3(%4)")
+                              .arg(m_displayName, what, hint, detail),
+                          m_displayName);
 }
 
-TSqlStore::~TSqlStore()
+QString TSqlStore::whatFails(const QByteArray& sql)
 {
-    closeConnection();
+    if (sql.contains("pg_advisory"))
+        return QStringLiteral("Zugriff kann nicht begonnen werden");
+    if (sql.startsWith("SELECT"))
+        return QStringLiteral("Lesen der Datensätze fehlgeschlagen");
+    if (sql.startsWith("BEGIN") || sql.startsWith("SET"))
+        return QStringLiteral("Zugriff kann nicht begonnen werden");
+    if (sql.startsWith("COMMIT"))
+        return QStringLiteral("Änderungen können nicht gespeichert werden");
+    return QStringLiteral("Schreiben fehlgeschlagen");
 }
 
-void TSqlStore::closeConnection() noexcept
+QByteArray TSqlStore::scalar(const QByteArray& sql)
 {
-    m_statements.clear();
-    {
-        QSqlDatabase db = QSqlDatabase::database(m_connection, false);
-        if (db.isOpen())
-            db.close();
-    }
-    if (QSqlDatabase::contains(m_connection))
-        QSqlDatabase::removeDatabase(m_connection);
+    const std::unique_ptr<TSqlRows> rows = query(sql);
+    return rows->next() ? rows->column(0).toByteArray() : QByteArray();
 }
 
-QSqlDatabase TSqlStore::database() const
+std::unique_ptr<TStoreCursor> TSqlStore::scanFrom(const TSearchKey& key)
 {
-    return QSqlDatabase::database(m_connection, false);
-}
-
-void TSqlStore::fail(const QString& what, const QSqlError& error) const
-{
-    throw EQuorStoreError(
-        QStringLiteral("Einstellungsdatenbank „%1“: %2. %3(%4)")
-            .arg(m_displayName, what, hint(error),
-                 error.databaseText().isEmpty() ? error.text() : error.databaseText()),
-        m_displayName);
-}
-
-QSqlQuery TSqlStore::prepared(const QString& sql)
-{
-    settle();
-    QSqlQuery query(database());
-    query.setForwardOnly(true);
-    if (!query.prepare(sql))
-        fail(QStringLiteral("Abfrage kann nicht vorbereitet werden"), query.lastError());
-    return query;
-}
-
-QSqlQuery& TSqlStore::cached(const QString& sql)
-{
-    auto it = m_statements.find(sql);
-    if (it == m_statements.end())
-        it = m_statements.insert(sql, prepared(sql));
-    return *it;
-}
-
-void TSqlStore::exec(QSqlQuery& query, const QString& what)
-{
-    settle();
-    if (!query.exec())
-        fail(what, query.lastError());
-}
-
-void TSqlStore::execSql(const QString& sql, const QString& what)
-{
-    settle();
-    QSqlQuery query(database());
-    if (!query.exec(sql))
-        fail(what, query.lastError());
-}
-
-void TSqlStore::commitTransaction()
-{
-    execSql(QStringLiteral("COMMIT"), QStringLiteral("Änderungen können nicht gespeichert werden"));
-}
-
-void TSqlStore::rollbackTransaction() noexcept
-{
-    settle();
-    QSqlQuery query(database());
-    query.exec(QStringLiteral("ROLLBACK"));
+    return std::make_unique<TSqlCursor>(*this, key);
 }
 
 std::optional<TStoreRow> TSqlStore::find(const TStoreKey& key)
 {
-    static const QString sql =
-        QStringLiteral("SELECT %1, kurzbeschreibung FROM einstellungen WHERE %2")
-            .arg(keyColumns().join(QLatin1String(", ")), kKeyWhere);
-    QSqlQuery& query = cached(sql);
-    bindKey(query, key);
-    exec(query, QStringLiteral("Suche nach „%1“ fehlgeschlagen").arg(keyText(key)));
-    if (!query.next()) {
-        if (query.lastError().isValid())
-            fail(QStringLiteral("Suche nach „%1“ fehlgeschlagen").arg(keyText(key)),
-                 query.lastError());
-        query.finish();
+    static const QByteArray sql = "SELECT kurzbeschreibung FROM einstellungen WHERE " + kKeyWhere;
+    const TSqlParams params = keyParams(key);
+    const std::unique_ptr<TSqlRows> rows = query(sql, params);
+    if (!rows->next())
         return std::nullopt;
-    }
-    TStoreRow row{keyOfRow(query), query.value(5).toString()};
-    query.finish();
+    TStoreRow row{{}, QString::fromUtf8(rows->column(0))};
+    for (int i = 0; i < kKeyFieldCount; ++i)
+        row.key[i] = QString::fromUtf8(params[i].bytes);
     return row;
 }
 
 TStoreContent TSqlStore::readContent(const TStoreKey& key)
 {
-    static const QString sql =
-        QStringLiteral("SELECT kurzbeschreibung, daten FROM einstellungen WHERE %1").arg(kKeyWhere);
-    QSqlQuery& query = cached(sql);
-    bindKey(query, key);
-    const QString what =
-        QStringLiteral("Lesen der Einstellungen „%1“ fehlgeschlagen").arg(keyText(key));
-    exec(query, what);
-    if (!query.next()) {
-        if (query.lastError().isValid())
-            fail(what, query.lastError());
+    static const QByteArray sql =
+        "SELECT kurzbeschreibung, daten FROM einstellungen WHERE " + kKeyWhere;
+    const std::unique_ptr<TSqlRows> rows = query(sql, keyParams(key));
+    if (!rows->next())
         throw EQuorException(
             QStringLiteral("Datensatz „%1“ ist in der Einstellungsdatenbank „%2“ nicht mehr "
                            "vorhanden.")
                 .arg(keyText(key), m_displayName));
-    }
-    TStoreContent content{query.value(0).toString(), query.value(1).toByteArray()};
-    query.finish();
-    return content;
+    return {QString::fromUtf8(rows->column(0)), rows->column(1).toByteArray()};
 }
 
 void TSqlStore::insert(const TStoreKey& key, const QString& kurz, const QByteArray& blob)
 {
-    // A record inserted by another workstation since this one looked becomes an
+    // A record inserted by another writer since this one looked becomes an
     // update instead of a second record or a failure.
-    QSqlQuery query = prepared(
-        QStringLiteral("INSERT INTO einstellungen (%1, kurzbeschreibung, daten) "
-                       "VALUES (?, ?, ?, ?, ?, ?, ?) ON CONFLICT (%1) DO UPDATE SET "
-                       "kurzbeschreibung = excluded.kurzbeschreibung, daten = excluded.daten")
-            .arg(keyColumns().join(QLatin1String(", "))));
-    bindKey(query, key);
-    query.addBindValue(sqlText(kurz));
-    query.addBindValue(sqlBytes(blob));
-    exec(query, QStringLiteral("Einfügen von „%1“ fehlgeschlagen").arg(keyText(key)));
+    static const QByteArray sql =
+        "INSERT INTO einstellungen (sprache, programm, maske, bezeichnung, idx, kurzbeschreibung, "
+        "daten) VALUES ($1, $2, $3, $4, $5, $6, $7) ON CONFLICT (sprache, programm, maske, "
+        "bezeichnung, idx) DO UPDATE SET kurzbeschreibung = excluded.kurzbeschreibung, daten = "
+        "excluded.daten";
+    TSqlParams params = keyParams(key);
+    params << sqlText(kurz) << sqlBlob(blob);
+    execute(sql, params);
 }
 
 bool TSqlStore::update(const TStoreKey& key, const QString& kurz, const QByteArray& blob)
 {
-    QSqlQuery query =
-        prepared(QStringLiteral("UPDATE einstellungen SET kurzbeschreibung = ?, daten = ? WHERE %1")
-                     .arg(kKeyWhere));
-    query.addBindValue(sqlText(kurz));
-    query.addBindValue(sqlBytes(blob));
-    bindKey(query, key);
-    exec(query, QStringLiteral("Ändern von „%1“ fehlgeschlagen").arg(keyText(key)));
-    return query.numRowsAffected() > 0;
+    static const QByteArray sql =
+        "UPDATE einstellungen SET kurzbeschreibung = $6, daten = $7 WHERE " + kKeyWhere;
+    TSqlParams params = keyParams(key);
+    params << sqlText(kurz) << sqlBlob(blob);
+    return execute(sql, params) > 0;
 }
 
 void TSqlStore::removeAll()
 {
-    execSql(QStringLiteral("DELETE FROM einstellungen"),
-            QStringLiteral("Löschen der Datensätze fehlgeschlagen"));
+    execute("DELETE FROM einstellungen");
 }

@@ -2,70 +2,62 @@
 
 #include "storebackend.h"
 
-#include <QHash>
-#include <QSqlQuery>
-#include <QStringList>
+#include <QByteArrayView>
+#include <QList>
 
-class QSqlDatabase;
-class QSqlError;
+// A statement's parameter: a text (UTF-8) or a blob's bytes.
+struct TSqlParam {
+    QByteArray bytes;
+    bool blob = false;
+};
+using TSqlParams = QList<TSqlParam>;
 
-// What the SQLite and the PostgreSQL store share: one table "einstellungen"
-// reached through Qt SQL, every key and value a bound parameter.
+// The store keeps empty texts and empty blobs, never NULL, and a text as the
+// database's UTF-8 can hold it.
+TSqlParam sqlText(const QString& value);
+TSqlParam sqlBlob(const QByteArray& value);
+
+// The rows of one running statement, stepped one at a time. A column is raw
+// bytes: a text in UTF-8, a blob as it is; valid until the next step.
+class TSqlRows
+{
+public:
+    virtual ~TSqlRows() = default;
+    virtual bool next() = 0;
+    virtual QByteArrayView column(int index) const = 0;
+};
+
+// What the SQLite and the PostgreSQL store share: one table "einstellungen",
+// its statements and its scans, written once over each engine's one way to run
+// a statement. Parameters are written $1, $2, ... and always bound.
 class TSqlStore : public TStoreBackend
 {
 public:
-    ~TSqlStore() override;
-
     QString displayName() const override { return m_displayName; }
 
     std::optional<TStoreRow> find(const TStoreKey& key) override;
+    std::unique_ptr<TStoreCursor> scanFrom(const TSearchKey& key) override;
     TStoreContent readContent(const TStoreKey& key) override;
     void insert(const TStoreKey& key, const QString& kurz, const QByteArray& blob) override;
     bool update(const TStoreKey& key, const QString& kurz, const QByteArray& blob) override;
     void removeAll() override;
 
-    [[noreturn]] void fail(const QString& what, const QSqlError& error) const;
+    // A statement's rows; the engine streams them as they are stepped.
+    virtual std::unique_ptr<TSqlRows> query(const QByteArray& sql,
+                                            const TSqlParams& params = {}) = 0;
+    // A statement run to its end; the number of rows it changed.
+    virtual qint64 execute(const QByteArray& sql, const TSqlParams& params = {}) = 0;
 
-    static const QStringList& keyColumns();
-    // How many key fields a search key sets before its first unset one.
-    static int searchPrefix(const TSearchKey& key);
-    // The ordered scan of the key columns from a search key: rows from its
-    // first prefix fields on (>=, or > for exclusive); limit 0 reads to the end.
-    static QString scanSql(int prefix, bool exclusive, int limit);
-    // The names and indexes of one group (language, program, mask), in key
-    // order: all of them, or those after a name and index (five parameters
-    // then, else three); numbered writes the parameters $1, $2, ... as the
-    // PostgreSQL client library takes them, else "?".
-    static QString groupSql(bool after, int limit, bool numbered = false);
     static QString keyText(const TStoreKey& key);
+    [[noreturn]] void fail(const QString& what, const QString& hint, const QString& detail) const;
 
 protected:
-    TSqlStore(QString displayName, QString connectionPrefix);
+    explicit TSqlStore(QString displayName) : m_displayName(std::move(displayName)) {}
+    void control(const char* statement) override { execute(QByteArray(statement)); }
+    // What failed, in the user's words, when the statement fails.
+    static QString whatFails(const QByteArray& sql);
+    // The first column of a one-row answer as text ("" without a row).
+    QByteArray scalar(const QByteArray& sql);
 
-    QSqlDatabase database() const;
-    QSqlQuery prepared(const QString& sql);
-    // The same statement prepared once per connection and used again.
-    QSqlQuery& cached(const QString& sql);
-    void forgetStatements() { m_statements.clear(); }
-    void exec(QSqlQuery& query, const QString& what);
-    void execSql(const QString& sql, const QString& what);
-    void closeConnection() noexcept;
-    // Ends whatever the store reads past the driver before the driver sends a
-    // statement.
-    virtual void settle() noexcept {}
-    // A German hint for the database's own error, or "".
-    virtual QString hint(const QSqlError& error) const = 0;
-
-    void commitTransaction() override;
-    void rollbackTransaction() noexcept override;
-
-    QString m_connection;
     QString m_displayName;
-    QHash<QString, QSqlQuery> m_statements;
 };
-
-// Binding helpers: the store keeps empty texts and empty blobs, never NULL.
-QVariant sqlText(const QString& value);
-QVariant sqlBytes(const QByteArray& value);
-void bindKey(QSqlQuery& query, const TStoreKey& key);
-TStoreKey keyOfRow(const QSqlQuery& query);

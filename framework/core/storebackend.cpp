@@ -4,7 +4,6 @@
 #include "quorexception.h"
 #include "sqlitestore.h"
 
-#include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QStandardPaths>
@@ -17,44 +16,83 @@ std::unique_ptr<TStoreBackend>& storeSlot()
     return store;
 }
 
-// The store's connection must be closed while Qt's SQL layer still exists:
-// left to the end of the process, its destructor would run after Qt's own
-// globals are gone and crash the program on the way out.
-void closeWithTheApplication()
+QByteArray savepointStatement(const char* verb, std::size_t level)
 {
-    static bool registered = false;
-    if (registered || !QCoreApplication::instance())
-        return;
-    qAddPostRoutine([] { storeSlot().reset(); });
-    registered = true;
+    return QByteArray(verb) + " quor_" + QByteArray::number(qulonglong(level));
 }
 } // namespace
 
-void TStoreBackend::beginAccess()
+void TStoreBackend::beginAccess(TAccess mode)
 {
-    if (m_depth == 0) {
-        m_failed = false;
-        beginTransaction();
+    if (m_levels.empty()) {
+        try {
+            beginTransaction(mode);
+        } catch (...) {
+            // A transaction begun but not set up (the writers' lock not had).
+            rollbackAll();
+            throw;
+        }
+        m_mode = mode;
+        m_levels.push_back({});
+        return;
     }
-    ++m_depth;
+    Level level;
+    if (m_mode == TAccess::Write) {
+        control(savepointStatement("SAVEPOINT", m_levels.size()).constData());
+        level.savepoint = true;
+    }
+    m_levels.push_back(level);
+}
+
+void TStoreBackend::markFailed()
+{
+    if (!m_levels.empty())
+        m_levels.back().failed = true;
 }
 
 void TStoreBackend::endAccess()
 {
-    if (m_depth == 0)
+    if (m_levels.empty())
         throw EQuorException(QStringLiteral(
             "Zugriff auf die Einstellungsdatenbank beendet, der nicht begonnen war"));
-    if (--m_depth > 0)
+    const Level level = m_levels.back();
+    m_levels.pop_back();
+    if (m_levels.empty()) {
+        if (level.failed) {
+            rollbackAll();
+            return;
+        }
+        try {
+            control("COMMIT");
+        } catch (...) {
+            rollbackAll();
+            throw;
+        }
         return;
-    if (m_failed) {
-        rollbackTransaction();
+    }
+    if (!level.savepoint) {
+        // A read gives nothing back; a failure there ends the transaction.
+        if (level.failed)
+            m_levels.back().failed = true;
         return;
     }
     try {
-        commitTransaction();
+        if (level.failed)
+            control(savepointStatement("ROLLBACK TO SAVEPOINT", m_levels.size()).constData());
+        control(savepointStatement("RELEASE SAVEPOINT", m_levels.size()).constData());
     } catch (...) {
-        rollbackTransaction();
+        m_levels.back().failed = true;
         throw;
+    }
+}
+
+void TStoreBackend::rollbackAll() noexcept
+{
+    m_levels.clear();
+    try {
+        control("ROLLBACK");
+    } catch (const std::exception&) {
+        // A transaction that cannot be rolled back is gone with its connection.
     }
 }
 
@@ -67,10 +105,16 @@ QString configuredStoreLocation()
     return QDir(base).filePath(QStringLiteral("quor/settings.sqlite"));
 }
 
+bool isPostgresLocation(const QString& location)
+{
+    // URI schemes compare without regard to case.
+    return location.startsWith(QLatin1String("postgresql://"), Qt::CaseInsensitive) ||
+           location.startsWith(QLatin1String("postgres://"), Qt::CaseInsensitive);
+}
+
 std::unique_ptr<TStoreBackend> openStore(const QString& location)
 {
-    if (location.startsWith(QLatin1String("postgresql://")) ||
-        location.startsWith(QLatin1String("postgres://")))
+    if (isPostgresLocation(location))
         return std::make_unique<TPostgresStore>(location);
     return std::make_unique<TSqliteStore>(location);
 }
@@ -84,7 +128,6 @@ TStoreBackend& quorStore()
         if (qEnvironmentVariableIsEmpty("QUOR_STORE"))
             QDir().mkpath(QFileInfo(configuredStoreLocation()).absolutePath());
         store = openStore(configuredStoreLocation());
-        closeWithTheApplication();
     }
     return *store;
 }
@@ -92,6 +135,4 @@ TStoreBackend& quorStore()
 void setQuorStore(std::unique_ptr<TStoreBackend> store)
 {
     storeSlot() = std::move(store);
-    if (storeSlot())
-        closeWithTheApplication();
 }

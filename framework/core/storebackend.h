@@ -6,6 +6,7 @@
 #include <exception>
 #include <memory>
 #include <optional>
+#include <vector>
 
 // The one seam between the framework and a database: every other part of the
 // framework reaches the settings store through this interface only.
@@ -38,6 +39,12 @@ public:
     virtual bool next(TStoreRow& row) = 0;
 };
 
+// A bracket that only reads sees one consistent state of the store and never
+// waits for another connection's open write transaction, only for the moment
+// of its commit. A writing bracket holds the store's write lock from its start,
+// so writers queue (for a bounded time) instead of failing halfway.
+enum class TAccess { Read, Write };
+
 class TStoreBackend
 {
 public:
@@ -46,12 +53,15 @@ public:
     // File name or server address (never a password), for messages.
     virtual QString displayName() const = 0;
 
-    // Accesses nest; the outermost one is one transaction. A bracket in which a
-    // store operation failed is rolled back instead of committed.
-    void beginAccess();
+    // Accesses nest; the outermost one is one transaction, of the kind its mode
+    // asks for. Inside a writing transaction each nested access is a savepoint:
+    // a nested access in which a store operation failed gives back its own
+    // writes and nothing else; a failed outermost access is rolled back whole.
+    void beginAccess(TAccess mode = TAccess::Read);
     void endAccess();
-    void markFailed() { m_failed = true; }
-    int accessDepth() const { return m_depth; }
+    // The innermost access failed.
+    void markFailed();
+    int accessDepth() const { return int(m_levels.size()); }
 
     virtual std::optional<TStoreRow> find(const TStoreKey& key) = 0;
     virtual std::unique_ptr<TStoreCursor> scanFrom(const TSearchKey& key) = 0;
@@ -66,19 +76,25 @@ public:
     virtual bool update(const TStoreKey& key, const QString& kurz, const QByteArray& blob) = 0;
 
 protected:
-    virtual void beginTransaction() = 0;
-    virtual void commitTransaction() = 0;
-    virtual void rollbackTransaction() noexcept = 0;
+    virtual void beginTransaction(TAccess mode) = 0;
+    // COMMIT, ROLLBACK and the savepoint statements, the same on every engine.
+    virtual void control(const char* statement) = 0;
+    void rollbackAll() noexcept;
 
 private:
-    int m_depth = 0;
-    bool m_failed = false;
+    struct Level {
+        bool failed = false;
+        bool savepoint = false;
+    };
+    std::vector<Level> m_levels;
+    TAccess m_mode = TAccess::Read;
 };
 
 // Runs body in one access bracket of the store: all of its writes, or none.
-template <typename Body> void inStoreAccess(TStoreBackend& store, Body&& body)
+template <typename Body>
+void inStoreAccess(TStoreBackend& store, Body&& body, TAccess mode = TAccess::Read)
 {
-    store.beginAccess();
+    store.beginAccess(mode);
     try {
         body();
     } catch (...) {
@@ -96,6 +112,8 @@ template <typename Body> void inStoreAccess(TStoreBackend& store, Body&& body)
 // "file:" URI, or a postgresql:// URI); unset, the suite's settings.sqlite under
 // the user's data folder.
 QString configuredStoreLocation();
+// Whether a location names a PostgreSQL server (postgresql:// or postgres://, any case).
+bool isPostgresLocation(const QString& location);
 std::unique_ptr<TStoreBackend> openStore(const QString& location);
 
 // The process's one store, opened on first use from the suite configuration.

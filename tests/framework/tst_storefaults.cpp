@@ -5,8 +5,6 @@
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QProcess>
-#include <QSqlDatabase>
-#include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QTest>
 #include <unistd.h>
@@ -49,32 +47,6 @@ private Q_SLOTS:
         QFile check(file);
         QVERIFY(check.open(QIODevice::ReadOnly));
         QCOMPARE(check.readAll(), QByteArray(4096, 'j'));
-    }
-
-    void lockedByAnotherProgram()
-    {
-        TestStore db;
-        db.putNamedSetting("Alpha", "kurz");
-        {
-            QSqlDatabase other = QSqlDatabase::addDatabase("QSQLITE", "locker");
-            other.setDatabaseName(db.path());
-            QVERIFY(other.open());
-            QSqlQuery lock(other);
-            QVERIFY(lock.exec("BEGIN EXCLUSIVE"));
-            Tmaskfile f;
-            QElapsedTimer timer;
-            timer.start();
-            expectStoreError([&] { withAccess(f, [&] { findNamed(f, "Alpha"); }); }, db.path(),
-                             QStringLiteral("gesperrt"));
-            QVERIFY(timer.elapsed() >= 4000);
-            QVERIFY(timer.elapsed() < 15000);
-            QVERIFY(lock.exec("ROLLBACK"));
-            lock.finish();
-            other.close();
-        }
-        QSqlDatabase::removeDatabase("locker");
-        // Once the lock is gone the next access works again.
-        QVERIFY(db.find(namedKey("Alpha")));
     }
 
     void storeRemovedWhileOpen()

@@ -65,8 +65,8 @@ int main(int argc, char* argv[])
         try {
             if (post) {
                 const QString& type = keys::SettingTypes[random.bounded(3)];
-                postStandard(file, assignments, type, QStringLiteral("S%1").arg(random.bounded(5)));
-                fsBez->Store();
+                const QString name = QStringLiteral("S%1").arg(random.bounded(5));
+                runPosting(*fsBez, [&] { postStandard(file, assignments, type, name); });
             } else {
                 TStoreBackend& store = quorStore();
                 inStoreAccess(store, [&] {

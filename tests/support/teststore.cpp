@@ -3,16 +3,13 @@
 #include "formstoretext.h"
 #include "keys.h"
 #include "maskfile.h"
-#include "pgstore.h"
 #include "quorinfo.h"
+#include "sqlstore.h"
 
 #include <QCoreApplication>
 #include <QFile>
 #include <QUrl>
 
-#include <QSqlDatabase>
-#include <QSqlError>
-#include <QSqlQuery>
 #include <QStandardPaths>
 #include <QTest>
 #include <QVariant>
@@ -25,32 +22,13 @@ QString withOptions(const QString& uri, const QString& options)
            QStringLiteral("options=") + QString::fromLatin1(QUrl::toPercentEncoding(options));
 }
 
-void rawSql(const QString& location, const QString& statement, const QVariantList& values)
+// A statement on a connection of its own, as another program would send it.
+void rawSql(const QString& location, const QString& statement)
 {
-    const QString name = QStringLiteral("teststore-raw");
-    {
-        const bool postgres = location.startsWith(QLatin1String("postgresql:"));
-        QSqlDatabase db = QSqlDatabase::addDatabase(
-            postgres ? QStringLiteral("QPSQL") : QStringLiteral("QSQLITE"), name);
-        if (postgres)
-            configurePostgres(db, location);
-        else
-            db.setDatabaseName(location);
-        QVERIFY2(db.open(), qPrintable(db.lastError().text()));
-        QSqlQuery query(db);
-        if (values.isEmpty()) {
-            // PostgreSQL prepares only queries and changes of rows, not DDL.
-            QVERIFY2(query.exec(statement), qPrintable(query.lastError().text()));
-        } else {
-            QVERIFY2(query.prepare(statement), qPrintable(query.lastError().text()));
-            for (const QVariant& value : values)
-                query.addBindValue(value);
-            QVERIFY2(query.exec(), qPrintable(query.lastError().text()));
-        }
-        query.finish();
-        db.close();
-    }
-    QSqlDatabase::removeDatabase(name);
+    auto store = openStore(location);
+    auto* sql = dynamic_cast<TSqlStore*>(store.get());
+    QVERIFY(sql);
+    sql->execute(statement.toUtf8());
 }
 } // namespace
 
@@ -63,7 +41,7 @@ TestStore::TestStore()
     } else {
         static int counter = 0;
         m_schema = QStringLiteral("t%1_%2").arg(QCoreApplication::applicationPid()).arg(++counter);
-        rawSql(m_server, QStringLiteral("CREATE SCHEMA %1").arg(m_schema), {});
+        rawSql(m_server, QStringLiteral("CREATE SCHEMA %1").arg(m_schema));
         m_path = withOptions(m_server, QStringLiteral("-csearch_path=%1").arg(m_schema));
     }
     auto store = openStore(m_path);
@@ -75,7 +53,7 @@ TestStore::~TestStore()
 {
     setQuorStore(nullptr);
     if (isPostgres())
-        rawSql(m_server, QStringLiteral("DROP SCHEMA %1 CASCADE").arg(m_schema), {});
+        rawSql(m_server, QStringLiteral("DROP SCHEMA %1 CASCADE").arg(m_schema));
 }
 
 QString TestStore::readOnlyLocation()
@@ -92,12 +70,15 @@ QString TestStore::readOnlyLocation()
 
 void TestStore::put(const TStoreKey& key, const QString& kurz, const QByteArray& blob)
 {
-    inStoreAccess(*m_store, [&] {
-        if (m_store->find(key))
-            m_store->update(key, kurz, blob);
-        else
-            m_store->insert(key, kurz, blob);
-    });
+    inStoreAccess(
+        *m_store,
+        [&] {
+            if (m_store->find(key))
+                m_store->update(key, kurz, blob);
+            else
+                m_store->insert(key, kurz, blob);
+        },
+        TAccess::Write);
 }
 
 void TestStore::putNamedSetting(const QString& name, const QString& kurz,
@@ -162,9 +143,9 @@ QList<TStoreRow> TestStore::all()
     return rows;
 }
 
-void TestStore::sql(const QString& statement, const QVariantList& values)
+void TestStore::sql(const QString& statement)
 {
-    rawSql(m_path, statement, values);
+    rawSql(m_path, statement);
 }
 
 TStoreKey namedKey(const QString& name, const QString& index)

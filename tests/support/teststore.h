@@ -40,7 +40,7 @@ public:
 
     // Raw SQL on a connection of its own, for what the tool itself never does
     // (removing a record behind its back, triggers that fail a write).
-    void sql(const QString& statement, const QVariantList& values = {});
+    void sql(const QString& statement);
 
 private:
     QTemporaryDir m_dir;
