@@ -5,6 +5,12 @@
 #include "quorstrings.h"
 #include "windowfixture.h"
 
+#include <QAction>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QThread>
+#include <thread>
+
 namespace
 {
 QStringList assignmentLines(TestStore& db)
@@ -250,6 +256,76 @@ private Q_SLOTS:
         f.post();
         QCOMPARE(f.db.blob(namedKey("Alpha")), before);
         QCOMPARE(f.db.blob(standardKey("IMPORT")), before);
+    }
+
+    // Two windows on one store, the second opened before the first posts: its
+    // posting keeps the first one's line, and it shows that standard under
+    // the name the store holds now.
+    void windowsKeepEachOthersChoice()
+    {
+        WindowFixture f;
+        seed(f.db);
+        QVERIFY(f.open());
+        TfrmRimdal second;
+        second.show();
+        QVERIFY(f.choose("cmbImport", "Alpha"));
+        f.post();
+        QCOMPARE(assignmentLines(f.db), QStringList{"IMPORT=Alpha"});
+
+        auto* export2 = second.findChild<TQuorStdComboBox*>("cmbExport");
+        export2->SetItemIndex(export2->Items().indexOf("Gamma"));
+        second.findChild<QAction*>("acBuchen")->trigger();
+        QCOMPARE(assignmentLines(f.db), (QStringList{"IMPORT=Alpha", "EXPORT=Gamma"}));
+        QVERIFY(f.reports.reports.isEmpty());
+
+        auto* import2 = second.findChild<TQuorStdComboBox*>("cmbImport");
+        QCOMPARE(import2->currentText(), keys::Standard);
+        Q_EMIT import2->OnEnter(import2);
+        QCOMPARE(second.findChild<QLabel*>("lblBezText")->text(), QStringLiteral("Alpha"));
+    }
+
+    // Another program's write transaction stays open: the window reads on at
+    // once; a posting queues behind it, and past the writers' timeout it is
+    // reported and writes nothing.
+    void anotherWritersOpenTransaction()
+    {
+        WindowFixture f;
+        seed(f.db);
+        auto other = openStore(f.db.path());
+        other->beginAccess(TAccess::Write);
+        other->insert(namedKey("Fremd"), "kurz", "");
+        QElapsedTimer timer;
+        timer.start();
+        QVERIFY(f.open());
+        QVERIFY(f.choose("cmbImport", "Alpha"));
+        QCOMPARE(f.kurzText(), QStringLiteral("Kurz Alpha"));
+        QVERIFY2(timer.elapsed() < 3000, qPrintable(QString::number(timer.elapsed())));
+        QVERIFY(f.reports.reports.isEmpty());
+
+        std::thread commit([&] {
+            QThread::msleep(1000);
+            other->endAccess();
+        });
+        f.post();
+        commit.join();
+        QVERIFY(f.reports.reports.isEmpty());
+        QVERIFY(f.db.find(standardKey("IMPORT")));
+        QVERIFY(f.db.find(namedKey("Fremd")));
+
+        other->beginAccess(TAccess::Write);
+        other->insert(namedKey("Fremd 2"), "kurz", "");
+        QVERIFY(f.choose("cmbExport", "Gamma"));
+        timer.restart();
+        f.post();
+        QVERIFY(timer.elapsed() >= 9000);
+        QCOMPARE(f.reports.methods(), QStringList{"TfrmRimdal.acBuchenExecute"});
+        QVERIFY2(f.reports.reports[0].second.contains("gesperrt"),
+                 qPrintable(f.reports.reports[0].second));
+        other->markFailed();
+        other->endAccess();
+        QVERIFY(!f.db.find(standardKey("EXPORT")));
+        QCOMPARE(assignmentLines(f.db), QStringList{"IMPORT=Alpha"});
+        QCOMPARE(QuorBuchung(true).OpenPostings(), 0);
     }
 };
 

@@ -1,9 +1,9 @@
 // A workstation for the concurrency tests: posts random standards, or reads the
 // standard copies and checks that each is whole, many times over.
-// Usage: poster post|read LOCATION COUNT SEED [REPEAT]
+// Usage: poster post|read LOCATION COUNT SEED [REPEAT [TYPE]]
 // Named settings "S0".."S4" hold the short description "kurz Sn" and the text
 // "text Sn" CR LF, REPEAT times (default 2000). A posting also files the
-// assignment list, as the window does.
+// assignment list, as the window does; given TYPE, it posts that type only.
 // Prints "done=N failed=M" and each failure on standard error.
 
 #include "formstore.h"
@@ -43,10 +43,11 @@ int main(int argc, char* argv[])
     // Under a file size limit a write past it fails instead of ending the process.
     std::signal(SIGXFSZ, SIG_IGN);
     const QStringList args = app.arguments();
-    if (args.size() != 5 && args.size() != 6)
+    if (args.size() < 5 || args.size() > 7)
         return 2;
-    if (args.size() == 6)
+    if (args.size() >= 6)
         g_repeat = args[5].toInt();
+    const QString onlyType = args.size() == 7 ? args[6] : QString();
     const bool post = args[1] == QLatin1String("post");
     const int count = args[3].toInt();
     QRandomGenerator random(args[4].toUInt());
@@ -64,7 +65,8 @@ int main(int argc, char* argv[])
     for (int i = 0; i < count; ++i) {
         try {
             if (post) {
-                const QString& type = keys::SettingTypes[random.bounded(3)];
+                const QString type =
+                    onlyType.isEmpty() ? keys::SettingTypes[random.bounded(3)] : onlyType;
                 const QString name = QStringLiteral("S%1").arg(random.bounded(5));
                 runPosting(*fsBez, [&] { postStandard(file, assignments, type, name); });
             } else {
