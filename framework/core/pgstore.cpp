@@ -272,6 +272,7 @@ void TPostgresStore::waitForSocket(bool writing)
     // Nothing came for too long: the server or the network stands still. The
     // connection is given up; the next step opens a new one.
     disconnect();
+    m_stalled = true;
     fail(QStringLiteral("Keine Antwort"), QStringLiteral("Der Datenbankserver antwortet nicht. "),
          QStringLiteral("%1 s ohne Antwort").arg(kStallMs / 1000));
 }
@@ -357,6 +358,7 @@ void TPostgresStore::beginTransaction(TAccess mode)
     // A reader sees one snapshot of the store for the whole step.
     const QByteArray begin = mode == TAccess::Write ? "BEGIN ISOLATION LEVEL READ COMMITTED"
                                                     : "BEGIN ISOLATION LEVEL REPEATABLE READ";
+    m_stalled = false;
     if (!m_conn) {
         connect();
         execute(begin);
@@ -364,8 +366,9 @@ void TPostgresStore::beginTransaction(TAccess mode)
         try {
             execute(begin);
         } catch (const EQuorStoreError&) {
-            // The connection was lost since the last step: connect anew once.
-            if (m_conn)
+            // The connection was lost since the last step: connect anew once;
+            // a server that stopped answering is not waited for a second time.
+            if (m_conn || m_stalled)
                 throw;
             connect();
             execute(begin);

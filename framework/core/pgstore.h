@@ -46,6 +46,7 @@ private:
     // The statement whose rows are being streamed; another statement first
     // reads the rest of them into its buffer.
     TPgRows* m_stream = nullptr;
+    bool m_stalled = false;
 };
 
 // The address of a postgresql:// URI without its password.

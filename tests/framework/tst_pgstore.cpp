@@ -6,6 +6,96 @@
 
 #include <QElapsedTimer>
 #include <QTest>
+#include <QUrl>
+#include <QUrlQuery>
+#include <arpa/inet.h>
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace
+{
+// A TCP proxy on 127.0.0.1 in front of the test cluster's socket, whose
+// forwarding can be stopped: the server or network standing still while the
+// connections stay open.
+class StallingProxy
+{
+public:
+    explicit StallingProxy(const QString& socketPath) : m_socketPath(socketPath.toStdString())
+    {
+        m_listener = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ::bind(m_listener, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        socklen_t size = sizeof address;
+        ::getsockname(m_listener, reinterpret_cast<sockaddr*>(&address), &size);
+        m_port = ntohs(address.sin_port);
+        ::listen(m_listener, 8);
+        m_thread = std::thread([this] { run(); });
+    }
+    ~StallingProxy()
+    {
+        m_stop = true;
+        m_thread.join();
+        for (int fd : m_open)
+            ::close(fd);
+        ::close(m_listener);
+    }
+    int port() const { return m_port; }
+    void stall(bool on) { m_stalled = on; }
+
+private:
+    void run()
+    {
+        std::vector<std::pair<int, int>> pairs;
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(2);
+        while (!m_stop && std::chrono::steady_clock::now() < deadline) {
+            std::vector<pollfd> fds{{m_listener, POLLIN, 0}};
+            if (!m_stalled)
+                for (auto [a, b] : pairs)
+                    fds.insert(fds.end(), {{a, POLLIN, 0}, {b, POLLIN, 0}});
+            if (::poll(fds.data(), fds.size(), 50) <= 0)
+                continue;
+            if (fds[0].revents & POLLIN) {
+                const int client = ::accept(m_listener, nullptr, nullptr);
+                const int server = ::socket(AF_UNIX, SOCK_STREAM, 0);
+                sockaddr_un address{};
+                address.sun_family = AF_UNIX;
+                std::strncpy(address.sun_path, m_socketPath.c_str(), sizeof address.sun_path - 1);
+                ::connect(server, reinterpret_cast<sockaddr*>(&address), sizeof address);
+                pairs.push_back({client, server});
+                m_open.insert(m_open.end(), {client, server});
+            }
+            for (std::size_t i = 1; i < fds.size(); ++i) {
+                if (!(fds[i].revents & (POLLIN | POLLHUP)))
+                    continue;
+                const auto& pair = pairs[(i - 1) / 2];
+                const int from = fds[i].fd, to = from == pair.first ? pair.second : pair.first;
+                char buffer[65536];
+                const ssize_t n = ::read(from, buffer, sizeof buffer);
+                if (n > 0)
+                    (void)!::write(to, buffer, std::size_t(n));
+            }
+        }
+    }
+
+    std::string m_socketPath;
+    int m_listener = -1;
+    int m_port = 0;
+    std::atomic<bool> m_stop{false};
+    std::atomic<bool> m_stalled{false};
+    std::vector<int> m_open;
+    std::thread m_thread;
+};
+} // namespace
 
 // Faults of a PostgreSQL store: each a clear German message naming the server
 // without its password, never a hang.
@@ -152,6 +242,35 @@ private Q_SLOTS:
         }
         QVERIFY(reported);
         withAccess(f, [&] { QVERIFY(find()); });
+    }
+
+    // The server stops answering while the connection stays open: the step
+    // fails within seconds instead of hanging, and the next one connects anew.
+    void stalledServerFailsTheStepInTime()
+    {
+        TestStore db;
+        db.putNamedSetting("Alpha", "kurz");
+        StallingProxy proxy(QStringLiteral("%1/.s.PGSQL.%2").arg(m_dir, m_port));
+        const QString schema = QUrlQuery(QUrl(db.path())).queryItemValue("options");
+        setQuorStore(openStore(
+            QStringLiteral("postgresql://postgres@127.0.0.1:%1/quortest?sslmode=disable&options=%2")
+                .arg(proxy.port())
+                .arg(QString::fromLatin1(QUrl::toPercentEncoding(schema)))));
+        Tmaskfile f;
+        withAccess(f, [&] { QVERIFY(findNamed(f, "Alpha")); });
+        proxy.stall(true);
+        QElapsedTimer timer;
+        timer.start();
+        try {
+            withAccess(f, [&] { findNamed(f, "Alpha"); });
+            QFAIL("no failure reported");
+        } catch (const EQuorStoreError& e) {
+            QVERIFY2(e.Message().contains("antwortet nicht"), qPrintable(e.Message()));
+        }
+        QVERIFY2(timer.elapsed() < 20000, qPrintable(QString::number(timer.elapsed())));
+        proxy.stall(false);
+        withAccess(f, [&] { QVERIFY(findNamed(f, "Alpha")); });
+        setQuorStore(nullptr);
     }
 
     void longScanAcrossBatches()
