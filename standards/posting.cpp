@@ -5,6 +5,7 @@
 #include "keys.h"
 #include "maskfile.h"
 #include "quorbuchung.h"
+#include "quorexception.h"
 #include "tstringlist.h"
 
 #include <QIODevice>
@@ -34,6 +35,7 @@ void postStandard(Tmaskfile& file, TStringList& assignments, const QString& type
         file.ResetKey();
         file.SelectKey(file.DefaultKeyNumber());
         setKey(file, keys::Veskalo, keys::Veskalo, name);
+        QString notCopied;
         if (file.FindEqual()) {
             // The text is copied as lines: same encoding and byte-order mark,
             // every line ended by CR LF.
@@ -59,9 +61,19 @@ void postStandard(Tmaskfile& file, TStringList& assignments, const QString& type
                 QIODevice* target = file.StartStreamBuchung(mode, false);
                 lines.SaveToStream(*target);
                 file.EndStreamBuchung();
+            } else {
+                notCopied = QStringLiteral("Die Einstellungsdatenbank nimmt keine Änderungen an.");
             }
+        } else {
+            notCopied = QStringLiteral("Die Einstellung ist nicht mehr vorhanden.");
         }
         setAssignment(assignments, type, name);
+        // The choice is recorded all the same; the person learns that the
+        // standard itself did not change.
+        if (!notCopied.isEmpty())
+            throw EQuorException(QStringLiteral("„%1“ wurde nicht als Standard für %2 übernommen: "
+                                                "%3 Der Standard für %2 bleibt, wie er war.")
+                                     .arg(name, type, notCopied));
     });
 }
 

@@ -7,6 +7,26 @@
 #include <QMetaProperty>
 #include <QVariant>
 
+namespace
+{
+TQuorFormStore::TFaultHook& faultHook()
+{
+    static TQuorFormStore::TFaultHook hook;
+    return hook;
+}
+
+void enter(const char* operation)
+{
+    if (faultHook())
+        faultHook()(operation);
+}
+} // namespace
+
+void TQuorFormStore::SetFaultHook(TFaultHook hook)
+{
+    faultHook() = std::move(hook);
+}
+
 TStoreBackend& TQuorFormStore::store()
 {
     return m_store ? *m_store : quorStore();
@@ -53,6 +73,7 @@ QObject* TQuorFormStore::component(const QString& path, QString& property) const
 void TQuorFormStore::RestoreEntry(const QString& entryName, const QString& qualifier,
                                   const QString& index)
 {
+    enter("RestoreEntry");
     // The second qualifier narrows the entry name; this suite files entries without one.
     const QString entry = qualifier.isEmpty() ? entryName : entryName + qualifier;
     const TStoreKey key{FormName.Sprache, FormName.Programm, FormName.Maske, entry, index};
@@ -69,22 +90,25 @@ void TQuorFormStore::RestoreEntry(const QString& entryName, const QString& quali
         return;
     const TFormProperties properties = parseFormStoreBlob(blob);
     for (const QString& path : StoredProperties) {
+        // A property the entry does not hold is emptied: nothing of another
+        // entry stays standing beside this one.
         const TStringList* lines = findFormProperty(properties, path);
-        if (!lines)
-            continue;
         QString property;
         QObject* target = component(path, property);
-        target->setProperty(property.toUtf8().constData(), QVariant::fromValue(*lines));
+        target->setProperty(property.toUtf8().constData(),
+                            QVariant::fromValue(lines ? *lines : TStringList()));
     }
 }
 
 void TQuorFormStore::Restore()
 {
+    enter("Restore");
     RestoreEntry(OwnEntryName(), QString(), IndexName);
 }
 
 void TQuorFormStore::Store()
 {
+    enter("Store");
     TFormProperties properties;
     for (const QString& path : StoredProperties) {
         QString property;

@@ -2,6 +2,7 @@
 
 #include <QObject>
 #include <QStringList>
+#include <functional>
 
 class TStoreBackend;
 
@@ -41,12 +42,18 @@ public:
     // The store's own entry, named after the owner window.
     void Restore();
     void Store();
-    // A restore that finds no entry, or an entry without a property, leaves the
-    // property as it was.
+    // A restore that finds no entry leaves the properties as they were; a
+    // property the found entry does not hold is emptied.
     void RestoreEntry(const QString& entryName, const QString& qualifier, const QString& index);
 
     QString OwnEntryName() const;
     void SetStore(TStoreBackend* store) { m_store = store; }
+
+    // Called with the operation's name ("Restore", "RestoreEntry", "Store")
+    // before each operation of every form store; a test throws from it to make
+    // one fail, also inside a window's construction.
+    using TFaultHook = std::function<void(const char* operation)>;
+    static void SetFaultHook(TFaultHook hook);
 
     QString formNameSprache() const { return FormName.Sprache; }
     QString formNameProgramm() const { return FormName.Programm; }

@@ -12,6 +12,9 @@ TQuorProgramm& QuorProgramm()
 void TQuorProgramm::Init(const QString& programName, TEnumProzessTypen processType,
                          TEnumInstanzen /*instances*/, int /*reserved*/, bool /*flag*/)
 {
+    if (m_initialised)
+        throw EQuorException(
+            QStringLiteral("Programmkontext: ist für „%1“ schon eingerichtet").arg(m_programName));
     if (programName.trimmed().isEmpty())
         throw EQuorException(QStringLiteral("Programmkontext: kein Programmname angegeben"));
     m_programName = programName;

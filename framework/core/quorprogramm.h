@@ -7,6 +7,7 @@ enum class TEnumProzessTypen { ptHauptprogramm, ptStammdaten, ptAuswertung, ptEi
 enum class TEnumInstanzen { inMehrfach, inEinfach };
 
 // The program context of the suite.
+// Init is called once per process, before the main window exists.
 class TQuorProgramm
 {
 public:

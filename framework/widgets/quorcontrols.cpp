@@ -4,9 +4,11 @@
 #include <QAction>
 #include <QDate>
 #include <QFocusEvent>
+#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLocale>
 #include <QPainter>
+#include <QTimer>
 #include <algorithm>
 
 int TQuorListModel::rowCount(const QModelIndex& parent) const
@@ -264,6 +266,30 @@ TQuorStdStatusBar::TQuorStdStatusBar(QWidget* parent)
         label->setTextFormat(Qt::PlainText);
         addWidget(label);
     }
+    m_nextDay = new QTimer(this);
+    m_nextDay->setSingleShot(true);
+    m_nextDay->setTimerType(Qt::PreciseTimer);
+    connect(m_nextDay, &QTimer::timeout, this, &TQuorStdStatusBar::showDate);
+    connect(qApp, &QGuiApplication::applicationStateChanged, this,
+            [this](Qt::ApplicationState state) {
+                if (state == Qt::ApplicationActive)
+                    showDate();
+            });
+    SetClock(&QDateTime::currentDateTime);
+}
+
+void TQuorStdStatusBar::SetClock(TClock clock)
+{
+    m_clock = std::move(clock);
+    showDate();
+}
+
+void TQuorStdStatusBar::showDate()
+{
+    const QDateTime now = m_clock();
     m_date->setText(QLocale(QLocale::German, QLocale::Germany)
-                        .toString(QDate::currentDate(), QStringLiteral("dd.MM.yy")));
+                        .toString(now.date(), QStringLiteral("dd.MM.yy")));
+    // Wakes once, a second past the coming midnight.
+    const QDateTime midnight(now.date().addDays(1), QTime(0, 0));
+    m_nextDay->start(int(std::clamp<qint64>(now.msecsTo(midnight), 0, 86400000)) + 1000);
 }

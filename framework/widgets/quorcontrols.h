@@ -5,12 +5,16 @@
 
 #include <QAbstractListModel>
 #include <QComboBox>
+#include <QDateTime>
 #include <QFrame>
 #include <QLabel>
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QStatusBar>
+#include <functional>
+
+class QTimer;
 
 class QAction;
 
@@ -168,7 +172,9 @@ public:
     static constexpr qsizetype kLongestShownLine = 20000;
 };
 
-// Status bar with two panels; the second shows the date.
+// Status bar with two panels; the second shows today's date. It turns over
+// once a day, shortly after midnight, and whenever the program becomes active
+// again (a machine woken from sleep).
 class TQuorStdStatusBar : public QStatusBar
 {
     Q_OBJECT
@@ -176,9 +182,17 @@ public:
     explicit TQuorStdStatusBar(QWidget* parent = nullptr);
     QLabel* panel(int index) const { return index == 0 ? m_text : m_date; }
 
+    // The clock the date is read from (tests put another in place).
+    using TClock = std::function<QDateTime()>;
+    void SetClock(TClock clock);
+
 private:
+    void showDate();
+
     QLabel* m_text;
     QLabel* m_date;
+    QTimer* m_nextDay;
+    TClock m_clock;
 };
 
 class TQuorMainMenu : public QMenuBar

@@ -109,11 +109,19 @@ private Q_SLOTS:
         seed(f.db);
         QVERIFY(f.open());
         QVERIFY(f.choose("cmbImport", "Alpha"));
+        QVERIFY(f.choose("cmbBrief", "Gamma"));
         f.db.sql("DELETE FROM einstellungen WHERE bezeichnung = 'Alpha'");
         f.post();
+        // Told once, under the type's step, naming the task and the setting;
+        // the other types are posted, and the choice is recorded.
+        QCOMPARE(f.reports.methods(), QStringList{"TfrmRimdal.StanBuchen"});
+        QVERIFY2(
+            f.reports.reports[0].second.contains("„Alpha“ wurde nicht als Standard für IMPORT"),
+            qPrintable(f.reports.reports[0].second));
         QVERIFY(!f.db.find(standardKey("IMPORT")));
-        QCOMPARE(assignmentLines(f.db), QStringList{"IMPORT=Alpha"});
-        QVERIFY(f.reports.reports.isEmpty());
+        QVERIFY(f.db.find(standardKey("BRIEF")));
+        QCOMPARE(assignmentLines(f.db), (QStringList{"IMPORT=Alpha", "BRIEF=Gamma"}));
+        f.reports.reports.clear();
 
         // Shown again after it vanished: the view empties although the name was set first.
         QVERIFY(f.choose("cmbExport", "Gamma"));
@@ -256,6 +264,19 @@ private Q_SLOTS:
         f.post();
         QCOMPARE(f.db.blob(namedKey("Alpha")), before);
         QCOMPARE(f.db.blob(standardKey("IMPORT")), before);
+    }
+
+    void entryWithoutDescriptionEmptiesTheMemo()
+    {
+        WindowFixture f;
+        seed(f.db);
+        f.db.put(namedKey("Alpha 2"), "Kurz 2", formStoreBlob({{"edtDatei.Lines", {"x"}}}));
+        QVERIFY(f.open());
+        QVERIFY(f.choose("cmbImport", "Alpha"));
+        QCOMPARE(f.memoLines().size(), 3);
+        QTest::keyClick(f.combo("cmbImport"), Qt::Key_Down);
+        QCOMPARE(f.bezText(), QStringLiteral("Alpha 2"));
+        QCOMPARE(f.memoLines(), QStringList{});
     }
 
     // Two windows on one store, the second opened before the first posts: its

@@ -1,10 +1,27 @@
+#include "formstore.h"
 #include "formstoretext.h"
 #include "keys.h"
 #include "quorexception.h"
 #include "quorstrings.h"
 #include "windowfixture.h"
 
+#include <QAction>
+#include <QProcess>
 #include <QTemporaryDir>
+
+namespace
+{
+class ThrowOnClose : public QObject
+{
+public:
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        if (event->type() == QEvent::Close)
+            throw EQuorException("Schließen gestört");
+        return false;
+    }
+};
+} // namespace
 
 class TestWindowStart : public QObject
 {
@@ -122,6 +139,96 @@ private Q_SLOTS:
             QVERIFY(!QFile::exists(missing));
         }
         qunsetenv("QUOR_STORE");
+    }
+
+    void failureInFormCreateStillOpensTheWindow()
+    {
+        WindowFixture f;
+        f.db.putNamedSetting("Alpha", "a");
+        TQuorFormStore::SetFaultHook([](const char* op) {
+            if (QByteArray(op) == "Restore")
+                throw EQuorException("Formularspeicher gestört");
+        });
+        const bool opened = f.open();
+        TQuorFormStore::SetFaultHook(nullptr);
+        QVERIFY(opened);
+        QCOMPARE(f.reports.methods(), QStringList{"TfrmRimdal.FormCreate"});
+        QCOMPARE(f.combo("cmbImport")->Items(), (QStringList{"Alpha", keys::KeinStandard}));
+    }
+
+    // A failure in the start-up block is shown, no window opens, and the
+    // process ends at once.
+    void failureInTheStartUpBlockEndsTheProgram()
+    {
+        QProcess program;
+        program.start(STARTUPFAILURE_BIN);
+        QVERIFY(program.waitForFinished(20000));
+        QCOMPARE(program.exitCode(), 0);
+        QCOMPARE(program.readAllStandardOutput(), QByteArray());
+        QVERIFY(program.readAllStandardError().contains("schon eingerichtet"));
+    }
+
+    void failureInFillBeschreibungKeepsWhatWasSet()
+    {
+        WindowFixture f;
+        f.db.putNamedSetting("Alpha", "Kurz Alpha", {"Text Alpha"});
+        f.db.putNamedSetting("Beta", "Kurz Beta", {"Text Beta"});
+        QVERIFY(f.open());
+        QVERIFY(f.choose("cmbImport", "Alpha"));
+        f.maskfile()->SetFaultHook([](const char* op) {
+            if (QByteArray(op) == "FindEqual")
+                throw EQuorException("Lesefehler simuliert");
+        });
+        QTest::keyClick(f.combo("cmbImport"), Qt::Key_Down);
+        QCOMPARE(f.reports.methods(), QStringList{"TfrmRimdal.FillBeschreibung"});
+        QCOMPARE(f.db.store().accessDepth(), 0);
+        QCOMPARE(f.bezText(), QStringLiteral("Beta"));
+        QCOMPARE(f.kurzText(), QStringLiteral("Kurz Alpha"));
+        QCOMPARE(f.memoLines(), QStringList{"Text Alpha"});
+    }
+
+    void handlersReportUnderTheirOwnName_data()
+    {
+        QTest::addColumn<QString>("method");
+        for (const char* list : {"cmbImport", "cmbExport", "cmbBrief"})
+            for (const char* event : {"Enter", "Change"})
+                QTest::newRow(event) << QString::fromLatin1(list) + QLatin1String(event);
+        QTest::newRow("end") << QStringLiteral("acEndeExecute");
+    }
+
+    void handlersReportUnderTheirOwnName()
+    {
+        QFETCH(QString, method);
+        WindowFixture f;
+        QVERIFY(f.open());
+        if (method == "acEndeExecute") {
+            ThrowOnClose filter;
+            f.window->installEventFilter(&filter);
+            f.child<QAction>("acEnde")->trigger();
+            f.window->removeEventFilter(&filter);
+        } else {
+            // Raised by something that is no choice list: the handler's cast fails.
+            const QString name = method.chopped(method.endsWith("Enter") ? 5 : 6);
+            auto* list = f.combo(qPrintable(name));
+            QObject stranger;
+            if (method.endsWith("Enter"))
+                Q_EMIT list->OnEnter(&stranger);
+            else
+                Q_EMIT list->OnChange(&stranger);
+        }
+        QCOMPARE(f.reports.methods(), QStringList{"TfrmRimdal." + method});
+    }
+
+    void dateTurnsOverAtMidnight()
+    {
+        WindowFixture f;
+        QVERIFY(f.open());
+        auto* bar = f.window->findChild<TQuorStdStatusBar*>();
+        QDateTime now(QDate(2026, 12, 31), QTime(23, 59, 59, 700));
+        bar->SetClock([&] { return now; });
+        QCOMPARE(bar->panel(1)->text(), QStringLiteral("31.12.26"));
+        now = QDateTime(QDate(2027, 1, 1), QTime(0, 0, 1));
+        QTRY_COMPARE_WITH_TIMEOUT(bar->panel(1)->text(), QStringLiteral("01.01.27"), 5000);
     }
 };
 

@@ -45,7 +45,8 @@ private Q_SLOTS:
         QCOMPARE(strings->Items.Lines(), (QStringList{"IMPORT=Müller & Söhne", "EXPORT=[x]=y"}));
     }
 
-    void restoreEntryLeavesMissingPropertiesAlone()
+    // No entry: the property stays; an entry without it: the property empties.
+    void restoreEntryOfMissingEntriesAndProperties()
     {
         TestStore db;
         QObject window;
@@ -59,13 +60,13 @@ private Q_SLOTS:
         fs->RestoreEntry("fehlt", QString(), "0");
         QCOMPARE(memo->lines, QStringList{"vorher"});
 
-        db.put(namedKey("ohne Text"), "k", formStoreBlob({{"other.Lines", {"x"}}}));
-        fs->RestoreEntry("ohne Text", QString(), "0");
-        QCOMPARE(memo->lines, QStringList{"vorher"});
-
         db.putNamedSetting("mit Text", "k", {"a", "", "\tb"});
         fs->RestoreEntry("mit Text", QString(), "0");
         QCOMPARE(memo->lines, (QStringList{"a", "", "\tb"}));
+
+        db.put(namedKey("ohne Text"), "k", formStoreBlob({{"other.Lines", {"x"}}}));
+        fs->RestoreEntry("ohne Text", QString(), "0");
+        QCOMPARE(memo->lines, QStringList{});
     }
 
     void unknownComponentFailsClearly()

@@ -2,6 +2,7 @@
 #include "keys.h"
 #include "maskfile.h"
 #include "posting.h"
+#include "quorexception.h"
 #include "teststore.h"
 
 #include <QTemporaryDir>
@@ -70,7 +71,13 @@ private Q_SLOTS:
         Tmaskfile file;
         file.SetStore(store.get());
         TStringList assignments;
-        postStandard(file, assignments, keys::Export, QStringLiteral("Alpha"));
+        try {
+            postStandard(file, assignments, keys::Export, QStringLiteral("Alpha"));
+            QFAIL("not reported");
+        } catch (const EQuorException& e) {
+            QVERIFY(e.Message().contains("„Alpha“ wurde nicht als Standard für EXPORT"));
+            QVERIFY(e.Message().contains("bleibt, wie er war"));
+        }
         QCOMPARE(assignments.Lines(), QStringList{"EXPORT=Alpha"});
         inStoreAccess(*store, [&] { QVERIFY(!store->find(standardKey(keys::Export))); });
     }
