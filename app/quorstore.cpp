@@ -11,21 +11,57 @@
 #include "storebackend.h"
 #include "tstringlist.h"
 
+#include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QTextStream>
+#include <QMap>
+#include <QSaveFile>
+#include <QUrl>
 #include <cstdio>
+#include <sys/stat.h>
 
 namespace
 {
 
-const QString kDescription = QStringLiteral("msText.Lines");
+// Exit statuses, as --help and the README document them.
+enum Status { kOk = 0, kDrift = 1, kUsage = 2, kStoreFailed = 3 };
 
+// Wrong usage or a bad file: nothing was written.
 struct UsageError {
     QString message;
+};
+// An entry the store cannot take: nothing was written.
+struct RefusedEntry {
+    QString message;
+};
+
+const QString kDescription = QStringLiteral("msText.Lines");
+
+struct Command {
+    const char* name;
+    const char* arguments;
+    const char* summary;
+    int minArguments;
+    int maxArguments;
+    // Writes the store, and may therefore make a new one.
+    bool writes;
+};
+
+const Command kCommands[] = {
+    {"list", "[SPRACHE PROGRAMM MASKE]", "Datensätze (einer Gruppe) auflisten", 0, 3, false},
+    {"show", "SPRACHE PROGRAMM MASKE BEZEICHNUNG [INDEX]",
+     "Kurzbeschreibung und Text eines Datensatzes", 4, 5, false},
+    {"import", "DATEI.json", "benannte Einstellungen einlesen (alles oder nichts)", 1, 1, true},
+    {"export", "DATEI.json|-", "benannte Einstellungen ausgeben", 1, 1, false},
+    {"dump", "DATEI.json|-", "den ganzen Speicher sichern (Blobs Byte für Byte)", 1, 1, false},
+    {"restore", "DATEI.json [--replace]",
+     "eine Sicherung einspielen; ein Speicher mit Datensätzen wird nur mit --replace ersetzt", 1, 1,
+     true},
+    {"standards", "", "Stand der Standards je Aufgabe", 0, 0, false},
 };
 
 void out(const QString& text)
@@ -38,26 +74,167 @@ void err(const QString& text)
     std::fputs(qUtf8Printable(text), stderr);
 }
 
-void usage()
+QString help()
 {
-    err(QStringLiteral(
-        "Aufruf: quorstore [--store ORT] BEFEHL ...\n"
-        "  list [SPRACHE PROGRAMM MASKE]    Datensätze (einer Gruppe) auflisten\n"
-        "  show SPRACHE PROGRAMM MASKE BEZEICHNUNG [INDEX]\n"
-        "                                   Kurzbeschreibung und Text eines Datensatzes\n"
-        "  import DATEI.json                benannte Einstellungen einlesen (alles oder nichts)\n"
-        "  export DATEI.json|-              benannte Einstellungen ausgeben\n"
-        "  dump DATEI.json|-                den ganzen Speicher sichern (Blobs Byte für Byte)\n"
-        "  restore DATEI.json [--replace]   eine Sicherung einspielen; ein Speicher mit\n"
-        "                                   Datensätzen wird nur mit --replace ersetzt\n"
-        "  standards                        Stand der Standards je Aufgabe; Status 1, wenn\n"
-        "                                   ein Standard von seiner Einstellung abweicht\n"
-        "ORT: SQLite-Datei oder postgresql://-Adresse; ohne --store gilt QUOR_STORE.\n"));
+    QString text = QStringLiteral("Aufruf: quorstore [--store ORT] BEFEHL [ANGABEN]\n\n"
+                                  "Befehle:\n");
+    for (const Command& command : kCommands)
+        text += QStringLiteral("  %1 %2\n      %3\n")
+                    .arg(QLatin1String(command.name), QString::fromUtf8(command.arguments),
+                         QString::fromUtf8(command.summary));
+    text += QStringLiteral(
+        "\nOptionen:\n"
+        "  --store ORT    der Einstellungsspeicher: eine SQLite-Datei oder eine\n"
+        "                 postgresql://-Adresse; ohne --store gilt QUOR_STORE. Das Kennwort\n"
+        "                 gehört nicht in die Adresse: ~/.pgpass oder PGPASSWORD nehmen.\n"
+        "                 Ein genannter Speicher muss bestehen; nur import und restore legen\n"
+        "                 ihn an.\n"
+        "  --replace      (restore) einen Speicher mit Datensätzen ersetzen\n"
+        "  -h, --help     diese Hilfe; BEFEHL --help: die Hilfe zum Befehl\n"
+        "  -v, --version  die Version\n"
+        "\nUmgebung:\n"
+        "  QUOR_STORE     der Einstellungsspeicher, wenn --store fehlt\n"
+        "\nExit-Status:\n"
+        "  0  erledigt; bei standards: kein Standard weicht ab\n"
+        "  1  ein Standard weicht ab oder hat seine Einstellung verloren (standards), oder\n"
+        "     ein Eintrag wurde abgelehnt; nichts wurde geschrieben\n"
+        "  2  falscher Aufruf oder fehlerhafte Datei; nichts wurde geschrieben\n"
+        "  3  der Einstellungsspeicher kann nicht geöffnet oder geschrieben werden\n");
+    return text;
+}
+
+// Names as a terminal or a monitoring job can take them: control characters
+// are shown as \xNN, never sent raw.
+QString printable(const QString& text)
+{
+    QString shown;
+    shown.reserve(text.size());
+    for (const QChar c : text) {
+        const char16_t u = c.unicode();
+        if (u < 0x20 || u == 0x7f || (u >= 0x80 && u < 0xa0))
+            shown += QStringLiteral("\\x%1").arg(int(u), 2, 16, QLatin1Char('0'));
+        else
+            shown += c;
+    }
+    return shown;
 }
 
 QString keyText(const TStoreKey& key)
 {
-    return QStringList(key.begin(), key.end()).join(QLatin1Char('/'));
+    QStringList fields;
+    for (const QString& field : key)
+        fields << printable(field);
+    return fields.join(QLatin1Char('/'));
+}
+
+// The file behind a SQLite location; empty for a server.
+QString storeFile(const QString& location)
+{
+    if (isPostgresLocation(location))
+        return {};
+    return location.startsWith(QLatin1String("file:")) ? QUrl(location).path() : location;
+}
+
+// Output never goes onto the store's own file or its journal.
+void refuseStoreAsTarget(const QString& location, const QString& target)
+{
+    const QString file = storeFile(location);
+    if (file.isEmpty() || target == QLatin1String("-"))
+        return;
+    struct stat a {
+    }, b{};
+    const bool same = ::stat(QFile::encodeName(file).constData(), &a) == 0 &&
+                      ::stat(QFile::encodeName(target).constData(), &b) == 0 &&
+                      a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+    const QString canonical = QFileInfo(file).canonicalFilePath();
+    const QFileInfo targetInfo(target);
+    const QString targetPath = QFileInfo(targetInfo.absolutePath()).canonicalFilePath() +
+                               QLatin1Char('/') + targetInfo.fileName();
+    bool companion = false;
+    for (const char* suffix : {"-journal", "-wal", "-shm"})
+        companion = companion || targetPath == canonical + QLatin1String(suffix);
+    if (same || companion)
+        throw UsageError{
+            QStringLiteral("%1: ist der Einstellungsspeicher selbst; die Ausgabe braucht eine "
+                           "andere Datei.")
+                .arg(target)};
+}
+
+// Written whole or not at all: a failure never leaves half a file.
+void writeOut(const QString& target, const QByteArray& bytes)
+{
+    if (target == QLatin1String("-")) {
+        std::fwrite(bytes.constData(), 1, std::size_t(bytes.size()), stdout);
+        return;
+    }
+    QSaveFile file(target);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit())
+        throw UsageError{QStringLiteral("%1: kann nicht geschrieben werden: %2")
+                             .arg(target, file.errorString())};
+}
+
+int lineOfOffset(const QByteArray& data, int offset)
+{
+    return static_cast<int>(data.left(offset).count('\n')) + 1;
+}
+
+QJsonObject readJson(const QString& fileName)
+{
+    QFile file(fileName);
+    if (!file.open(QIODevice::ReadOnly))
+        throw UsageError{
+            QStringLiteral("%1: kann nicht gelesen werden: %2").arg(fileName, file.errorString())};
+    const QByteArray data = file.readAll();
+    QJsonParseError parseError;
+    const QJsonDocument document = QJsonDocument::fromJson(data, &parseError);
+    if (parseError.error != QJsonParseError::NoError)
+        throw UsageError{QStringLiteral("%1, Zeile %2: kein gültiges JSON: %3")
+                             .arg(fileName)
+                             .arg(lineOfOffset(data, parseError.offset))
+                             .arg(parseError.errorString())};
+    return document.object();
+}
+
+// A misspelt field would otherwise be dropped without a word.
+void refuseUnknownFields(const QJsonObject& object, const QStringList& known, const QString& where)
+{
+    for (auto it = object.begin(); it != object.end(); ++it)
+        if (!known.contains(it.key()))
+            throw UsageError{QStringLiteral("%1: unbekanntes Feld „%2“").arg(where, it.key())};
+}
+
+// A store must move between engines unchanged, and a PostgreSQL text holds no NUL.
+void refuseNul(const QStringList& texts, const QString& where)
+{
+    for (const QString& text : texts)
+        if (text.contains(QChar(0)))
+            throw RefusedEntry{
+                QStringLiteral("%1: „%2“ enthält ein NUL-Zeichen; Namen und Kurzbeschreibungen "
+                               "dürfen keines enthalten.")
+                    .arg(where, printable(text))};
+}
+
+// Each key once in a file: a second entry would silently win over the first.
+void refuseRepeatedKey(QMap<QStringList, int>& seen, const TStoreKey& key, int number,
+                       const QString& what)
+{
+    const QStringList fields(key.begin(), key.end());
+    const auto it = seen.constFind(fields);
+    if (it != seen.constEnd())
+        throw UsageError{QStringLiteral("%1 %2 und %1 %3 haben denselben Schlüssel „%4“")
+                             .arg(what)
+                             .arg(*it)
+                             .arg(number)
+                             .arg(keyText(key))};
+    seen.insert(fields, number);
+}
+
+void requireWritable(TStoreBackend& store)
+{
+    if (!store.canWrite())
+        throw EQuorStoreError(QStringLiteral("Einstellungsdatenbank „%1“ ist schreibgeschützt.")
+                                  .arg(store.displayName()),
+                              store.displayName());
 }
 
 int list(TStoreBackend& store, const QStringList& args)
@@ -78,46 +255,38 @@ int list(TStoreBackend& store, const QStringList& args)
                 break;
             const QString kurz = row.hasKurzbeschreibung ? row.kurzbeschreibung
                                                          : store.find(row.key)->kurzbeschreibung;
-            out(keyText(row.key) + QLatin1Char('\t') + kurz + QLatin1Char('\n'));
+            out(keyText(row.key) + QLatin1Char('\t') + printable(kurz) + QLatin1Char('\n'));
         }
     });
-    return 0;
+    return kOk;
 }
 
 int show(TStoreBackend& store, const QStringList& args)
 {
-    if (args.size() != 4 && args.size() != 5)
-        throw UsageError{QStringLiteral("show erwartet vier oder fünf Angaben")};
     const TStoreKey key{args[0], args[1], args[2], args[3],
                         args.size() == 5 ? args[4] : QStringLiteral("0")};
-    int status = 0;
+    int status = kOk;
     inStoreAccess(store, [&] {
         const auto row = store.find(key);
         if (!row) {
             err(QStringLiteral("Datensatz „%1“ nicht gefunden.\n").arg(keyText(key)));
-            status = 1;
+            status = kDrift;
             return;
         }
-        out(QStringLiteral("Kurzbeschreibung: %1\n").arg(row->kurzbeschreibung));
+        out(QStringLiteral("Kurzbeschreibung: %1\n").arg(printable(row->kurzbeschreibung)));
         TStringList text;
         text.LoadFromBytes(store.readBlob(key));
         for (const QString& line : text.Lines())
-            out(line + QLatin1Char('\n'));
+            out(printable(line) + QLatin1Char('\n'));
     });
     return status;
 }
 
 struct NamedSetting {
-    QString name;
-    QString index;
+    TStoreKey key;
     QString shortDescription;
     TFormProperties properties;
 };
-
-int lineOfOffset(const QByteArray& data, int offset)
-{
-    return static_cast<int>(data.left(offset).count('\n')) + 1;
-}
 
 QStringList stringArray(const QJsonValue& value, const QString& where)
 {
@@ -132,25 +301,28 @@ QStringList stringArray(const QJsonValue& value, const QString& where)
     return lines;
 }
 
+QString optionalText(const QJsonObject& object, const char* field, const QString& where,
+                     const QString& otherwise = {})
+{
+    const QJsonValue value = object.value(QLatin1String(field));
+    if (value.isUndefined())
+        return otherwise;
+    if (!value.isString())
+        throw UsageError{
+            QStringLiteral("%1: \"%2\" ist kein Text").arg(where, QLatin1String(field))};
+    return value.toString();
+}
+
 QList<NamedSetting> readSettings(const QString& fileName)
 {
-    QFile file(fileName);
-    if (!file.open(QIODevice::ReadOnly))
-        throw UsageError{
-            QStringLiteral("%1: kann nicht gelesen werden: %2").arg(fileName, file.errorString())};
-    const QByteArray data = file.readAll();
-    QJsonParseError parseError;
-    const QJsonDocument document = QJsonDocument::fromJson(data, &parseError);
-    if (parseError.error != QJsonParseError::NoError)
-        throw UsageError{QStringLiteral("%1, Zeile %2: kein gültiges JSON: %3")
-                             .arg(fileName)
-                             .arg(lineOfOffset(data, parseError.offset))
-                             .arg(parseError.errorString())};
-    const QJsonValue settings = document.object().value(QStringLiteral("settings"));
-    if (!document.isObject() || !settings.isArray())
+    const QJsonObject root = readJson(fileName);
+    const QJsonValue settings = root.value(QStringLiteral("settings"));
+    if (!settings.isArray())
         throw UsageError{QStringLiteral("%1: ein Objekt mit der Liste \"settings\" wird erwartet")
                              .arg(fileName)};
+    refuseUnknownFields(root, {QStringLiteral("settings")}, fileName);
     QList<NamedSetting> result;
+    QMap<QStringList, int> seen;
     int number = 0;
     for (const QJsonValue& entry : settings.toArray()) {
         ++number;
@@ -158,19 +330,20 @@ QList<NamedSetting> readSettings(const QString& fileName)
         if (!entry.isObject())
             throw UsageError{QStringLiteral("%1: Objekt erwartet").arg(where)};
         const QJsonObject object = entry.toObject();
-        NamedSetting setting;
-        const QJsonValue name = object.value(QStringLiteral("name"));
-        if (!name.isString())
+        refuseUnknownFields(object,
+                            {QStringLiteral("name"), QStringLiteral("index"),
+                             QStringLiteral("shortDescription"), QStringLiteral("description"),
+                             QStringLiteral("properties")},
+                            where);
+        if (!object.value(QStringLiteral("name")).isString())
             throw UsageError{QStringLiteral("%1: \"name\" fehlt oder ist kein Text").arg(where)};
-        setting.name = name.toString();
-        const QJsonValue index = object.value(QStringLiteral("index"));
-        if (!index.isUndefined() && !index.isString())
-            throw UsageError{QStringLiteral("%1: \"index\" ist kein Text").arg(where)};
-        setting.index = index.isString() ? index.toString() : QStringLiteral("0");
-        const QJsonValue shortDescription = object.value(QStringLiteral("shortDescription"));
-        if (!shortDescription.isUndefined() && !shortDescription.isString())
-            throw UsageError{QStringLiteral("%1: \"shortDescription\" ist kein Text").arg(where)};
-        setting.shortDescription = shortDescription.toString();
+        NamedSetting setting;
+        setting.key = {keys::Sprache, keys::Veskalo, keys::Veskalo,
+                       object.value(QStringLiteral("name")).toString(),
+                       optionalText(object, "index", where, keys::Index)};
+        setting.shortDescription = optionalText(object, "shortDescription", where);
+        refuseNul({setting.key[3], setting.key[4], setting.shortDescription}, where);
+        refuseRepeatedKey(seen, setting.key, number, QStringLiteral("Eintrag"));
         const QJsonValue description = object.value(QStringLiteral("description"));
         setting.properties.append(
             {kDescription,
@@ -197,48 +370,33 @@ QList<NamedSetting> readSettings(const QString& fileName)
 
 int importSettings(TStoreBackend& store, const QStringList& args)
 {
-    if (args.size() != 1)
-        throw UsageError{QStringLiteral("import erwartet eine Datei")};
     const QList<NamedSetting> settings = readSettings(args[0]);
+    QStringList replaced;
     inStoreAccess(
         store,
         [&] {
-            if (!store.canWrite())
-                throw EQuorStoreError(
-                    QStringLiteral("Einstellungsdatenbank „%1“ ist schreibgeschützt.")
-                        .arg(store.displayName()),
-                    store.displayName());
+            requireWritable(store);
             for (const NamedSetting& setting : settings) {
-                const TStoreKey key{keys::Sprache, keys::Veskalo, keys::Veskalo, setting.name,
-                                    setting.index};
                 const QByteArray blob = formStoreBlob(setting.properties);
-                if (store.find(key))
-                    store.update(key, setting.shortDescription, blob);
-                else
-                    store.insert(key, setting.shortDescription, blob);
+                if (store.find(setting.key)) {
+                    store.update(setting.key, setting.shortDescription, blob);
+                    replaced << setting.key[3];
+                } else {
+                    store.insert(setting.key, setting.shortDescription, blob);
+                }
             }
         },
         TAccess::Write);
-    out(QStringLiteral("%1 benannte Einstellungen eingelesen.\n").arg(settings.size()));
-    return 0;
-}
-
-void writeOut(const QString& target, const QByteArray& bytes)
-{
-    if (target == QLatin1String("-")) {
-        std::fwrite(bytes.constData(), 1, bytes.size(), stdout);
-        return;
-    }
-    QFile file(target);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.flush())
-        throw UsageError{QStringLiteral("%1: kann nicht geschrieben werden: %2")
-                             .arg(target, file.errorString())};
+    for (const QString& name : replaced)
+        out(QStringLiteral("ersetzt: „%1“\n").arg(printable(name)));
+    out(QStringLiteral("%1 benannte Einstellungen eingelesen, davon %2 ersetzt.\n")
+            .arg(settings.size())
+            .arg(replaced.size()));
+    return kOk;
 }
 
 int exportSettings(TStoreBackend& store, const QStringList& args)
 {
-    if (args.size() != 1)
-        throw UsageError{QStringLiteral("export erwartet eine Datei oder -")};
     QJsonArray settings;
     inStoreAccess(store, [&] {
         auto cursor = store.scanFrom(
@@ -252,7 +410,7 @@ int exportSettings(TStoreBackend& store, const QStringList& args)
             const TFormProperties properties = parseFormStoreBlob(content.blob);
             QJsonObject object{{QStringLiteral("name"), row.key[3]},
                                {QStringLiteral("shortDescription"), content.kurzbeschreibung}};
-            if (row.key[4] != QLatin1String("0"))
+            if (row.key[4] != keys::Index)
                 object.insert(QStringLiteral("index"), row.key[4]);
             QJsonObject others;
             for (const TFormProperty& property : properties) {
@@ -268,13 +426,11 @@ int exportSettings(TStoreBackend& store, const QStringList& args)
         }
     });
     writeOut(args[0], QJsonDocument(QJsonObject{{QStringLiteral("settings"), settings}}).toJson());
-    return 0;
+    return kOk;
 }
 
 int dump(TStoreBackend& store, const QStringList& args)
 {
-    if (args.size() != 1)
-        throw UsageError{QStringLiteral("dump erwartet eine Datei oder -")};
     QJsonArray records;
     inStoreAccess(store, [&] {
         auto cursor = store.scanFrom({});
@@ -295,45 +451,33 @@ int dump(TStoreBackend& store, const QStringList& args)
                                        {QStringLiteral("version"), 1},
                                        {QStringLiteral("records"), records}})
                  .toJson(QJsonDocument::Compact));
-    return 0;
+    return kOk;
 }
 
-int restore(TStoreBackend& store, const QStringList& args)
+int restore(TStoreBackend& store, const QStringList& args, bool replace)
 {
-    const bool replace = args.contains(QStringLiteral("--replace"));
-    QStringList files = args;
-    files.removeAll(QStringLiteral("--replace"));
-    if (files.size() != 1)
-        throw UsageError{QStringLiteral("restore erwartet eine Datei")};
-    QFile file(files[0]);
-    if (!file.open(QIODevice::ReadOnly))
-        throw UsageError{
-            QStringLiteral("%1: kann nicht gelesen werden: %2").arg(files[0], file.errorString())};
-    const QByteArray data = file.readAll();
-    QJsonParseError parseError;
-    const QJsonDocument document = QJsonDocument::fromJson(data, &parseError);
-    if (parseError.error != QJsonParseError::NoError)
-        throw UsageError{QStringLiteral("%1, Zeile %2: kein gültiges JSON: %3")
-                             .arg(files[0])
-                             .arg(lineOfOffset(data, parseError.offset))
-                             .arg(parseError.errorString())};
-    const QJsonObject root = document.object();
+    const QJsonObject root = readJson(args[0]);
     if (root.value(QStringLiteral("format")).toString() != QLatin1String("quor-store") ||
         !root.value(QStringLiteral("records")).isArray())
         throw UsageError{
-            QStringLiteral("%1: keine Sicherung eines Einstellungsspeichers").arg(files[0])};
+            QStringLiteral("%1: keine Sicherung eines Einstellungsspeichers").arg(args[0])};
+    refuseUnknownFields(
+        root, {QStringLiteral("format"), QStringLiteral("version"), QStringLiteral("records")},
+        args[0]);
     struct Record {
         TStoreKey key;
         TStoreContent content;
     };
     QList<Record> records;
+    QMap<QStringList, int> seen;
     int number = 0;
     for (const QJsonValue& value : root.value(QStringLiteral("records")).toArray()) {
         ++number;
+        const QString where = QStringLiteral("%1, Datensatz %2").arg(args[0]).arg(number);
         const QJsonObject object = value.toObject();
         const QJsonArray key = object.value(QStringLiteral("key")).toArray();
         const QJsonValue daten = object.value(QStringLiteral("daten"));
-        bool ok = key.size() == kKeyFieldCount && daten.isString() &&
+        bool ok = value.isObject() && key.size() == kKeyFieldCount && daten.isString() &&
                   object.value(QStringLiteral("kurzbeschreibung")).isString();
         Record record;
         for (int i = 0; ok && i < kKeyFieldCount; ++i) {
@@ -343,27 +487,28 @@ int restore(TStoreBackend& store, const QStringList& args)
         const auto decoded = QByteArray::fromBase64Encoding(
             daten.toString().toLatin1(), QByteArray::AbortOnBase64DecodingErrors);
         if (!ok || !decoded)
-            throw UsageError{QStringLiteral("%1, Datensatz %2: unvollständig oder beschädigt")
-                                 .arg(files[0])
-                                 .arg(number)};
+            throw UsageError{QStringLiteral("%1: unvollständig oder beschädigt").arg(where)};
+        refuseUnknownFields(
+            object,
+            {QStringLiteral("key"), QStringLiteral("kurzbeschreibung"), QStringLiteral("daten")},
+            where);
         record.content = {object.value(QStringLiteral("kurzbeschreibung")).toString(), *decoded};
+        refuseNul(QStringList(record.key.begin(), record.key.end())
+                      << record.content.kurzbeschreibung,
+                  where);
+        refuseRepeatedKey(seen, record.key, number, QStringLiteral("Datensatz"));
         records.append(std::move(record));
     }
     inStoreAccess(
         store,
         [&] {
-            if (!store.canWrite())
-                throw EQuorStoreError(
-                    QStringLiteral("Einstellungsdatenbank „%1“ ist schreibgeschützt.")
-                        .arg(store.displayName()),
-                    store.displayName());
+            requireWritable(store);
             TStoreRow any;
             if (store.scanFrom({})->next(any)) {
                 if (!replace)
-                    throw UsageError{
-                        QStringLiteral("Der Speicher „%1“ enthält schon Datensätze; mit "
-                                       "--replace werden sie ersetzt.")
-                            .arg(store.displayName())};
+                    throw UsageError{QStringLiteral("Der Speicher „%1“ enthält schon Datensätze; "
+                                                    "mit --replace werden sie ersetzt.")
+                                         .arg(store.displayName())};
                 store.removeAll();
             }
             for (const Record& record : records)
@@ -371,13 +516,11 @@ int restore(TStoreBackend& store, const QStringList& args)
         },
         TAccess::Write);
     out(QStringLiteral("%1 Datensätze eingespielt.\n").arg(records.size()));
-    return 0;
+    return kOk;
 }
 
-int standards(TStoreBackend& store, const QStringList& args)
+int standards(TStoreBackend& store)
 {
-    if (!args.isEmpty())
-        throw UsageError{QStringLiteral("standards erwartet keine Angaben")};
     // The assignment list is read the way the window files it.
     QObject window;
     window.setObjectName(keys::MainWindow);
@@ -390,13 +533,43 @@ int standards(TStoreBackend& store, const QStringList& args)
     fsBez->Restore();
     Tmaskfile file;
     file.SetStore(&store);
-    int status = 0;
+    int status = kOk;
     for (const TStandardStatus& standard : checkStandards(file, strings->Items)) {
-        out(describe(standard) + QLatin1Char('\n'));
+        out(printable(describe(standard)) + QLatin1Char('\n'));
         if (standard.drifted())
-            status = 1;
+            status = kDrift;
     }
     return status;
+}
+
+const Command* findCommand(const QString& name)
+{
+    for (const Command& command : kCommands)
+        if (name == QLatin1String(command.name))
+            return &command;
+    return nullptr;
+}
+
+int run(const Command& command, const QString& location, const QStringList& args, bool replace)
+{
+    const QString name = QLatin1String(command.name);
+    if (name == QLatin1String("export") || name == QLatin1String("dump"))
+        refuseStoreAsTarget(location, args[0]);
+    std::unique_ptr<TStoreBackend> store =
+        openStore(location, command.writes ? TOpen::Create : TOpen::Existing);
+    if (name == QLatin1String("list"))
+        return list(*store, args);
+    if (name == QLatin1String("show"))
+        return show(*store, args);
+    if (name == QLatin1String("import"))
+        return importSettings(*store, args);
+    if (name == QLatin1String("export"))
+        return exportSettings(*store, args);
+    if (name == QLatin1String("dump"))
+        return dump(*store, args);
+    if (name == QLatin1String("restore"))
+        return restore(*store, args, replace);
+    return standards(*store);
 }
 
 } // namespace
@@ -404,42 +577,73 @@ int standards(TStoreBackend& store, const QStringList& args)
 int main(int argc, char* argv[])
 {
     QCoreApplication application(argc, argv);
-    QStringList args = QCoreApplication::arguments().mid(1);
-    QString location;
-    if (args.size() >= 2 && args[0] == QLatin1String("--store")) {
-        location = args[1];
-        args = args.mid(2);
+    QCoreApplication::setApplicationName(QStringLiteral("quorstore"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(RIMDAL_VERSION));
+
+    // The whole command line is read and checked before any store is opened.
+    QCommandLineParser parser;
+    const QCommandLineOption storeOption(QStringLiteral("store"), QString(), QStringLiteral("ORT"));
+    const QCommandLineOption replaceOption(QStringLiteral("replace"));
+    const QCommandLineOption helpOption(QStringList{QStringLiteral("h"), QStringLiteral("help")});
+    const QCommandLineOption versionOption(
+        QStringList{QStringLiteral("v"), QStringLiteral("version")});
+    parser.addOptions({storeOption, replaceOption, helpOption, versionOption});
+    if (!parser.parse(QCoreApplication::arguments())) {
+        err(QStringLiteral("quorstore: %1\nSiehe quorstore --help.\n").arg(parser.errorText()));
+        return kUsage;
     }
-    if (args.isEmpty() || args[0] == QLatin1String("--help") || args[0] == QLatin1String("-h")) {
-        usage();
-        return args.isEmpty() ? 2 : 0;
+    QStringList args = parser.positionalArguments();
+    const Command* command = args.isEmpty() ? nullptr : findCommand(args.first());
+    if (parser.isSet(versionOption)) {
+        out(QStringLiteral("quorstore %1\n").arg(QCoreApplication::applicationVersion()));
+        return kOk;
     }
-    const QString command = args.takeFirst();
+    if (parser.isSet(helpOption) && command) {
+        out(QStringLiteral("Aufruf: quorstore [--store ORT] %1 %2\n  %3\n\nSiehe quorstore "
+                           "--help für Speicher und Exit-Status.\n")
+                .arg(QLatin1String(command->name), QString::fromUtf8(command->arguments),
+                     QString::fromUtf8(command->summary)));
+        return kOk;
+    }
+    if (parser.isSet(helpOption)) {
+        out(help());
+        return kOk;
+    }
+    if (args.isEmpty()) {
+        err(help());
+        return kUsage;
+    }
+    if (!command) {
+        err(QStringLiteral("quorstore: unbekannter Befehl „%1“\nSiehe quorstore --help.\n")
+                .arg(printable(args.first())));
+        return kUsage;
+    }
+    args.removeFirst();
+    const QString name = QLatin1String(command->name);
+    if (args.size() < command->minArguments || args.size() > command->maxArguments) {
+        err(QStringLiteral("quorstore: Aufruf: quorstore [--store ORT] %1 %2\n")
+                .arg(name, QString::fromUtf8(command->arguments)));
+        return kUsage;
+    }
+    if (parser.isSet(replaceOption) && name != QLatin1String("restore")) {
+        err(QStringLiteral("quorstore: --replace gilt nur für restore\n"));
+        return kUsage;
+    }
     try {
-        std::unique_ptr<TStoreBackend> store =
-            openStore(location.isEmpty() ? configuredStoreLocation() : location);
-        if (command == QLatin1String("list"))
-            return list(*store, args);
-        if (command == QLatin1String("show"))
-            return show(*store, args);
-        if (command == QLatin1String("import"))
-            return importSettings(*store, args);
-        if (command == QLatin1String("export"))
-            return exportSettings(*store, args);
-        if (command == QLatin1String("standards"))
-            return standards(*store, args);
-        if (command == QLatin1String("dump"))
-            return dump(*store, args);
-        if (command == QLatin1String("restore"))
-            return restore(*store, args);
-        err(QStringLiteral("quorstore: unbekannter Befehl „%1“\n").arg(command));
-        usage();
-        return 2;
+        const QString location =
+            parser.isSet(storeOption) ? parser.value(storeOption) : configuredStoreLocation();
+        return run(*command, location, args, parser.isSet(replaceOption));
     } catch (const UsageError& e) {
         err(QStringLiteral("quorstore: %1\n").arg(e.message));
-        return 2;
+        return kUsage;
+    } catch (const RefusedEntry& e) {
+        err(QStringLiteral("quorstore: %1\n").arg(e.message));
+        return kDrift;
+    } catch (const EQuorStoreError& e) {
+        err(QStringLiteral("quorstore: %1\n").arg(printable(e.Message())));
+        return kStoreFailed;
     } catch (const std::exception& e) {
-        err(QStringLiteral("quorstore: %1\n").arg(exceptionText(e)));
-        return 1;
+        err(QStringLiteral("quorstore: %1\n").arg(printable(exceptionText(e))));
+        return kStoreFailed;
     }
 }

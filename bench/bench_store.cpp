@@ -232,7 +232,7 @@ void pgSeed()
     static bool seeded = false;
     if (seeded)
         return;
-    auto store = openStore(pgServer());
+    auto store = openStore(pgServer(), TOpen::Create);
     inStoreAccess(*store, [&] {
         store->removeAll();
         for (int i = 0; i < 10000; ++i)

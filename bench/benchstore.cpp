@@ -8,7 +8,7 @@
 
 BenchStore::BenchStore() : m_path(m_dir.filePath(QStringLiteral("settings.sqlite")))
 {
-    openStore(m_path); // creates the schema as the framework does
+    openStore(m_path, TOpen::Create); // creates the schema as the framework does
 }
 
 BenchStore::~BenchStore()

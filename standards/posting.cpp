@@ -31,6 +31,12 @@ void postStandard(Tmaskfile& file, TStringList& assignments, const QString& type
         const QString& name = *selected;
         if (name == keys::Standard || name == keys::KeinStandard)
             return;
+        // No store text can hold it, so the choice could not be recorded either.
+        if (name.contains(QChar(0)))
+            throw EQuorException(
+                QStringLiteral("„%1“ enthält ein NUL-Zeichen und kann nicht Standard für %2 "
+                               "werden. Der Standard für %2 bleibt, wie er war.")
+                    .arg(QString(name).replace(QChar(0), u'?'), type));
         file.ResetRecord();
         file.ResetKey();
         file.SelectKey(file.DefaultKeyNumber());

@@ -145,32 +145,29 @@ private:
     std::deque<PGresult*> m_buffered;
 };
 
-QString postgresDisplayName(const QString& uri)
+TPostgresStore::TPostgresStore(const QString& uri, TOpen mode) : TSqlStore(displayLocation(uri))
 {
-    QUrl url(uri);
-    url.setPassword(QString());
-    QUrlQuery query(url);
-    query.removeAllQueryItems(QStringLiteral("password"));
-    url.setQuery(query);
-    return url.toString();
-}
-
-TPostgresStore::TPostgresStore(const QString& uri) : TSqlStore(postgresDisplayName(uri))
-{
-    const QUrl url(uri);
+    // The client library takes the scheme in small letters only.
+    const qsizetype colon = uri.indexOf(QLatin1Char(':'));
+    m_uri = (uri.left(colon).toLower() + uri.mid(colon)).toUtf8();
+    const QUrl url(QString::fromUtf8(m_uri));
     if (!url.isValid() ||
         (url.scheme() != QLatin1String("postgresql") && url.scheme() != QLatin1String("postgres")))
         throw EQuorStoreError(
             QStringLiteral("Einstellungsdatenbank „%1“: keine gültige PostgreSQL-Adresse.")
                 .arg(displayName()),
             displayName());
-    // The client library takes the scheme in small letters only.
-    const qsizetype colon = uri.indexOf(QLatin1Char(':'));
-    m_uri = (uri.left(colon).toLower() + uri.mid(colon)).toUtf8();
     connect();
     try {
         if (scalar("SELECT (to_regclass('einstellungen') IS NOT NULL)::text") == "true")
             return;
+        if (mode != TOpen::Create)
+            throw EQuorStoreError(
+                QStringLiteral("Einstellungsdatenbank „%1“ enthält keine Einstellungstabelle. "
+                               "Sie wird beim ersten Einspielen (quorstore import oder restore) "
+                               "angelegt.")
+                    .arg(displayName()),
+                displayName());
         try {
             execute("CREATE TABLE IF NOT EXISTS einstellungen ("
                     " sprache TEXT COLLATE \"C\" NOT NULL, programm TEXT COLLATE \"C\" NOT NULL,"

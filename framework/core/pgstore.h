@@ -16,8 +16,8 @@ class TPostgresStore final : public TSqlStore
 public:
     // uri: postgresql://[user[:password]@][host][:port]/database[?param=value&...];
     // the client library reads it, its parameters, the password file and
-    // PGPASSWORD as usual.
-    explicit TPostgresStore(const QString& uri);
+    // PGPASSWORD as usual. The settings table is made only given Create.
+    TPostgresStore(const QString& uri, TOpen mode);
     ~TPostgresStore() override;
 
     bool canWrite() override;
@@ -48,6 +48,3 @@ private:
     TPgRows* m_stream = nullptr;
     bool m_stalled = false;
 };
-
-// The address of a postgresql:// URI without its password.
-QString postgresDisplayName(const QString& uri);

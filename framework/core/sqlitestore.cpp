@@ -83,7 +83,8 @@ private:
 
 } // namespace
 
-TSqliteStore::TSqliteStore(const QString& location) : TSqlStore(fileOf(location))
+TSqliteStore::TSqliteStore(const QString& location, TOpen mode)
+    : TSqlStore(displayLocation(fileOf(location)))
 {
     const QString file = displayName();
     int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE;
@@ -99,8 +100,14 @@ TSqliteStore::TSqliteStore(const QString& location) : TSqlStore(fileOf(location)
                            "„%2“ existiert nicht.")
                 .arg(file, info.absolutePath()),
             file);
-    if (info.exists() && !info.isWritable())
+    const bool newFile = !info.exists();
+    if (newFile && mode != TOpen::Create)
+        throw EQuorStoreError(
+            QStringLiteral("Einstellungsdatenbank „%1“ existiert nicht.").arg(file), file);
+    if (!newFile && !info.isWritable())
         m_readOnly = true;
+    if (!newFile)
+        flags &= ~SQLITE_OPEN_CREATE;
     if (m_readOnly)
         flags = (flags & ~(SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE)) | SQLITE_OPEN_READONLY;
 
@@ -117,7 +124,7 @@ TSqliteStore::TSqliteStore(const QString& location) : TSqlStore(fileOf(location)
     sqlite3_extended_result_codes(m_db, 1);
     sqlite3_busy_timeout(m_db, kBusyTimeoutMs);
     try {
-        ensureSchema();
+        ensureSchema(newFile);
     } catch (...) {
         for (sqlite3_stmt* statement : std::as_const(m_idle))
             sqlite3_finalize(statement);
@@ -196,7 +203,7 @@ qint64 TSqliteStore::execute(const QByteArray& sql, const TSqlParams& params)
     return changed;
 }
 
-void TSqliteStore::ensureSchema()
+void TSqliteStore::ensureSchema(bool newFile)
 {
     const bool present = scalar("SELECT count(*) FROM sqlite_master WHERE type = 'table' AND "
                                 "name = 'einstellungen'") != "0";
@@ -204,9 +211,10 @@ void TSqliteStore::ensureSchema()
     execute("PRAGMA secure_delete = OFF");
     if (present)
         return;
-    if (m_readOnly)
+    // Another program's database, or an empty file, is left as it is.
+    if (!newFile || m_readOnly)
         throw EQuorStoreError(
-            QStringLiteral("Einstellungsdatenbank „%1“ ist schreibgeschützt und enthält keine "
+            QStringLiteral("„%1“ ist keine Einstellungsdatenbank: Die Datei enthält keine "
                            "Einstellungstabelle.")
                 .arg(displayName()),
             displayName());

@@ -13,8 +13,9 @@ struct sqlite3_stmt;
 class TSqliteStore final : public TSqlStore
 {
 public:
-    // location: a file name, or a SQLite "file:" URI (mode=ro opens it read-only).
-    explicit TSqliteStore(const QString& location);
+    // location: a file name, or a SQLite "file:" URI (mode=ro opens it
+    // read-only). A missing file is made, with its table, only given Create.
+    TSqliteStore(const QString& location, TOpen mode);
     ~TSqliteStore() override;
 
     bool canWrite() override;
@@ -31,7 +32,7 @@ protected:
     void beginTransaction(TAccess mode) override;
 
 private:
-    void ensureSchema();
+    void ensureSchema(bool newFile);
     quint64 fileIdentity() const;
 
     sqlite3* m_db = nullptr;

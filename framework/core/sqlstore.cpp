@@ -226,8 +226,24 @@ TStoreContent TSqlStore::readContent(const TStoreKey& key)
     return {QString::fromUtf8(rows->column(0)), rows->column(1).toByteArray()};
 }
 
+// A PostgreSQL text holds no NUL, and a store must move between engines
+// unchanged: no engine is given one.
+static void refuseNul(const TStoreKey& key, const QString& kurz)
+{
+    for (const QString& text : key)
+        if (text.contains(QChar(0)))
+            throw EQuorException(QStringLiteral("Der Schlüssel „%1“ enthält ein NUL-Zeichen und "
+                                                "wird nicht gespeichert.")
+                                     .arg(TSqlStore::keyText(key).replace(QChar(0), u'?')));
+    if (kurz.contains(QChar(0)))
+        throw EQuorException(QStringLiteral("Die Kurzbeschreibung von „%1“ enthält ein "
+                                            "NUL-Zeichen und wird nicht gespeichert.")
+                                 .arg(TSqlStore::keyText(key)));
+}
+
 void TSqlStore::insert(const TStoreKey& key, const QString& kurz, const QByteArray& blob)
 {
+    refuseNul(key, kurz);
     // A record inserted by another writer since this one looked becomes an
     // update instead of a second record or a failure.
     static const QByteArray sql =
@@ -242,6 +258,7 @@ void TSqlStore::insert(const TStoreKey& key, const QString& kurz, const QByteArr
 
 bool TSqlStore::update(const TStoreKey& key, const QString& kurz, const QByteArray& blob)
 {
+    refuseNul(key, kurz);
     static const QByteArray sql =
         "UPDATE einstellungen SET kurzbeschreibung = $6, daten = $7 WHERE " + kKeyWhere;
     TSqlParams params = keyParams(key);

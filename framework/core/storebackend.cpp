@@ -6,7 +6,10 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QStandardPaths>
+#include <QUrl>
+#include <QUrlQuery>
 
 namespace
 {
@@ -101,6 +104,13 @@ QString configuredStoreLocation()
     const QString configured = qEnvironmentVariable("QUOR_STORE");
     if (!configured.isEmpty())
         return configured;
+    // Without either, the data folder would be taken under "/".
+    if (qEnvironmentVariableIsEmpty("HOME") && qEnvironmentVariableIsEmpty("XDG_DATA_HOME"))
+        throw EQuorStoreError(
+            QStringLiteral("Keine Einstellungsdatenbank: Es gibt keinen Ordner für die "
+                           "Benutzerdaten (weder HOME noch XDG_DATA_HOME ist gesetzt), und "
+                           "QUOR_STORE nennt keine Datenbank."),
+            QString());
     const QString base = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
     return QDir(base).filePath(QStringLiteral("quor/settings.sqlite"));
 }
@@ -112,22 +122,41 @@ bool isPostgresLocation(const QString& location)
            location.startsWith(QLatin1String("postgres://"), Qt::CaseInsensitive);
 }
 
-std::unique_ptr<TStoreBackend> openStore(const QString& location)
+QString displayLocation(const QString& location)
+{
+    static const QRegularExpression address(QStringLiteral("^[A-Za-z][A-Za-z0-9+.-]*://"));
+    if (!address.match(location).hasMatch())
+        return location;
+    const qsizetype colon = location.indexOf(QLatin1Char(':'));
+    QUrl url(location.left(colon).toLower() + location.mid(colon));
+    if (!url.isValid())
+        return location.left(location.indexOf(QLatin1String("://")) + 3) + QStringLiteral("…");
+    url.setPassword(QString());
+    QUrlQuery query(url);
+    query.removeAllQueryItems(QStringLiteral("password"));
+    url.setQuery(query);
+    return url.toString();
+}
+
+std::unique_ptr<TStoreBackend> openStore(const QString& location, TOpen mode)
 {
     if (isPostgresLocation(location))
-        return std::make_unique<TPostgresStore>(location);
-    return std::make_unique<TSqliteStore>(location);
+        return std::make_unique<TPostgresStore>(location, mode);
+    return std::make_unique<TSqliteStore>(location, mode);
 }
 
 TStoreBackend& quorStore()
 {
     auto& store = storeSlot();
     if (!store) {
-        // The suite's own folder is created on first use; a configured store is
-        // taken as it is, so that a mistyped path fails instead of making a new store.
-        if (qEnvironmentVariableIsEmpty("QUOR_STORE"))
-            QDir().mkpath(QFileInfo(configuredStoreLocation()).absolutePath());
-        store = openStore(configuredStoreLocation());
+        // Only the suite's own default store is made on first use; a configured
+        // store must exist, so that a mistyped name fails instead of making a
+        // new, empty store.
+        const QString location = configuredStoreLocation();
+        const bool byDefault = qEnvironmentVariableIsEmpty("QUOR_STORE");
+        if (byDefault)
+            QDir().mkpath(QFileInfo(location).absolutePath());
+        store = openStore(location, byDefault ? TOpen::Create : TOpen::Existing);
     }
     return *store;
 }

@@ -110,11 +110,19 @@ void inStoreAccess(TStoreBackend& store, Body&& body, TAccess mode = TAccess::Re
 
 // The suite configuration: QUOR_STORE names the store (a SQLite file, a SQLite
 // "file:" URI, or a postgresql:// URI); unset, the suite's settings.sqlite under
-// the user's data folder.
+// the user's data folder. Throws EQuorStoreError when there is no data folder
+// (neither HOME nor XDG_DATA_HOME set).
 QString configuredStoreLocation();
 // Whether a location names a PostgreSQL server (postgresql:// or postgres://, any case).
 bool isPostgresLocation(const QString& location);
-std::unique_ptr<TStoreBackend> openStore(const QString& location);
+// A location as messages show it: an address never with its password.
+QString displayLocation(const QString& location);
+
+// Whether opening may make a new store: only what the person asked to be
+// written (the suite's own default store, an import or a restore) may; a
+// named store that is missing, or that holds no settings table, is an error.
+enum class TOpen { Existing, Create };
+std::unique_ptr<TStoreBackend> openStore(const QString& location, TOpen mode = TOpen::Existing);
 
 // The process's one store, opened on first use from the suite configuration.
 // Throws EQuorStoreError while it cannot be opened; the next call tries again.

@@ -6,6 +6,7 @@
 #include "windowfixture.h"
 
 #include <QAction>
+#include <QDir>
 #include <QProcess>
 #include <QTemporaryDir>
 
@@ -123,22 +124,50 @@ private Q_SLOTS:
         QCOMPARE(QuorBuchung(true).OpenPostings(), 0);
     }
 
+    // A store that cannot be had is told once; the window still opens, and
+    // no store is made in its place.
+    void unreachableStoreStillOpensTheWindow_data()
+    {
+        QTest::addColumn<QString>("store");
+        QTest::addColumn<QString>("words");
+        QTest::newRow("missing folder") << "fehlt/settings.sqlite"
+                                        << "existiert nicht";
+        QTest::newRow("missing store") << "setings.sqlite"
+                                       << "existiert nicht";
+        QTest::newRow("no data folder") << QString() << "keinen Ordner";
+    }
+
     void unreachableStoreStillOpensTheWindow()
     {
+        QFETCH(QString, store);
+        QFETCH(QString, words);
         QTemporaryDir dir;
-        const QString missing = dir.filePath("fehlt/settings.sqlite");
-        qputenv("QUOR_STORE", missing.toUtf8());
+        const QString missing = store.isEmpty() ? QString() : dir.filePath(store);
+        const QByteArray home = qgetenv("HOME"), data = qgetenv("XDG_DATA_HOME");
+        if (missing.isEmpty()) {
+            qunsetenv("HOME");
+            qunsetenv("XDG_DATA_HOME");
+        } else {
+            qputenv("QUOR_STORE", missing.toUtf8());
+        }
         {
             WindowFixture f;
             setQuorStore(nullptr);
             QVERIFY(f.open());
             QCOMPARE(f.reports.reports.size(), 1);
             QCOMPARE(f.reports.reports.first().first, QStringLiteral("TfrmRimdal.FillCombos"));
+            QVERIFY2(f.reports.reports.first().second.contains(words),
+                     qPrintable(f.reports.reports.first().second));
             QVERIFY(f.reports.reports.first().second.contains(missing));
             QCOMPARE(f.combo("cmbImport")->ItemCount(), 0);
-            QVERIFY(!QFile::exists(missing));
         }
         qunsetenv("QUOR_STORE");
+        qputenv("HOME", home);
+        qputenv("XDG_DATA_HOME", data);
+        if (data.isEmpty())
+            qunsetenv("XDG_DATA_HOME");
+        QCOMPARE(QDir(dir.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries), {});
+        QVERIFY(!QFile::exists("/.local/share/quor"));
     }
 
     void failureInFormCreateStillOpensTheWindow()

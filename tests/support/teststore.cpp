@@ -9,6 +9,7 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QUrl>
+#include <algorithm>
 
 #include <QStandardPaths>
 #include <QTest>
@@ -25,7 +26,7 @@ QString withOptions(const QString& uri, const QString& options)
 // A statement on a connection of its own, as another program would send it.
 void rawSql(const QString& location, const QString& statement)
 {
-    auto store = openStore(location);
+    auto store = openStore(location, TOpen::Create);
     auto* sql = dynamic_cast<TSqlStore*>(store.get());
     QVERIFY(sql);
     sql->execute(statement.toUtf8());
@@ -44,7 +45,7 @@ TestStore::TestStore()
         rawSql(m_server, QStringLiteral("CREATE SCHEMA %1").arg(m_schema));
         m_path = withOptions(m_server, QStringLiteral("-csearch_path=%1").arg(m_schema));
     }
-    auto store = openStore(m_path);
+    auto store = openStore(m_path, TOpen::Create);
     m_store = store.get();
     setQuorStore(std::move(store));
 }
@@ -70,6 +71,19 @@ QString TestStore::readOnlyLocation()
 
 void TestStore::put(const TStoreKey& key, const QString& kurz, const QByteArray& blob)
 {
+    // What this tool never writes (a NUL in a text) another program might
+    // have written: such a record goes in past the store's own checks.
+    if (std::any_of(key.begin(), key.end(),
+                    [](const QString& f) { return f.contains(QChar(0)); }) ||
+        kurz.contains(QChar(0))) {
+        TSqlParams params;
+        for (const QString& field : key)
+            params << sqlText(field);
+        params << sqlText(kurz) << sqlBlob(blob);
+        dynamic_cast<TSqlStore&>(*m_store).execute(
+            "INSERT INTO einstellungen VALUES ($1, $2, $3, $4, $5, $6, $7)", params);
+        return;
+    }
     inStoreAccess(
         *m_store,
         [&] {
