@@ -3,8 +3,11 @@
 
 #include "formstore.h"
 #include "formstoretext.h"
+#include "journal.h"
 #include "keys.h"
 #include "maskfile.h"
+#include "posting.h"
+#include "quorbuchung.h"
 #include "quorexception.h"
 #include "quorstrings.h"
 #include "report.h"
@@ -21,6 +24,7 @@
 #include <QMap>
 #include <QSaveFile>
 #include <QUrl>
+#include <algorithm>
 #include <cstdio>
 #include <sys/stat.h>
 
@@ -47,8 +51,8 @@ struct Command {
     const char* summary;
     int minArguments;
     int maxArguments;
-    // Writes the store, and may therefore make a new one.
-    bool writes;
+    // Fills the store as asked, and may therefore make a new one.
+    bool creates;
 };
 
 const Command kCommands[] = {
@@ -62,6 +66,12 @@ const Command kCommands[] = {
      "eine Sicherung einspielen; ein Speicher mit Datensätzen wird nur mit --replace ersetzt", 1, 1,
      true},
     {"standards", "", "Stand der Standards je Aufgabe", 0, 0, false},
+    {"post", "TYP NAME | TYP=NAME ... | --refresh [TYP ...]",
+     "die benannte Einstellung NAME zum Standard für TYP machen, wie Buchen im Fenster; "
+     "--refresh kopiert abweichende Standards neu",
+     0, 6, false},
+    {"history", "[TYP] [--limit N] [--json]", "das Journal der Buchungen, die neueste zuerst", 0, 1,
+     false},
 };
 
 void out(const QString& text)
@@ -90,14 +100,19 @@ QString help()
         "                 Ein genannter Speicher muss bestehen; nur import und restore legen\n"
         "                 ihn an.\n"
         "  --replace      (restore) einen Speicher mit Datensätzen ersetzen\n"
+        "  --refresh      (post) abweichende Standards neu kopieren\n"
+        "  --limit N      (history) höchstens N Einträge\n"
+        "  --json         (history) als JSON\n"
         "  -h, --help     diese Hilfe; BEFEHL --help: die Hilfe zum Befehl\n"
         "  -v, --version  die Version\n"
         "\nUmgebung:\n"
         "  QUOR_STORE     der Einstellungsspeicher, wenn --store fehlt\n"
+        "\nTYP: IMPORT, EXPORT oder BRIEF.\n"
         "\nExit-Status:\n"
         "  0  erledigt; bei standards: kein Standard weicht ab\n"
-        "  1  ein Standard weicht ab oder hat seine Einstellung verloren (standards), oder\n"
-        "     ein Eintrag wurde abgelehnt; nichts wurde geschrieben\n"
+        "  1  ein Standard weicht ab oder hat seine Einstellung verloren (standards,\n"
+        "     post --refresh), ein Eintrag wurde abgelehnt, oder eine Einstellung für post\n"
+        "     fehlt oder wurde nicht übernommen; für sie wurde nichts geschrieben\n"
         "  2  falscher Aufruf oder fehlerhafte Datei; nichts wurde geschrieben\n"
         "  3  der Einstellungsspeicher kann nicht geöffnet oder geschrieben werden\n");
     return text;
@@ -542,6 +557,178 @@ int standards(TStoreBackend& store)
     return status;
 }
 
+bool isSettingType(const QString& type)
+{
+    return std::find(keys::SettingTypes.begin(), keys::SettingTypes.end(), type) !=
+           keys::SettingTypes.end();
+}
+
+void requireSettingType(const QString& type)
+{
+    if (!isSettingType(type))
+        throw UsageError{QStringLiteral("„%1“ ist keine Aufgabe; erlaubt sind IMPORT, EXPORT "
+                                        "und BRIEF")
+                             .arg(printable(type))};
+}
+
+// The pairs TYPE NAME, or TYPE=NAME ..., each type once.
+QList<QPair<QString, QString>> postPairs(const QStringList& args)
+{
+    QList<QPair<QString, QString>> pairs;
+    if (args.size() == 2 && !args[0].contains(QLatin1Char('=')) && isSettingType(args[0])) {
+        pairs.append({args[0], args[1]});
+    } else {
+        for (const QString& arg : args) {
+            const qsizetype equals = arg.indexOf(QLatin1Char('='));
+            if (equals < 0)
+                throw UsageError{QStringLiteral("post erwartet TYP NAME oder TYP=NAME, nicht „%1“")
+                                     .arg(printable(arg))};
+            pairs.append({arg.left(equals), arg.mid(equals + 1)});
+        }
+    }
+    if (pairs.isEmpty())
+        throw UsageError{QStringLiteral("post erwartet TYP NAME oder TYP=NAME")};
+    QStringList types;
+    for (const auto& [type, name] : pairs) {
+        requireSettingType(type);
+        if (types.contains(type))
+            throw UsageError{QStringLiteral("%1 ist zweimal genannt").arg(type)};
+        types << type;
+        if (name.isEmpty() || name == keys::Standard || name == keys::KeinStandard ||
+            name.contains(QChar(0)))
+            throw UsageError{QStringLiteral("„%1“ kann nicht Standard werden: kein Name einer "
+                                            "benannten Einstellung")
+                                 .arg(printable(name))};
+    }
+    return pairs;
+}
+
+// Posting as the window's command does it: the same steps in standards/, the
+// same transaction, merge and posting context, and a journal entry per copy.
+int post(TStoreBackend& store, const QStringList& args, bool refresh)
+{
+    QStringList types;
+    QList<QPair<QString, QString>> pairs;
+    if (refresh) {
+        for (const QString& type : args)
+            requireSettingType(type);
+        types = args.isEmpty() ? QStringList(keys::SettingTypes.begin(), keys::SettingTypes.end())
+                               : args;
+    } else {
+        pairs = postPairs(args);
+    }
+    setJournalFrontEnd(QStringLiteral("Werkzeug"));
+    QObject window;
+    window.setObjectName(keys::MainWindow);
+    auto* strings = new TQuorStrings(&window);
+    strings->setObjectName(QStringLiteral("scStanBez"));
+    auto* fsBez = new TQuorFormStore(&window);
+    fsBez->FormName = {keys::Sprache, keys::Rimdal, keys::Rimdal};
+    fsBez->StoredProperties = {QStringLiteral("scStanBez.Items")};
+    fsBez->SetStore(&store);
+    Tmaskfile file;
+    file.SetStore(&store);
+    QuorBuchung(true).SetStore(&store);
+    TStringList& assignments = strings->Items;
+
+    int status = kOk;
+    QStringList report;
+    auto exists = [&](const QString& name) {
+        bool found = false;
+        withAccess(file, [&] {
+            file.ResetKey();
+            file.Sprache.SetKeyWert(keys::Sprache);
+            file.Programm.SetKeyWert(keys::Veskalo);
+            file.Maske.SetKeyWert(keys::Veskalo);
+            file.Bezeichnung.SetKeyWert(name);
+            file.Index.SetKeyWert(keys::Index);
+            found = file.FindEqual();
+        });
+        return found;
+    };
+    auto postOne = [&](const QString& type, const QString& name) {
+        if (!exists(name)) {
+            report << QStringLiteral("%1: „%2“ ist keine benannte Einstellung; nichts geschrieben")
+                          .arg(type, printable(name));
+            status = kDrift;
+            return;
+        }
+        const TStringList before = assignments;
+        try {
+            postStandard(file, assignments, type, name);
+            report << QStringLiteral("%1: „%2“ ist Standard").arg(type, printable(name));
+        } catch (const EQuorStoreError&) {
+            throw;
+        } catch (const EQuorException& e) {
+            assignments = before;
+            report << QStringLiteral("%1: %2").arg(type, printable(e.Message()));
+            status = kDrift;
+        }
+    };
+    // Names that are no named setting are told of without a posting at all.
+    if (!refresh && std::none_of(pairs.begin(), pairs.end(),
+                                 [&](const auto& pair) { return exists(pair.second); })) {
+        for (const auto& [type, name] : pairs)
+            out(QStringLiteral("%1: „%2“ ist keine benannte Einstellung; nichts geschrieben\n")
+                    .arg(type, printable(name)));
+        return kDrift;
+    }
+    runPosting(*fsBez, [&] {
+        if (!refresh) {
+            for (const auto& [type, name] : pairs)
+                postOne(type, name);
+            return;
+        }
+        for (const TStandardStatus& standard : checkStandards(file, assignments)) {
+            if (!types.contains(standard.type))
+                continue;
+            if (!standard.drifted()) {
+                report << printable(describe(standard));
+            } else if (!standard.sourceExists) {
+                report << QStringLiteral("%1: Einstellung „%2“ fehlt; der Standard bleibt, wie "
+                                         "er ist")
+                              .arg(standard.type, printable(standard.assignedName));
+                status = kDrift;
+            } else {
+                postOne(standard.type, standard.assignedName);
+            }
+        }
+    });
+    for (const QString& line : report)
+        out(line + QLatin1Char('\n'));
+    return status;
+}
+
+int history(TStoreBackend& store, const QStringList& args, int limit, bool json)
+{
+    const QString type = args.value(0);
+    if (!type.isEmpty())
+        requireSettingType(type);
+    Tmaskfile file;
+    file.SetStore(&store);
+    const QList<TJournalEntry> entries = readJournal(file, type, limit);
+    if (json) {
+        QJsonArray array;
+        for (const TJournalEntry& entry : entries)
+            array.append(
+                QJsonObject{{QStringLiteral("time"), entry.time.toString(Qt::ISODateWithMs)},
+                            {QStringLiteral("user"), entry.user},
+                            {QStringLiteral("host"), entry.host},
+                            {QStringLiteral("frontEnd"), entry.frontEnd},
+                            {QStringLiteral("type"), entry.type},
+                            {QStringLiteral("name"), entry.name},
+                            {QStringLiteral("sha256"), entry.digest}});
+        writeOut(QStringLiteral("-"), QJsonDocument(array).toJson());
+        return kOk;
+    }
+    for (const TJournalEntry& entry : entries)
+        out(QStringLiteral("%1  %2  „%3“  %4@%5  %6  sha256:%7\n")
+                .arg(entry.time.toString(Qt::ISODate), entry.type.leftJustified(6),
+                     printable(entry.name), printable(entry.user), printable(entry.host),
+                     entry.frontEnd, entry.digest.left(12)));
+    return kOk;
+}
+
 const Command* findCommand(const QString& name)
 {
     for (const Command& command : kCommands)
@@ -550,13 +737,21 @@ const Command* findCommand(const QString& name)
     return nullptr;
 }
 
-int run(const Command& command, const QString& location, const QStringList& args, bool replace)
+struct Options {
+    bool replace = false;
+    bool refresh = false;
+    bool json = false;
+    int limit = 0;
+};
+
+int run(const Command& command, const QString& location, const QStringList& args,
+        const Options& options)
 {
     const QString name = QLatin1String(command.name);
     if (name == QLatin1String("export") || name == QLatin1String("dump"))
         refuseStoreAsTarget(location, args[0]);
     std::unique_ptr<TStoreBackend> store =
-        openStore(location, command.writes ? TOpen::Create : TOpen::Existing);
+        openStore(location, command.creates ? TOpen::Create : TOpen::Existing);
     if (name == QLatin1String("list"))
         return list(*store, args);
     if (name == QLatin1String("show"))
@@ -568,7 +763,11 @@ int run(const Command& command, const QString& location, const QStringList& args
     if (name == QLatin1String("dump"))
         return dump(*store, args);
     if (name == QLatin1String("restore"))
-        return restore(*store, args, replace);
+        return restore(*store, args, options.replace);
+    if (name == QLatin1String("post"))
+        return post(*store, args, options.refresh);
+    if (name == QLatin1String("history"))
+        return history(*store, args, options.limit, options.json);
     return standards(*store);
 }
 
@@ -584,10 +783,14 @@ int main(int argc, char* argv[])
     QCommandLineParser parser;
     const QCommandLineOption storeOption(QStringLiteral("store"), QString(), QStringLiteral("ORT"));
     const QCommandLineOption replaceOption(QStringLiteral("replace"));
+    const QCommandLineOption refreshOption(QStringLiteral("refresh"));
+    const QCommandLineOption jsonOption(QStringLiteral("json"));
+    const QCommandLineOption limitOption(QStringLiteral("limit"), QString(), QStringLiteral("N"));
     const QCommandLineOption helpOption(QStringList{QStringLiteral("h"), QStringLiteral("help")});
     const QCommandLineOption versionOption(
         QStringList{QStringLiteral("v"), QStringLiteral("version")});
-    parser.addOptions({storeOption, replaceOption, helpOption, versionOption});
+    parser.addOptions({storeOption, replaceOption, refreshOption, jsonOption, limitOption,
+                       helpOption, versionOption});
     if (!parser.parse(QCoreApplication::arguments())) {
         err(QStringLiteral("quorstore: %1\nSiehe quorstore --help.\n").arg(parser.errorText()));
         return kUsage;
@@ -625,14 +828,34 @@ int main(int argc, char* argv[])
                 .arg(name, QString::fromUtf8(command->arguments)));
         return kUsage;
     }
-    if (parser.isSet(replaceOption) && name != QLatin1String("restore")) {
-        err(QStringLiteral("quorstore: --replace gilt nur für restore\n"));
-        return kUsage;
+    // Each option belongs to one command.
+    const std::pair<const QCommandLineOption*, const char*> owners[] = {{&replaceOption, "restore"},
+                                                                        {&refreshOption, "post"},
+                                                                        {&jsonOption, "history"},
+                                                                        {&limitOption, "history"}};
+    for (const auto& [option, owner] : owners) {
+        if (parser.isSet(*option) && name != QLatin1String(owner)) {
+            err(QStringLiteral("quorstore: --%1 gilt nur für %2\n")
+                    .arg(option->names().first(), QLatin1String(owner)));
+            return kUsage;
+        }
+    }
+    Options options;
+    options.replace = parser.isSet(replaceOption);
+    options.refresh = parser.isSet(refreshOption);
+    options.json = parser.isSet(jsonOption);
+    if (parser.isSet(limitOption)) {
+        bool ok = false;
+        options.limit = parser.value(limitOption).toInt(&ok);
+        if (!ok || options.limit <= 0) {
+            err(QStringLiteral("quorstore: --limit erwartet eine Zahl über 0\n"));
+            return kUsage;
+        }
     }
     try {
         const QString location =
             parser.isSet(storeOption) ? parser.value(storeOption) : configuredStoreLocation();
-        return run(*command, location, args, parser.isSet(replaceOption));
+        return run(*command, location, args, options);
     } catch (const UsageError& e) {
         err(QStringLiteral("quorstore: %1\n").arg(e.message));
         return kUsage;

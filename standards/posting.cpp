@@ -2,6 +2,7 @@
 
 #include "assignment.h"
 #include "formstore.h"
+#include "journal.h"
 #include "keys.h"
 #include "maskfile.h"
 #include "quorbuchung.h"
@@ -65,8 +66,10 @@ void postStandard(Tmaskfile& file, TStringList& assignments, const QString& type
             file.Kurzbeschreibung.SetWert(shortDescription);
             if (file.CanPost(mode)) {
                 QIODevice* target = file.StartStreamBuchung(mode, false);
-                lines.SaveToStream(*target);
+                const QByteArray copy = lines.SaveToBytes();
+                target->write(copy);
                 file.EndStreamBuchung();
+                journalPosting(file, type, name, copy);
             } else {
                 notCopied = QStringLiteral("Die Einstellungsdatenbank nimmt keine Änderungen an.");
             }

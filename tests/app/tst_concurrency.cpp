@@ -1,4 +1,6 @@
+#include "journal.h"
 #include "keys.h"
+#include "maskfile.h"
 #include "teststore.h"
 
 #include "formstoretext.h"
@@ -31,8 +33,13 @@ int checkStandardsAgree(TestStore& db)
             continue;
         }
         ++copies;
+        // The journal's newest entry for the type tells of this very copy.
+        Tmaskfile file;
+        const QList<TJournalEntry> newest = readJournal(file, type, 1);
         if (copy->kurzbeschreibung != "kurz " + name ||
-            db.blob(standardKey(type)) != db.blob(namedKey(name))) {
+            db.blob(standardKey(type)) != db.blob(namedKey(name)) || newest.size() != 1 ||
+            newest[0].name != name ||
+            newest[0].digest != journalDigest(db.blob(standardKey(type)))) {
             qWarning("%s: copy of %s, line names %s", qPrintable(type),
                      qPrintable(copy->kurzbeschreibung), qPrintable(name));
             return -1;

@@ -1,5 +1,6 @@
 #include "formstore.h"
 #include "formstoretext.h"
+#include "journal.h"
 #include "keys.h"
 #include "quorexception.h"
 #include "quorstrings.h"
@@ -8,6 +9,7 @@
 #include <QAction>
 #include <QElapsedTimer>
 #include <QLabel>
+#include <QProcess>
 #include <QThread>
 #include <thread>
 
@@ -93,7 +95,7 @@ private Q_SLOTS:
         f.post();
         QCOMPARE(assignmentLines(f.db),
                  (QStringList{"IMPORT=Beta & Co", "BRIEF=Gamma", "EXPORT=Beta & Co"}));
-        QCOMPARE(f.db.all().size(), 3 + 3 + 1);
+        QCOMPARE(f.db.all().size(), 3 + 3 + 1 + 5); // and a journal entry per copy
         // The same setting for two types: two equal copies.
         QCOMPARE(f.db.find(standardKey("IMPORT"))->kurzbeschreibung, QStringLiteral("Kurz & gut"));
         QCOMPARE(f.db.blob(standardKey("IMPORT")), f.db.blob(standardKey("EXPORT")));
@@ -121,6 +123,8 @@ private Q_SLOTS:
         QVERIFY(!f.db.find(standardKey("IMPORT")));
         QVERIFY(f.db.find(standardKey("BRIEF")));
         QCOMPARE(assignmentLines(f.db), (QStringList{"IMPORT=Alpha", "BRIEF=Gamma"}));
+        Tmaskfile file;
+        QCOMPARE(readJournal(file).size(), 1); // nothing copied, nothing journaled
         f.reports.reports.clear();
 
         // Shown again after it vanished: the view empties although the name was set first.
@@ -145,7 +149,8 @@ private Q_SLOTS:
         QVERIFY(f.choose("cmbBrief", "Gamma"));
         int writes = 0;
         f.maskfile()->SetFaultHook([&](const char* op) {
-            if (QByteArray(op) == "EndStreamBuchung" && ++writes == 2)
+            // The third write: the EXPORT copy, after IMPORT's copy and journal entry.
+            if (QByteArray(op) == "EndStreamBuchung" && ++writes == 3)
                 throw EQuorException("Schreibfehler simuliert");
         });
         f.post();
@@ -264,6 +269,43 @@ private Q_SLOTS:
         f.post();
         QCOMPARE(f.db.blob(namedKey("Alpha")), before);
         QCOMPARE(f.db.blob(standardKey("IMPORT")), before);
+    }
+
+    // The window and the store tool leave the same bytes for the same choices,
+    // and each journals its copies under its own name.
+    void windowAndToolPostAlike()
+    {
+        WindowFixture f;
+        seed(f.db);
+        QVERIFY(f.open());
+        QVERIFY(f.choose("cmbImport", "Alpha"));
+        QVERIFY(f.choose("cmbBrief", "Gamma"));
+        f.post();
+        const QList<TStoreKey> written{standardKey("IMPORT"), standardKey("BRIEF"),
+                                       assignmentKey()};
+        auto snapshot = [&] {
+            QList<QByteArray> records;
+            for (const TStoreKey& key : written)
+                records << f.db.find(key)->kurzbeschreibung.toUtf8() << f.db.blob(key);
+            return records;
+        };
+        const QList<QByteArray> byWindow = snapshot();
+        Tmaskfile file;
+        QList<TJournalEntry> journal = readJournal(file);
+        QCOMPARE(journal.size(), 2);
+        QCOMPARE(journal[0].type, QStringLiteral("BRIEF"));
+        QCOMPARE(journal[0].frontEnd, QStringLiteral("Fenster"));
+        QCOMPARE(journal[1].digest, journalDigest(f.db.blob(standardKey("IMPORT"))));
+
+        f.db.sql("DELETE FROM einstellungen WHERE programm = 'RIMDAL'");
+        QProcess tool;
+        tool.start(QUORSTORE_BIN, {"--store", f.db.path(), "post", "IMPORT=Alpha", "BRIEF=Gamma"});
+        QVERIFY(tool.waitForFinished(30000));
+        QCOMPARE(tool.exitCode(), 0);
+        QCOMPARE(snapshot(), byWindow);
+        journal = readJournal(file);
+        QCOMPARE(journal.size(), 2);
+        QCOMPARE(journal[0].frontEnd, QStringLiteral("Werkzeug"));
     }
 
     void entryWithoutDescriptionEmptiesTheMemo()

@@ -2,7 +2,11 @@
 #include "sqlstore.h"
 #include "teststore.h"
 
+#include <QCryptographicHash>
 #include <QDir>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -290,6 +294,87 @@ private Q_SLOTS:
                  0);
         QCOMPARE(run({"--store", bare, "list"}), 0);
         db.sql("DROP SCHEMA leer CASCADE");
+    }
+
+    // The tool posts as the window does, journals each copy it writes, and
+    // refreshes only what drifted.
+    void postRefreshAndHistory()
+    {
+        TestStore db;
+        db.put(namedKey("Alpha"), "Kurz A", "eins\nzwei\n");
+        db.put(namedKey("Beta"), "Kurz B",
+               "\xEF\xBB\xBF"
+               "beta\r\n");
+        const QStringList store{"--store", db.path()};
+        QByteArray output;
+        QCOMPARE(run(store + QStringList{"post", "IMPORT=Alpha", "EXPORT=Beta"}, &output), 0);
+        QCOMPARE(output, QByteArray("IMPORT: „Alpha“ ist Standard\nEXPORT: „Beta“ ist Standard\n"));
+        QCOMPARE(db.blob(standardKey("IMPORT")), QByteArray("eins\r\nzwei\r\n"));
+        QCOMPARE(db.blob(standardKey("EXPORT")), db.blob(namedKey("Beta")));
+        const TFormProperties entry = parseFormStoreBlob(db.blob(assignmentKey()));
+        const TStringList* lines = findFormProperty(entry, "scStanBez.Items");
+        QCOMPARE(lines->Lines(), (QStringList{"IMPORT=Alpha", "EXPORT=Beta"}));
+
+        auto journal = [&] {
+            QByteArray json;
+            run(store + QStringList{"history", "--json"}, &json);
+            return QJsonDocument::fromJson(json).array();
+        };
+        QCOMPARE(journal().size(), 2);
+        const QJsonObject newest = journal().first().toObject();
+        QCOMPARE(newest["type"].toString(), QStringLiteral("EXPORT"));
+        QCOMPARE(newest["name"].toString(), QStringLiteral("Beta"));
+        QCOMPARE(newest["frontEnd"].toString(), QStringLiteral("Werkzeug"));
+        QCOMPARE(newest["sha256"].toString(),
+                 QString::fromLatin1(QCryptographicHash::hash(db.blob(standardKey("EXPORT")),
+                                                              QCryptographicHash::Sha256)
+                                         .toHex()));
+        QCOMPARE(run(store + QStringList{"history", "IMPORT", "--limit", "1"}, &output), 0);
+        QCOMPARE(output.count('\n'), 1);
+        QVERIFY(output.contains("IMPORT  „Alpha“"));
+
+        // Alpha changed: only IMPORT is copied anew, and only it journaled.
+        db.put(namedKey("Alpha"), "Kurz A2", "drei\n");
+        QCOMPARE(run(store + QStringList{"post", "--refresh"}, &output), 0);
+        QVERIFY2(output.contains("IMPORT: „Alpha“ ist Standard") &&
+                     output.contains("EXPORT: Standard vorhanden") &&
+                     output.contains("stimmt überein"),
+                 output.constData());
+        QCOMPARE(db.find(standardKey("IMPORT"))->kurzbeschreibung, QStringLiteral("Kurz A2"));
+        QCOMPARE(journal().size(), 3);
+
+        // A standard whose setting is gone is told of and left alone.
+        db.sql("DELETE FROM einstellungen WHERE bezeichnung = 'Beta'");
+        QCOMPARE(run(store + QStringList{"post", "--refresh", "EXPORT"}, &output), 1);
+        QVERIFY(output.contains("„Beta“ fehlt"));
+        QVERIFY(db.find(standardKey("EXPORT")));
+        QCOMPARE(journal().size(), 3);
+    }
+
+    void postRefusesBadArguments_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<int>("status");
+        QTest::newRow("nothing") << QStringList{"post"} << 2;
+        QTest::newRow("name missing") << QStringList{"post", "IMPORT"} << 2;
+        QTest::newRow("unknown type") << QStringList{"post", "INPORT", "Alpha"} << 2;
+        QTest::newRow("marker standard") << QStringList{"post", "IMPORT", "STANDARD"} << 2;
+        QTest::newRow("marker none") << QStringList{"post", "EXPORT=Kein Standard zugeordnet"} << 2;
+        QTest::newRow("type twice") << QStringList{"post", "BRIEF=Alpha", "BRIEF=Alpha"} << 2;
+        QTest::newRow("option of another") << QStringList{"post", "--json", "IMPORT=Alpha"} << 2;
+        QTest::newRow("no named setting") << QStringList{"post", "IMPORT=Fehlt"} << 1;
+        QTest::newRow("refresh of a bad type") << QStringList{"post", "--refresh", "ALLES"} << 2;
+    }
+
+    void postRefusesBadArguments()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(int, status);
+        TestStore db;
+        db.putNamedSetting("Alpha", "kurz");
+        QByteArray errors;
+        QCOMPARE(run(QStringList{"--store", db.path()} + args, nullptr, &errors), status);
+        QCOMPARE(db.all().size(), 1);
     }
 };
 

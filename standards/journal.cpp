@@ -1,0 +1,126 @@
+#include "journal.h"
+
+#include "keys.h"
+#include "maskfile.h"
+#include "tstringlist.h"
+
+#include <QCoreApplication>
+#include <QCryptographicHash>
+#include <QIODevice>
+#include <QSysInfo>
+#include <algorithm>
+#include <pwd.h>
+#include <unistd.h>
+
+namespace
+{
+const QString kJournal = QStringLiteral("JOURNAL");
+const QString kTimeFormat = QStringLiteral("yyyy-MM-ddTHH:mm:ss.zzzZ");
+
+QString& frontEndName()
+{
+    static QString name = QStringLiteral("Fenster");
+    return name;
+}
+
+QString userName()
+{
+    if (const passwd* entry = ::getpwuid(::geteuid()))
+        return QString::fromLocal8Bit(entry->pw_name);
+    return qEnvironmentVariable("USER");
+}
+
+TJournalEntry parse(const QByteArray& blob)
+{
+    TStringList lines;
+    lines.LoadFromBytes(blob);
+    TJournalEntry entry;
+    entry.time = QDateTime::fromString(lines.Values(QStringLiteral("Zeit")), kTimeFormat);
+    entry.time.setTimeSpec(Qt::UTC);
+    entry.user = lines.Values(QStringLiteral("Benutzer"));
+    entry.host = lines.Values(QStringLiteral("Rechner"));
+    entry.frontEnd = lines.Values(QStringLiteral("Programm"));
+    entry.type = lines.Values(QStringLiteral("Aufgabe"));
+    entry.name = lines.Values(QStringLiteral("Einstellung"));
+    entry.digest = lines.Values(QStringLiteral("SHA-256"));
+    return entry;
+}
+} // namespace
+
+void setJournalFrontEnd(const QString& frontEnd)
+{
+    frontEndName() = frontEnd;
+}
+
+QString journalDigest(const QByteArray& text)
+{
+    return QString::fromLatin1(QCryptographicHash::hash(text, QCryptographicHash::Sha256).toHex());
+}
+
+void journalPosting(Tmaskfile& file, const QString& type, const QString& name,
+                    const QByteArray& copiedText)
+{
+    static int counter = 0;
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    const QString host = QSysInfo::machineHostName();
+    // Names sort by time; host, process and a counter keep two entries of
+    // the same millisecond apart.
+    const QString id = QStringLiteral("%1 %2/%3/%4")
+                           .arg(now.toString(kTimeFormat), host)
+                           .arg(QCoreApplication::applicationPid())
+                           .arg(++counter, 9, 10, QLatin1Char('0'));
+    const QStringList lines{QStringLiteral("Zeit=") + now.toString(kTimeFormat),
+                            QStringLiteral("Benutzer=") + userName(),
+                            QStringLiteral("Rechner=") + host,
+                            QStringLiteral("Programm=") + frontEndName(),
+                            QStringLiteral("Aufgabe=") + type,
+                            QStringLiteral("Einstellung=") + name,
+                            QStringLiteral("SHA-256=") + journalDigest(copiedText)};
+    file.Sprache.SetWert(keys::Sprache);
+    file.Programm.SetWert(keys::Rimdal);
+    file.Maske.SetWert(kJournal);
+    file.Bezeichnung.SetWert(id);
+    file.Index.SetWert(keys::Index);
+    file.Kurzbeschreibung.SetWert(type + QLatin1Char('=') + name);
+    QIODevice* target = file.StartStreamBuchung(wrdonInsert, false);
+    target->write("\xEF\xBB\xBF" + lines.join(QStringLiteral("\r\n")).toUtf8() + "\r\n");
+    file.EndStreamBuchung();
+}
+
+QList<TJournalEntry> readJournal(Tmaskfile& file, const QString& type, int limit)
+{
+    QList<TJournalEntry> entries;
+    withAccess(file, [&] {
+        QStringList names;
+        file.ResetRecord();
+        file.ResetKey();
+        file.SelectKey(file.DefaultKeyNumber());
+        file.Sprache.SetKeyWert(keys::Sprache);
+        file.Programm.SetKeyWert(keys::Rimdal);
+        file.Maske.SetKeyWert(kJournal);
+        file.Get_ge();
+        while (file.HasRecord() && file.Sprache.GetWert() == keys::Sprache &&
+               file.Programm.GetWert() == keys::Rimdal && file.Maske.GetWert() == kJournal) {
+            const QString summary = file.Kurzbeschreibung.GetWert();
+            if (type.isEmpty() || summary.startsWith(type + QLatin1Char('=')))
+                names << file.Bezeichnung.GetWert();
+            file.ReadNext();
+        }
+        std::reverse(names.begin(), names.end());
+        if (limit > 0 && names.size() > limit)
+            names.resize(limit);
+        for (const QString& name : names) {
+            file.ResetKey();
+            file.Sprache.SetKeyWert(keys::Sprache);
+            file.Programm.SetKeyWert(keys::Rimdal);
+            file.Maske.SetKeyWert(kJournal);
+            file.Bezeichnung.SetKeyWert(name);
+            file.Index.SetKeyWert(keys::Index);
+            if (!file.FindEqual())
+                continue;
+            const std::unique_ptr<QIODevice> stream = file.CreateBlobStream();
+            entries << parse(stream->readAll());
+        }
+    });
+    return entries;
+}
