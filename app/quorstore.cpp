@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // quorstore: the suite's settings store from the command line, for
 // administrators and for seeding the demo store.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "startup.h"
 
 #include "frmrimdal.h"
@@ -11,15 +12,19 @@
 int runRimdal(int& argc, char** argv, const std::function<void(TfrmRimdal&)>& shown)
 {
     QApplication application(argc, argv);
+    // The window system knows the program as "rimdal" (no spaces in its class)
+    // and finds its desktop file and icon under the application id.
+    QApplication::setApplicationName(QStringLiteral("rimdal"));
     QApplication::setApplicationVersion(QStringLiteral(RIMDAL_VERSION));
-    QApplication::setDesktopFileName(QStringLiteral("rimdal"));
+    QApplication::setDesktopFileName(QStringLiteral(RIMDAL_APP_ID));
     installDialogReporting();
 
     std::unique_ptr<TfrmRimdal> frmRimdal;
     try {
         QuorProgramm().Init(QStringLiteral("RIMDAL"), TEnumProzessTypen::ptEinstellung,
                             TEnumInstanzen::inMehrfach, 0, true);
-        QApplication::setApplicationName(QStringLiteral("Standard-Konfiguration Kundenkarten"));
+        QApplication::setApplicationDisplayName(
+            QStringLiteral("Standard-Konfiguration Kundenkarten"));
         frmRimdal = std::make_unique<TfrmRimdal>();
         QApplication::setWindowIcon(QIcon(QStringLiteral(":/rimdal/rimdal.png")));
         frmRimdal->show();

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A bare main window, ended at its first paint: what any start-up costs.
 #include "quitafterpaint.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Start-up of the whole process to the first paint, and its peak memory, with
 // stores of 0, 10,000 and 100,000 named settings, against a bare main window.
 

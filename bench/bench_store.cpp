@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Hot paths of the tool against their floors, measured in the same run:
 // Ours/<case> is the tool's code, Floor/<case> the least any code could do.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The tool's own start-up, ended once its lists have been painted.
 #include "frmrimdal.h"
 #include "quitafterpaint.h"

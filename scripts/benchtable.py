@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Prints the benchmark table: each figure against its floor, medians of the
 same run, with the goal for the ratio (and for peak memory at start-up)."""
 import json

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "assignment.h"
 
 void setAssignment(TStringList& assignments, const QString& type, const QString& name)

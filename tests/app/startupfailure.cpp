@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Starts the program after its program context was already taken, so that
 // its start-up block fails: prints "shown" if a window was shown all the same.
 // Error boxes are answered at once.

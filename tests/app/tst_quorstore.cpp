@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "formstoretext.h"
 #include "sqlstore.h"
 #include "teststore.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "maskfile.h"
 #include "quorexception.h"
 #include "teststore.h"

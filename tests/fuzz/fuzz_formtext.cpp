@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The form-store text parser takes any blob without failing, reads it as the
 // decoded text's lines read, and whatever it reads is filed and read back the same.
 #include "formstoretext.h"

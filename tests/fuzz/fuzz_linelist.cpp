@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Any bytes loaded into the line list and saved again come back unchanged once
 // their line ends are CR LF: a copy never loses or alters a byte.
 #include "tstringlist.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A workstation for the concurrency tests: posts random standards, or reads the
 // standard copies and checks that each is whole, many times over.
 // Usage: poster post|read LOCATION COUNT SEED [REPEAT [TYPE]]
