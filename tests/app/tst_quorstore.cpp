@@ -291,8 +291,8 @@ private Q_SLOTS:
         QByteArray errors;
         QCOMPARE(run({"--store", bare, "list"}, nullptr, &errors), 3);
         QVERIFY2(errors.contains("keine Einstellungstabelle"), errors.constData());
-        QCOMPARE(run({"--store", bare, "import", write(*new QTemporaryDir, R"({"settings":[]})")}),
-                 0);
+        QTemporaryDir dir;
+        QCOMPARE(run({"--store", bare, "import", write(dir, R"({"settings":[]})")}), 0);
         QCOMPARE(run({"--store", bare, "list"}), 0);
         db.sql("DROP SCHEMA leer CASCADE");
     }
