@@ -1,0 +1,130 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// One workstation under load: the window's own cycle through standards/ and
+// framework/, without a window, again and again until its time is up. Each
+// cycle fills the three lists, shows three entries, posts one type with a
+// setting chosen at random, and thinks for a moment.
+// Usage: loadstation LOCATION SECONDS SEED
+// Prints one JSON object: the duration of every step in microseconds, the
+// cycles, the errors, and the postings that waited past the writers' timeout.
+#include "choicelists.h"
+#include "description.h"
+#include "formstore.h"
+#include "keys.h"
+#include "maskfile.h"
+#include "posting.h"
+#include "quorexception.h"
+#include "quorstrings.h"
+#include "storebackend.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QRandomGenerator>
+#include <QThread>
+#include <cstdio>
+
+namespace
+{
+class NameList final : public TChoiceList
+{
+public:
+    QStringList items;
+    void Clear() override { items.clear(); }
+    void AddNames(const TCompactStrings& names) override { items += names.toStringList(); }
+    void AddMarkerSelected(const QString& marker) override { items << marker; }
+};
+
+class Memo : public QObject
+{
+    Q_OBJECT
+    Q_PROPERTY(QStringList Lines MEMBER lines)
+public:
+    using QObject::QObject;
+    QStringList lines;
+};
+
+class NoView final : public TDescriptionView
+{
+public:
+    void SetName(const QString&) override {}
+    void SetShortDescription(const QString&) override {}
+    void ClearLongDescription() override {}
+};
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    QCoreApplication app(argc, argv);
+    const QStringList args = app.arguments();
+    if (args.size() != 4)
+        return 2;
+    const qint64 deadline = args[2].toLongLong() * 1000;
+    QRandomGenerator random(args[3].toUInt());
+    setQuorStore(openStore(args[1]));
+
+    QObject window;
+    window.setObjectName(keys::MainWindow);
+    auto* strings = new TQuorStrings(&window);
+    strings->setObjectName(QStringLiteral("scStanBez"));
+    auto* memo = new Memo(&window);
+    memo->setObjectName(QStringLiteral("msText"));
+    auto* fsBez = new TQuorFormStore(&window);
+    fsBez->FormName = {keys::Sprache, keys::Rimdal, keys::Rimdal};
+    fsBez->StoredProperties = {QStringLiteral("scStanBez.Items")};
+    auto* fsText = new TQuorFormStore(&window);
+    fsText->StoredProperties = {QStringLiteral("msText.Lines")};
+    Tmaskfile file;
+    NameList lists[3];
+    NoView view;
+
+    QJsonArray fill, show, post;
+    int cycles = 0, errors = 0, lockTimeouts = 0;
+    auto timed = [&](QJsonArray& into, auto&& step) {
+        QElapsedTimer timer;
+        timer.start();
+        try {
+            step();
+            into.append(double(timer.nsecsElapsed()) / 1000.0);
+        } catch (const std::exception& e) {
+            const QString message = exceptionText(e);
+            (message.contains(QLatin1String("gesperrt")) ? lockTimeouts : errors)++;
+            std::fprintf(stderr, "%s\n", qUtf8Printable(message));
+        }
+    };
+    QElapsedTimer clock;
+    clock.start();
+    fsBez->Restore();
+    while (clock.elapsed() < deadline) {
+        timed(fill, [&] { fillChoiceLists(file, lists[0], lists[1], lists[2]); });
+        for (int i = 0; i < 3 && !lists[i].items.isEmpty(); ++i) {
+            const QString entry = lists[i].items.at(random.bounded(int(lists[i].items.size())));
+            timed(show, [&] {
+                fillDescription(file, *fsText, *fsBez, strings->Items, keys::SettingTypes[i],
+                                entry, view);
+            });
+        }
+        const int named = int(lists[0].items.size()) - 1;
+        if (named > 0) {
+            const QString& type = keys::SettingTypes[random.bounded(3)];
+            const QString name = lists[0].items.at(random.bounded(named));
+            timed(post, [&] {
+                runPosting(*fsBez, [&] { postStandard(file, strings->Items, type, name); });
+            });
+        }
+        ++cycles;
+        QThread::msleep(20 + random.bounded(80));
+    }
+    const QJsonObject result{{QStringLiteral("cycles"), cycles},
+                             {QStringLiteral("seconds"), double(clock.elapsed()) / 1000.0},
+                             {QStringLiteral("fill"), fill},
+                             {QStringLiteral("show"), show},
+                             {QStringLiteral("post"), post},
+                             {QStringLiteral("errors"), errors},
+                             {QStringLiteral("lockTimeouts"), lockTimeouts}};
+    std::puts(QJsonDocument(result).toJson(QJsonDocument::Compact).constData());
+    return 0;
+}
+
+#include "loadstation.moc"
