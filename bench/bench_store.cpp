@@ -6,23 +6,41 @@
 #include "combochoicelist.h"
 #include "description.h"
 #include "formstore.h"
+#include "frmrimdal.h"
 #include "keys.h"
 #include "maskfile.h"
 #include "pgstore.h"
 #include "posting.h"
+#include "quorcontrols.h"
 #include "sqlstore.h"
 #include "storebackend.h"
 #include "tstringlist.h"
 
 #include <QApplication>
+#include <QElapsedTimer>
+#include <QEvent>
 #include <benchmark/benchmark.h>
 #include <libpq-fe.h>
+#include <optional>
 #include <sqlite3.h>
 #include <string>
 #include <vector>
 
 namespace
 {
+
+// Notes the first paint of the widget it watches.
+class PaintWatch : public QObject
+{
+public:
+    bool painted = false;
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::Paint)
+            painted = true;
+        return QObject::eventFilter(watched, event);
+    }
+};
 
 void fillCombos(benchmark::State& state)
 {
@@ -109,27 +127,43 @@ void fillDescriptionLong(benchmark::State& state)
     setQuorStore(nullptr);
 }
 
-// The same with the real memo: what the window spends in all, most of it the
-// text widget laying out its document.
-void fillDescriptionIntoMemo(benchmark::State& state)
+// What a person waits for: from a changed selection in the real window to the
+// memo having painted the new description. Two entries alternate, so that
+// every change shows another text.
+void selectionToPaintedMemo(benchmark::State& state)
 {
     BenchStore store;
-    store.put(keys::Veskalo, keys::Veskalo, QStringLiteral("Lang"), descriptionBlob(10000));
+    for (const char* name : {"A", "B"})
+        store.put(keys::Veskalo, keys::Veskalo, QString::fromLatin1(name),
+                  descriptionBlob(int(state.range(0))));
     setQuorStore(openStore(store.path()));
-    QWidget window;
-    auto* memo = new TQuorStdMemo(&window);
-    memo->setObjectName(QStringLiteral("msText"));
-    memo->resize(600, 200);
-    auto* fsText = new TQuorFormStore(&window);
-    fsText->StoredProperties = {QStringLiteral("msText.Lines")};
-    Tmaskfile file;
-    NullView view;
-    TStringList assignments;
-    for (auto _ : state)
-        fillDescription(file, *fsText, *fsText, assignments, keys::Import, QStringLiteral("Lang"),
-                        view);
-    if (memo->document()->blockCount() != 10000)
-        state.SkipWithError("description not shown");
+    {
+        TfrmRimdal window;
+        window.show();
+        QElapsedTimer settle;
+        settle.start();
+        while (settle.elapsed() < 200)
+            QCoreApplication::processEvents();
+        auto* list = window.findChild<TQuorStdComboBox*>(QStringLiteral("cmbImport"));
+        auto* memo = window.findChild<TQuorStdMemo*>(QStringLiteral("msText"));
+        PaintWatch watch;
+        memo->viewport()->installEventFilter(&watch);
+        int entry = 0;
+        for (auto _ : state) {
+            entry = 1 - entry;
+            watch.painted = false;
+            QElapsedTimer limit;
+            limit.start();
+            list->SetItemIndex(entry);
+            Q_EMIT list->OnChange(list);
+            while (!watch.painted && limit.elapsed() < 5000)
+                QCoreApplication::processEvents();
+            if (!watch.painted) {
+                state.SkipWithError("the memo was not painted");
+                break;
+            }
+        }
+    }
     setQuorStore(nullptr);
 }
 
@@ -295,49 +329,46 @@ void pgStreamingQuery(benchmark::State& state)
 
 } // namespace
 
-BENCHMARK(fillCombos)
-    ->Name("Ours/FillCombos")
-    ->Arg(1000)
-    ->Arg(10000)
-    ->Arg(100000)
-    ->Unit(benchmark::kMillisecond);
-BENCHMARK(scanNamesWithCApi)
-    ->Name("Floor/FillCombos")
-    ->Arg(1000)
-    ->Arg(10000)
-    ->Arg(100000)
-    ->Unit(benchmark::kMillisecond);
-BENCHMARK(fillDescriptionLong)
-    ->Name("Ours/FillBeschreibung 10000 lines")
-    ->Unit(benchmark::kMillisecond);
-BENCHMARK(readBlobWithCApi)
-    ->Name("Floor/FillBeschreibung 10000 lines")
-    ->Unit(benchmark::kMillisecond);
-BENCHMARK(fillDescriptionIntoMemo)
-    ->Name("Ours/Memo shows 10000 lines")
-    ->Unit(benchmark::kMillisecond);
-BENCHMARK(readBlobWithCApi)->Name("Floor/Memo shows 10000 lines")->Unit(benchmark::kMillisecond);
-BENCHMARK(postLargeText)
-    ->Name("Ours/Posting 5 MB")
-    ->ArgName("update")
-    ->Arg(0)
-    ->Arg(1)
-    ->Unit(benchmark::kMillisecond)
-    ->Iterations(20);
-BENCHMARK(writeLargeBlobWithCApi)
-    ->Name("Floor/Posting 5 MB")
-    ->ArgName("update")
-    ->Arg(0)
-    ->Arg(1)
-    ->Unit(benchmark::kMillisecond)
-    ->Iterations(20);
-BENCHMARK(pgScan)->Name("Ours/PostgreSQL scan 10000")->Unit(benchmark::kMillisecond);
-BENCHMARK(pgStreamingQuery)->Name("Floor/PostgreSQL scan 10000")->Unit(benchmark::kMillisecond);
+// Each case and its floor as interleaved pairs (ours, floor, ours, floor, ...),
+// so that every ratio compares two figures taken one right after the other.
+constexpr int kPairs = 5;
+
+void pairs(const std::string& name, void (*ours)(benchmark::State&),
+           void (*floor)(benchmark::State&), std::optional<int64_t> arg = {}, int iterations = 0)
+{
+    for (int k = 1; k <= kPairs; ++k) {
+        for (const auto& [side, function] :
+             {std::pair{"Ours/", ours}, std::pair{"Floor/", floor}}) {
+            if (!function)
+                continue;
+            auto* run = benchmark::RegisterBenchmark(
+                (side + name + "#" + std::to_string(k)).c_str(), function);
+            if (arg)
+                run->Arg(*arg);
+            if (iterations > 0)
+                run->Iterations(iterations);
+            run->Unit(benchmark::kMillisecond);
+        }
+    }
+}
+
+void registerCases()
+{
+    for (int64_t count : {1000, 10000, 100000})
+        pairs("FillCombos", fillCombos, scanNamesWithCApi, count);
+    pairs("FillBeschreibung 10000 lines", fillDescriptionLong, readBlobWithCApi);
+    for (int64_t lines : {100, 1000, 10000})
+        pairs("Selection to painted memo", selectionToPaintedMemo, nullptr, lines, 20);
+    pairs("Posting 5 MB insert", postLargeText, writeLargeBlobWithCApi, 0, 20);
+    pairs("Posting 5 MB update", postLargeText, writeLargeBlobWithCApi, 1, 20);
+    pairs("PostgreSQL scan 10000", pgScan, pgStreamingQuery);
+}
 
 int main(int argc, char** argv)
 {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication application(argc, argv);
+    registerCases();
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();

@@ -101,8 +101,8 @@ int main(int argc, char* argv[])
         for (int i = 0; i < 3 && !lists[i].items.isEmpty(); ++i) {
             const QString entry = lists[i].items.at(random.bounded(int(lists[i].items.size())));
             timed(show, [&] {
-                fillDescription(file, *fsText, *fsBez, strings->Items, keys::SettingTypes[i],
-                                entry, view);
+                fillDescription(file, *fsText, *fsBez, strings->Items, keys::SettingTypes[i], entry,
+                                view);
             });
         }
         const int named = int(lists[0].items.size()) - 1;

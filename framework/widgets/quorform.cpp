@@ -8,7 +8,7 @@
 #include <QFont>
 #include <QKeyEvent>
 
-TQuorForm::TQuorForm(QWidget* parent) : QMainWindow(parent)
+void installDesignFont()
 {
     // The suite's windows and dialogs are designed in MS Sans Serif 8 pt, which
     // Linux lacks; Liberation Sans has close metrics, so captions fit their boxes
@@ -23,6 +23,11 @@ TQuorForm::TQuorForm(QWidget* parent) : QMainWindow(parent)
         return true;
     }();
     Q_UNUSED(installed);
+}
+
+TQuorForm::TQuorForm(QWidget* parent) : QMainWindow(parent)
+{
+    installDesignFont();
 }
 
 void TQuorForm::FinishDesign()

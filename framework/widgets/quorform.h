@@ -3,6 +3,9 @@
 
 #include <QMainWindow>
 
+// Makes the suite's design font the application's font (once).
+void installDesignFont();
+
 class TQuorStdButton;
 
 // Base window of the suite. After its design is built, FinishDesign binds buttons
