@@ -2,6 +2,8 @@
 // quorstore: the suite's settings store from the command line, for
 // administrators and for seeding the demo store.
 
+#include "assignment.h"
+#include "choicelists.h"
 #include "formstore.h"
 #include "formstoretext.h"
 #include "journal.h"
@@ -10,7 +12,6 @@
 #include "posting.h"
 #include "quorbuchung.h"
 #include "quorexception.h"
-#include "quorstrings.h"
 #include "report.h"
 #include "storebackend.h"
 #include "tstringlist.h"
@@ -538,19 +539,12 @@ int restore(TStoreBackend& store, const QStringList& args, bool replace)
 int standards(TStoreBackend& store)
 {
     // The assignment list is read the way the window files it.
-    QObject window;
-    window.setObjectName(keys::MainWindow);
-    auto* strings = new TQuorStrings(&window);
-    strings->setObjectName(QStringLiteral("scStanBez"));
-    auto* fsBez = new TQuorFormStore(&window);
-    fsBez->FormName = {keys::Sprache, keys::Rimdal, keys::Rimdal};
-    fsBez->StoredProperties = {QStringLiteral("scStanBez.Items")};
-    fsBez->SetStore(&store);
-    fsBez->Restore();
+    TAssignmentFile assignments(&store);
+    assignments.FormStore().Restore();
     Tmaskfile file;
     file.SetStore(&store);
     int status = kOk;
-    for (const TStandardStatus& standard : checkStandards(file, strings->Items)) {
+    for (const TStandardStatus& standard : checkStandards(file, assignments.Items())) {
         out(printable(describe(standard)) + QLatin1Char('\n'));
         if (standard.drifted())
             status = kDrift;
@@ -619,32 +613,17 @@ int post(TStoreBackend& store, const QStringList& args, bool refresh)
         pairs = postPairs(args);
     }
     setJournalFrontEnd(QStringLiteral("Werkzeug"));
-    QObject window;
-    window.setObjectName(keys::MainWindow);
-    auto* strings = new TQuorStrings(&window);
-    strings->setObjectName(QStringLiteral("scStanBez"));
-    auto* fsBez = new TQuorFormStore(&window);
-    fsBez->FormName = {keys::Sprache, keys::Rimdal, keys::Rimdal};
-    fsBez->StoredProperties = {QStringLiteral("scStanBez.Items")};
-    fsBez->SetStore(&store);
+    TAssignmentFile assignmentFile(&store);
     Tmaskfile file;
     file.SetStore(&store);
     QuorBuchung(true).SetStore(&store);
-    TStringList& assignments = strings->Items;
+    TStringList& assignments = assignmentFile.Items();
 
     int status = kOk;
     QStringList report;
     auto exists = [&](const QString& name) {
         bool found = false;
-        withAccess(file, [&] {
-            file.ResetKey();
-            file.Sprache.SetKeyWert(keys::Sprache);
-            file.Programm.SetKeyWert(keys::Veskalo);
-            file.Maske.SetKeyWert(keys::Veskalo);
-            file.Bezeichnung.SetKeyWert(name);
-            file.Index.SetKeyWert(keys::Index);
-            found = file.FindEqual();
-        });
+        withAccess(file, [&] { found = findNamedSetting(file, name); });
         return found;
     };
     auto postOne = [&](const QString& type, const QString& name) {
@@ -674,7 +653,7 @@ int post(TStoreBackend& store, const QStringList& args, bool refresh)
                     .arg(type, printable(name)));
         return kDrift;
     }
-    runPosting(*fsBez, [&] {
+    runPosting(assignmentFile.FormStore(), [&] {
         if (!refresh) {
             for (const auto& [type, name] : pairs)
                 postOne(type, name);

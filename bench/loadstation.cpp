@@ -6,6 +6,7 @@
 // Usage: loadstation LOCATION SECONDS SEED
 // Prints one JSON object: the duration of every step in microseconds, the
 // cycles, the errors, and the postings that waited past the writers' timeout.
+#include "assignment.h"
 #include "choicelists.h"
 #include "description.h"
 #include "formstore.h"
@@ -13,7 +14,6 @@
 #include "maskfile.h"
 #include "posting.h"
 #include "quorexception.h"
-#include "quorstrings.h"
 #include "storebackend.h"
 
 #include <QCoreApplication>
@@ -64,16 +64,13 @@ int main(int argc, char* argv[])
     QRandomGenerator random(args[3].toUInt());
     setQuorStore(openStore(args[1]));
 
-    QObject window;
-    window.setObjectName(keys::MainWindow);
-    auto* strings = new TQuorStrings(&window);
-    strings->setObjectName(QStringLiteral("scStanBez"));
-    auto* memo = new Memo(&window);
+    TAssignmentFile assignments;
+    TQuorFormStore* fsBez = &assignments.FormStore();
+    // The memo and fsText in the same stand-in window as the assignment list.
+    QObject* window = fsBez->parent();
+    auto* memo = new Memo(window);
     memo->setObjectName(QStringLiteral("msText"));
-    auto* fsBez = new TQuorFormStore(&window);
-    fsBez->FormName = {keys::Sprache, keys::Rimdal, keys::Rimdal};
-    fsBez->StoredProperties = {QStringLiteral("scStanBez.Items")};
-    auto* fsText = new TQuorFormStore(&window);
+    auto* fsText = new TQuorFormStore(window);
     fsText->StoredProperties = {QStringLiteral("msText.Lines")};
     Tmaskfile file;
     NameList lists[3];
@@ -101,8 +98,8 @@ int main(int argc, char* argv[])
         for (int i = 0; i < 3 && !lists[i].items.isEmpty(); ++i) {
             const QString entry = lists[i].items.at(random.bounded(int(lists[i].items.size())));
             timed(show, [&] {
-                fillDescription(file, *fsText, *fsBez, strings->Items, keys::SettingTypes[i], entry,
-                                view);
+                fillDescription(file, *fsText, *fsBez, assignments.Items(), keys::SettingTypes[i],
+                                entry, view);
             });
         }
         const int named = int(lists[0].items.size()) - 1;
@@ -110,7 +107,7 @@ int main(int argc, char* argv[])
             const QString& type = keys::SettingTypes[random.bounded(3)];
             const QString name = lists[0].items.at(random.bounded(named));
             timed(post, [&] {
-                runPosting(*fsBez, [&] { postStandard(file, strings->Items, type, name); });
+                runPosting(*fsBez, [&] { postStandard(file, assignments.Items(), type, name); });
             });
         }
         ++cycles;

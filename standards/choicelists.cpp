@@ -57,3 +57,14 @@ void fillChoiceLists(Tmaskfile& file, TChoiceList& import, TChoiceList& exportLi
         }
     });
 }
+
+bool findNamedSetting(Tmaskfile& file, const QString& name)
+{
+    file.ResetKey();
+    file.Sprache.SetKeyWert(keys::Sprache);
+    file.Programm.SetKeyWert(keys::Veskalo);
+    file.Maske.SetKeyWert(keys::Veskalo);
+    file.Bezeichnung.SetKeyWert(name);
+    file.Index.SetKeyWert(keys::Index);
+    return file.FindEqual();
+}

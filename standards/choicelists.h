@@ -26,3 +26,7 @@ void fillChoiceLists(Tmaskfile& file, TChoiceList& import, TChoiceList& exportLi
 
 // The names of the named settings as the lists offer them (file inside a bracket).
 TCompactStrings scanNamedSettings(Tmaskfile& file, TCompactStrings* partial = nullptr);
+
+// Stands on the named setting called name; false when there is none (file
+// inside a bracket).
+bool findNamedSetting(Tmaskfile& file, const QString& name);

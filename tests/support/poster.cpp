@@ -7,12 +7,12 @@
 // assignment list, as the window does; given TYPE, it posts that type only.
 // Prints "done=N failed=M" and each failure on standard error.
 
+#include "assignment.h"
 #include "formstore.h"
 #include "keys.h"
 #include "maskfile.h"
 #include "posting.h"
 #include "quorexception.h"
-#include "quorstrings.h"
 #include "storebackend.h"
 #include "tstringlist.h"
 
@@ -54,14 +54,8 @@ int main(int argc, char* argv[])
     QRandomGenerator random(args[4].toUInt());
     setQuorStore(openStore(args[2]));
     Tmaskfile file;
-    QObject window;
-    window.setObjectName(QStringLiteral("frmRimdal"));
-    auto* strings = new TQuorStrings(&window);
-    strings->setObjectName(QStringLiteral("scStanBez"));
-    auto* fsBez = new TQuorFormStore(&window);
-    fsBez->FormName = {keys::Sprache, keys::Rimdal, keys::Rimdal};
-    fsBez->StoredProperties = {QStringLiteral("scStanBez.Items")};
-    TStringList& assignments = strings->Items;
+    TAssignmentFile assignmentFile;
+    TStringList& assignments = assignmentFile.Items();
     int done = 0, failed = 0;
     for (int i = 0; i < count; ++i) {
         try {
@@ -69,7 +63,8 @@ int main(int argc, char* argv[])
                 const QString type =
                     onlyType.isEmpty() ? keys::SettingTypes[random.bounded(3)] : onlyType;
                 const QString name = QStringLiteral("S%1").arg(random.bounded(5));
-                runPosting(*fsBez, [&] { postStandard(file, assignments, type, name); });
+                runPosting(assignmentFile.FormStore(),
+                           [&] { postStandard(file, assignments, type, name); });
             } else {
                 TStoreBackend& store = quorStore();
                 inStoreAccess(store, [&] {

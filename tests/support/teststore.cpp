@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "teststore.h"
 
+#include "choicelists.h"
 #include "formstoretext.h"
 #include "keys.h"
 #include "maskfile.h"
@@ -120,13 +121,7 @@ void TestStore::putPosterSettings(int repeat)
 
 bool findNamed(Tmaskfile& file, const QString& name)
 {
-    file.ResetKey();
-    file.Sprache.SetKeyWert(keys::Sprache);
-    file.Programm.SetKeyWert(keys::Veskalo);
-    file.Maske.SetKeyWert(keys::Veskalo);
-    file.Bezeichnung.SetKeyWert(name);
-    file.Index.SetKeyWert(keys::Index);
-    return file.FindEqual();
+    return findNamedSetting(file, name);
 }
 
 std::optional<TStoreRow> TestStore::find(const TStoreKey& key)
