@@ -10,7 +10,7 @@
 #include "quorexception.h"
 #include "tstringlist.h"
 
-#include <QIODevice>
+#include <QBuffer>
 
 namespace
 {
@@ -67,8 +67,11 @@ void postStandard(Tmaskfile& file, TStringList& assignments, const QString& type
             file.Kurzbeschreibung.SetWert(shortDescription);
             if (file.CanPost(mode)) {
                 QIODevice* target = file.StartStreamBuchung(mode, false);
-                const QByteArray copy = lines.SaveToBytes();
-                target->write(copy);
+                lines.SaveToStream(*target);
+                // The bytes as written, for the journal's digest; a copy of
+                // megabytes is not made a second time.
+                const auto* written = qobject_cast<QBuffer*>(target);
+                const QByteArray copy = written ? written->data() : lines.SaveToBytes();
                 file.EndStreamBuchung();
                 journalPosting(file, type, name, copy);
             } else {
