@@ -23,8 +23,9 @@ int runRimdal(int& argc, char** argv, const std::function<void(TfrmRimdal&)>& sh
     try {
         QuorProgramm().Init(QStringLiteral("RIMDAL"), TEnumProzessTypen::ptEinstellung,
                             TEnumInstanzen::inMehrfach, 0, true);
-        QApplication::setApplicationDisplayName(
-            QStringLiteral("Standard-Konfiguration Kundenkarten"));
+        // The title "Standard-Konfiguration Kundenkarten" is the desktop
+        // entry's name. Given to Qt as the display name, it would be appended
+        // to the window caption on X11, and the caption must stay as designed.
         frmRimdal = std::make_unique<TfrmRimdal>();
         QApplication::setWindowIcon(QIcon(QStringLiteral(":/rimdal/rimdal.png")));
         frmRimdal->show();
