@@ -25,7 +25,6 @@
 #include <QJsonObject>
 #include <QMap>
 #include <QSaveFile>
-#include <QUrl>
 #include <algorithm>
 #include <cstdio>
 #include <sys/stat.h>
@@ -144,18 +143,10 @@ QString keyText(const TStoreKey& key)
     return fields.join(QLatin1Char('/'));
 }
 
-// The file behind a SQLite location; empty for a server.
-QString storeFile(const QString& location)
-{
-    if (isPostgresLocation(location))
-        return {};
-    return location.startsWith(QLatin1String("file:")) ? QUrl(location).path() : location;
-}
-
 // Output never goes onto the store's own file or its journal.
 void refuseStoreAsTarget(const QString& location, const QString& target)
 {
-    const QString file = storeFile(location);
+    const QString file = storeFileOf(location);
     if (file.isEmpty() || target == QLatin1String("-"))
         return;
     struct stat a {

@@ -18,11 +18,6 @@ namespace
 // connection's commit, before it fails.
 constexpr int kBusyTimeoutMs = 10000;
 
-QString fileOf(const QString& location)
-{
-    return location.startsWith(QLatin1String("file:")) ? QUrl(location).path() : location;
-}
-
 // A German hint for SQLite's result code.
 QString hint(int code)
 {
@@ -85,7 +80,7 @@ private:
 } // namespace
 
 TSqliteStore::TSqliteStore(const QString& location, TOpen mode)
-    : TSqlStore(displayLocation(fileOf(location)))
+    : TSqlStore(displayLocation(storeFileOf(location)))
 {
     const QString file = displayName();
     int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE;

@@ -123,6 +123,13 @@ bool isPostgresLocation(const QString& location)
            location.startsWith(QLatin1String("postgres://"), Qt::CaseInsensitive);
 }
 
+QString storeFileOf(const QString& location)
+{
+    if (isPostgresLocation(location))
+        return {};
+    return location.startsWith(QLatin1String("file:")) ? QUrl(location).path() : location;
+}
+
 QString displayLocation(const QString& location)
 {
     static const QRegularExpression address(QStringLiteral("^[A-Za-z][A-Za-z0-9+.-]*://"));

@@ -116,6 +116,9 @@ void inStoreAccess(TStoreBackend& store, Body&& body, TAccess mode = TAccess::Re
 QString configuredStoreLocation();
 // Whether a location names a PostgreSQL server (postgresql:// or postgres://, any case).
 bool isPostgresLocation(const QString& location);
+// The file behind a SQLite location (a file name or a "file:" URI); empty for
+// a server.
+QString storeFileOf(const QString& location);
 // A location as messages show it: an address never with its password.
 QString displayLocation(const QString& location);
 
