@@ -378,6 +378,17 @@ void TPostgresStore::beginTransaction(TAccess mode)
     }
 }
 
+bool TPostgresStore::transactionOpen() const
+{
+    // A lost connection takes its transaction with it. A failed statement
+    // leaves the transaction open but aborted, until its savepoint is rolled
+    // back.
+    if (!m_conn || PQstatus(m_conn) != CONNECTION_OK)
+        return false;
+    const PGTransactionStatusType status = PQtransactionStatus(m_conn);
+    return status == PQTRANS_INTRANS || status == PQTRANS_INERROR || status == PQTRANS_ACTIVE;
+}
+
 bool TPostgresStore::canWrite()
 {
     return scalar("SELECT (current_setting('transaction_read_only') = 'off' AND "

@@ -27,6 +27,7 @@ public:
 
 protected:
     void beginTransaction(TAccess mode) override;
+    bool transactionOpen() const override;
 
 private:
     friend class TPgRows;

@@ -46,6 +46,11 @@ void TQuorBuchung::EndPosting(int /*flag*/)
     store->endAccess();
 }
 
+bool TQuorBuchung::PostingLost() const
+{
+    return !m_stores.empty() && m_stores.back()->transactionLost();
+}
+
 void TQuorBuchung::CancelPosting() noexcept
 {
     if (m_open == 0 || m_stores.empty())

@@ -22,6 +22,10 @@ public:
     // Posts to this store instead of the suite's configured one (store tool, tests).
     void SetStore(TStoreBackend* store) { m_store = store; }
 
+    // The store ended the innermost posting's transaction by itself: nothing
+    // of it is kept, and it can only be cancelled.
+    bool PostingLost() const;
+
     int OpenPostings() const { return m_open; }
     int BegunPostings() const { return m_begun; }
     int EndedPostings() const { return m_ended; }

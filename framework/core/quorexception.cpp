@@ -17,3 +17,14 @@ QString exceptionText(const std::exception& e)
         return q->Message();
     return QString::fromLocal8Bit(e.what());
 }
+
+QString exceptionText(const std::exception_ptr& failure)
+{
+    try {
+        std::rethrow_exception(failure);
+    } catch (const std::exception& e) {
+        return exceptionText(e);
+    } catch (...) {
+        return QStringLiteral("Unbekannter Fehler");
+    }
+}

@@ -34,3 +34,4 @@ private:
 
 // Message text of any exception, for reports.
 QString exceptionText(const std::exception& e);
+QString exceptionText(const std::exception_ptr& failure);

@@ -2,7 +2,9 @@
 #include "quorinfo.h"
 
 #include "quorexception.h"
+#include "storebackend.h"
 
+#include <QScopeGuard>
 #include <cstdio>
 
 namespace
@@ -18,6 +20,16 @@ TQuorInfo& QuorInfo()
     return info;
 }
 
+TQuorInfo::TQuorInfo()
+{
+    setStoreTransactionsEndedHandler([this] { showHeld(); });
+}
+
+TQuorInfo::~TQuorInfo()
+{
+    setStoreTransactionsEndedHandler(nullptr);
+}
+
 void TQuorInfo::RegisterException(const QString& method, const std::exception& e, bool show)
 {
     const QString message = exceptionText(e);
@@ -25,13 +37,35 @@ void TQuorInfo::RegisterException(const QString& method, const std::exception& e
     std::fflush(stderr);
     if (!show || !m_sink)
         return;
-    const bool storeFailure = dynamic_cast<const EQuorStoreError*>(&e) != nullptr;
-    if (storeFailure && message == m_lastStoreFailure && m_sinceStoreFailure.isValid() &&
-        m_sinceStoreFailure.elapsed() < kRepeatWindowMs)
+    const TReport report{method, message, dynamic_cast<const EQuorStoreError*>(&e) != nullptr};
+    if (openStoreTransactions() > 0)
+        m_held.append(report);
+    else
+        this->show(report);
+}
+
+void TQuorInfo::show(const TReport& report)
+{
+    if (!m_sink)
         return;
-    m_sink(method, message);
-    if (storeFailure) {
-        m_lastStoreFailure = message;
+    if (report.storeFailure && report.message == m_lastStoreFailure &&
+        m_sinceStoreFailure.isValid() && m_sinceStoreFailure.elapsed() < kRepeatWindowMs)
+        return;
+    m_sink(report.method, report.message);
+    if (report.storeFailure) {
+        m_lastStoreFailure = report.message;
         m_sinceStoreFailure.start();
     }
+}
+
+void TQuorInfo::showHeld()
+{
+    // While one report is on screen, a step it lets run may end a transaction
+    // of its own; the reports still held wait for the first one to be closed.
+    if (m_showingHeld)
+        return;
+    m_showingHeld = true;
+    const auto done = qScopeGuard([this] { m_showingHeld = false; });
+    while (!m_held.isEmpty() && openStoreTransactions() == 0)
+        show(m_held.takeFirst());
 }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <QElapsedTimer>
+#include <QList>
 #include <QString>
 #include <exception>
 #include <functional>
@@ -9,10 +10,18 @@
 // Where reports go: the window layer shows a message box; tests record them.
 using TQuorReportSink = std::function<void(const QString& method, const QString& message)>;
 
-// The error reporter.
+// The error reporter. A report waits for the person to read it, so none is
+// shown while this process holds a store transaction open: it would hold
+// every other workstation's posting meanwhile. Such reports are kept and
+// shown, in their order, as soon as the last open transaction has ended.
 class TQuorInfo
 {
 public:
+    TQuorInfo();
+    ~TQuorInfo();
+    TQuorInfo(const TQuorInfo&) = delete;
+    TQuorInfo& operator=(const TQuorInfo&) = delete;
+
     // Reports the exception under the method's name and returns; with show false
     // it is only written to standard error.
     void RegisterException(const QString& method, const std::exception& e, bool show);
@@ -20,7 +29,17 @@ public:
     void SetSink(TQuorReportSink sink) { m_sink = std::move(sink); }
 
 private:
+    struct TReport {
+        QString method;
+        QString message;
+        bool storeFailure = false;
+    };
+    void show(const TReport& report);
+    void showHeld();
+
     TQuorReportSink m_sink;
+    QList<TReport> m_held;
+    bool m_showingHeld = false;
     QString m_lastStoreFailure;
     QElapsedTimer m_sinceStoreFailure;
 };

@@ -247,6 +247,13 @@ void TSqliteStore::beginTransaction(TAccess mode)
     execute(mode == TAccess::Write && !m_readOnly ? "BEGIN IMMEDIATE" : "BEGIN");
 }
 
+bool TSqliteStore::transactionOpen() const
+{
+    // SQLite rolls the whole transaction back by itself on some errors (a full
+    // disk, an I/O error, an interrupt); the connection is then in autocommit.
+    return m_db && sqlite3_get_autocommit(m_db) == 0;
+}
+
 bool TSqliteStore::canWrite()
 {
     if (m_readOnly || sqlite3_db_readonly(m_db, "main") == 1)

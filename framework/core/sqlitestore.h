@@ -31,6 +31,7 @@ public:
 
 protected:
     void beginTransaction(TAccess mode) override;
+    bool transactionOpen() const override;
 
 private:
     void ensureSchema(bool newFile);

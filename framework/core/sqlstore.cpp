@@ -198,11 +198,13 @@ QByteArray TSqlStore::scalar(const QByteArray& sql)
 
 std::unique_ptr<TStoreCursor> TSqlStore::scanFrom(const TSearchKey& key)
 {
+    requireLiveTransaction();
     return std::make_unique<TSqlCursor>(*this, key);
 }
 
 std::optional<TStoreRow> TSqlStore::find(const TStoreKey& key)
 {
+    requireLiveTransaction();
     static const QByteArray sql = "SELECT kurzbeschreibung FROM einstellungen WHERE " + kKeyWhere;
     const TSqlParams params = keyParams(key);
     const std::unique_ptr<TSqlRows> rows = query(sql, params);
@@ -218,6 +220,7 @@ TStoreContent TSqlStore::readContent(const TStoreKey& key)
 {
     static const QByteArray sql =
         "SELECT kurzbeschreibung, daten FROM einstellungen WHERE " + kKeyWhere;
+    requireLiveTransaction();
     const std::unique_ptr<TSqlRows> rows = query(sql, keyParams(key));
     if (!rows->next())
         throw EQuorException(
@@ -244,6 +247,7 @@ static void refuseNul(const TStoreKey& key, const QString& kurz)
 
 void TSqlStore::insert(const TStoreKey& key, const QString& kurz, const QByteArray& blob)
 {
+    requireLiveTransaction();
     refuseNul(key, kurz);
     // A record inserted by another writer since this one looked becomes an
     // update instead of a second record or a failure.
@@ -259,6 +263,7 @@ void TSqlStore::insert(const TStoreKey& key, const QString& kurz, const QByteArr
 
 bool TSqlStore::update(const TStoreKey& key, const QString& kurz, const QByteArray& blob)
 {
+    requireLiveTransaction();
     refuseNul(key, kurz);
     static const QByteArray sql =
         "UPDATE einstellungen SET kurzbeschreibung = $6, daten = $7 WHERE " + kKeyWhere;
@@ -269,5 +274,6 @@ bool TSqlStore::update(const TStoreKey& key, const QString& kurz, const QByteArr
 
 void TSqlStore::removeAll()
 {
+    requireLiveTransaction();
     execute("DELETE FROM einstellungen");
 }

@@ -11,6 +11,7 @@
 #include <QStandardPaths>
 #include <QUrl>
 #include <QUrlQuery>
+#include <atomic>
 
 namespace
 {
@@ -24,7 +25,25 @@ QByteArray savepointStatement(const char* verb, std::size_t level)
 {
     return QByteArray(verb) + " quor_" + QByteArray::number(qulonglong(level));
 }
+
+std::atomic<int> g_openTransactions{0};
+
+std::function<void()>& endedHandler()
+{
+    static std::function<void()> handler;
+    return handler;
+}
 } // namespace
+
+int openStoreTransactions()
+{
+    return g_openTransactions.load();
+}
+
+void setStoreTransactionsEndedHandler(std::function<void()> handler)
+{
+    endedHandler() = std::move(handler);
+}
 
 void TStoreBackend::beginAccess(TAccess mode)
 {
@@ -37,12 +56,21 @@ void TStoreBackend::beginAccess(TAccess mode)
             throw;
         }
         m_mode = mode;
+        m_lost = false;
         m_levels.push_back({});
+        m_counted = true;
+        ++g_openTransactions;
         return;
     }
+    requireLiveTransaction();
     Level level;
     if (m_mode == TAccess::Write) {
-        control(savepointStatement("SAVEPOINT", m_levels.size()).constData());
+        try {
+            control(savepointStatement("SAVEPOINT", m_levels.size()).constData());
+        } catch (...) {
+            markFailed();
+            throw;
+        }
         level.savepoint = true;
     }
     m_levels.push_back(level);
@@ -50,8 +78,33 @@ void TStoreBackend::beginAccess(TAccess mode)
 
 void TStoreBackend::markFailed()
 {
-    if (!m_levels.empty())
-        m_levels.back().failed = true;
+    if (m_levels.empty())
+        return;
+    m_levels.back().failed = true;
+    noteFailure();
+}
+
+void TStoreBackend::noteFailure()
+{
+    if (!m_lost && !transactionOpen())
+        m_lost = true;
+}
+
+void TStoreBackend::requireLiveTransaction() const
+{
+    if (m_levels.empty())
+        return;
+    if (m_lost || !transactionOpen())
+        failLost();
+}
+
+void TStoreBackend::failLost() const
+{
+    throw EQuorStoreError(
+        QStringLiteral("Einstellungsdatenbank „%1“: Die Datenbank hat den laufenden Zugriff "
+                       "abgebrochen; keine seiner Änderungen wurde gespeichert.")
+            .arg(displayName()),
+        displayName());
 }
 
 void TStoreBackend::endAccess()
@@ -61,10 +114,18 @@ void TStoreBackend::endAccess()
             "Zugriff auf die Einstellungsdatenbank beendet, der nicht begonnen war"));
     const Level level = m_levels.back();
     m_levels.pop_back();
+    if (level.failed)
+        noteFailure();
     if (m_levels.empty()) {
         if (level.failed) {
             rollbackAll();
             return;
+        }
+        // A transaction the engine ended by itself has nothing left to commit:
+        // that is a failure, never a success.
+        if (m_lost || !transactionOpen()) {
+            rollbackAll();
+            failLost();
         }
         try {
             control("COMMIT");
@@ -72,11 +133,14 @@ void TStoreBackend::endAccess()
             rollbackAll();
             throw;
         }
+        closed();
         return;
     }
-    if (!level.savepoint) {
+    // No savepoint statement runs in a transaction that is gone: outside a
+    // transaction it would begin one of its own and commit it.
+    if (m_lost || !level.savepoint) {
         // A read gives nothing back; a failure there ends the transaction.
-        if (level.failed)
+        if (level.failed || m_lost)
             m_levels.back().failed = true;
         return;
     }
@@ -85,7 +149,7 @@ void TStoreBackend::endAccess()
             control(savepointStatement("ROLLBACK TO SAVEPOINT", m_levels.size()).constData());
         control(savepointStatement("RELEASE SAVEPOINT", m_levels.size()).constData());
     } catch (...) {
-        m_levels.back().failed = true;
+        markFailed();
         throw;
     }
 }
@@ -94,9 +158,26 @@ void TStoreBackend::rollbackAll() noexcept
 {
     m_levels.clear();
     try {
-        control("ROLLBACK");
+        if (transactionOpen())
+            control("ROLLBACK");
     } catch (const std::exception&) {
         // A transaction that cannot be rolled back is gone with its connection.
+    }
+    closed();
+}
+
+void TStoreBackend::closed() noexcept
+{
+    m_levels.clear();
+    m_lost = false;
+    if (!m_counted)
+        return;
+    m_counted = false;
+    if (g_openTransactions.fetch_sub(1) == 1 && endedHandler()) {
+        try {
+            endedHandler()();
+        } catch (...) {
+        }
     }
 }
 

@@ -5,6 +5,7 @@
 #include <QString>
 #include <array>
 #include <exception>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -63,6 +64,11 @@ public:
     // The innermost access failed.
     void markFailed();
     int accessDepth() const { return int(m_levels.size()); }
+    // The engine rolled the open transaction back by itself (a full disk, an
+    // I/O error or an interrupt on SQLite, a lost connection on PostgreSQL):
+    // everything written in it is gone. Until the outermost access ends,
+    // nothing more runs in it, and that end reports the transaction as lost.
+    bool transactionLost() const { return m_lost; }
 
     virtual std::optional<TStoreRow> find(const TStoreKey& key) = 0;
     virtual std::unique_ptr<TStoreCursor> scanFrom(const TSearchKey& key) = 0;
@@ -80,16 +86,36 @@ protected:
     virtual void beginTransaction(TAccess mode) = 0;
     // COMMIT, ROLLBACK and the savepoint statements, the same on every engine.
     virtual void control(const char* statement) = 0;
+    // Whether the engine still holds a transaction on this connection.
+    virtual bool transactionOpen() const = 0;
     void rollbackAll() noexcept;
+    // Refuses a statement in a transaction the engine has ended, where it
+    // would run on its own and be kept.
+    void requireLiveTransaction() const;
 
 private:
     struct Level {
         bool failed = false;
         bool savepoint = false;
     };
+    void noteFailure();
+    void closed() noexcept;
+    [[noreturn]] void failLost() const;
+
     std::vector<Level> m_levels;
     TAccess m_mode = TAccess::Read;
+    bool m_lost = false;
+    // This store's transaction is one of the process's open ones.
+    bool m_counted = false;
 };
+
+// How many store transactions this process holds open, on any store. Nothing
+// that waits for a person may run while one is open: it would hold every
+// other workstation's posting.
+int openStoreTransactions();
+// Called whenever the last open store transaction of the process has ended,
+// committed or rolled back.
+void setStoreTransactionsEndedHandler(std::function<void()> handler);
 
 // Runs body in one access bracket of the store: all of its writes, or none.
 template <typename Body>

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "maskfile.h"
 #include "quorexception.h"
+#include "quorinfo.h"
 #include "teststore.h"
 
 #include <QBuffer>
@@ -38,6 +39,7 @@ class TestMaskfile : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
+    void reportsWaitForTheStore();
     void scanWalksKeyOrderFromPartialKey()
     {
         TestStore db;
@@ -295,6 +297,31 @@ private Q_SLOTS:
         QVERIFY(lookups > 20);
     }
 };
+
+// What the reporter is given while the store is held waits, in its order,
+// until the last open bracket has ended, failed or not.
+void TestMaskfile::reportsWaitForTheStore()
+{
+    TestStore db;
+    ReportRecorder reports;
+    Tmaskfile f;
+    auto report = [](const char* text) {
+        QuorInfo().RegisterException("TfrmRimdal.Test", EQuorException(text), true);
+    };
+    try {
+        withAccess(f, [&] {
+            report("eins");
+            withAccess(f, [&] { report("zwei"); });
+            QVERIFY(reports.reports.isEmpty());
+            throw EQuorException("Abbruch");
+        });
+    } catch (const EQuorException&) {
+    }
+    QCOMPARE(reports.reports.size(), 2);
+    QCOMPARE(reports.reports[1].second, QStringLiteral("zwei"));
+    report("drei");
+    QCOMPARE(reports.reports.size(), 3);
+}
 
 QTEST_GUILESS_MAIN(TestMaskfile)
 #include "tst_maskfile.moc"
