@@ -120,10 +120,13 @@ void TfrmRimdal::FillBeschreibung(const QString& type, TQuorStdComboBox* list)
     });
 }
 
-void TfrmRimdal::StanBuchen(const QString& type, TQuorStdComboBox* list)
+// Tells the person what the posting could not do for one setting type.
+void TfrmRimdal::StanBuchen(const TTypePosting& posted)
 {
-    guarded("StanBuchen",
-            [&] { postStandard(*ui->maskfile, ui->scStanBez->Items, type, selectedEntry(list)); });
+    guarded("StanBuchen", [&] {
+        if (posted.report)
+            std::rethrow_exception(posted.report);
+    });
 }
 
 void TfrmRimdal::cmbImportEnter(QObject* sender)
@@ -159,11 +162,16 @@ void TfrmRimdal::cmbBriefChange(QObject* sender)
 void TfrmRimdal::acBuchenExecute()
 {
     guarded("acBuchenExecute", [&] {
-        runPosting(*ui->fsBez, [&] {
-            StanBuchen(keys::Import, ui->cmbImport);
-            StanBuchen(keys::Export, ui->cmbExport);
-            StanBuchen(keys::Brief, ui->cmbBrief);
-        });
+        // The reports come once the posting has ended: none of them holds the store.
+        const TPostingResult result =
+            postStandards(*ui->maskfile, *ui->fsBez, ui->scStanBez->Items,
+                          TChoices{{keys::Import, selectedEntry(ui->cmbImport)},
+                                   {keys::Export, selectedEntry(ui->cmbExport)},
+                                   {keys::Brief, selectedEntry(ui->cmbBrief)}});
+        for (const TTypePosting& posted : result.types)
+            StanBuchen(posted);
+        if (result.failure)
+            std::rethrow_exception(result.failure);
         FillCombos();
         ui->cmbImport->setFocus(Qt::OtherFocusReason);
     });

@@ -10,6 +10,7 @@ namespace Ui
 class frmRimdal;
 }
 class TQuorStdComboBox;
+struct TTypePosting;
 
 // The main window: the standard named setting for import, export and the
 // mail-merge export of customer cards.
@@ -24,7 +25,7 @@ private:
     void FormCreate();
     void FillCombos();
     void FillBeschreibung(const QString& type, TQuorStdComboBox* list);
-    void StanBuchen(const QString& type, TQuorStdComboBox* list);
+    void StanBuchen(const TTypePosting& posted);
 
     void cmbImportEnter(QObject* sender);
     void cmbImportChange(QObject* sender);

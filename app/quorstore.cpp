@@ -112,8 +112,9 @@ QString help()
         "\nExit-Status:\n"
         "  0  erledigt; bei standards: kein Standard weicht ab\n"
         "  1  ein Standard weicht ab oder hat seine Einstellung verloren (standards,\n"
-        "     post --refresh), ein Eintrag wurde abgelehnt, oder eine Einstellung für post\n"
-        "     fehlt oder wurde nicht übernommen; für sie wurde nichts geschrieben\n"
+        "     post --refresh), ein Eintrag wurde abgelehnt (nichts wurde geschrieben), oder\n"
+        "     eine Einstellung für post fehlt oder wurde nicht übernommen (ihr Standard\n"
+        "     bleibt, die Zuordnung wird wie im Fenster eingetragen)\n"
         "  2  falscher Aufruf oder fehlerhafte Datei; nichts wurde geschrieben\n"
         "  3  der Einstellungsspeicher kann nicht geöffnet oder geschrieben werden\n");
     return text;
@@ -351,6 +352,12 @@ QList<NamedSetting> readSettings(const QString& fileName)
                        optionalText(object, "index", where, keys::Index)};
         setting.shortDescription = optionalText(object, "shortDescription", where);
         refuseNul({setting.key[3], setting.key[4], setting.shortDescription}, where);
+        // No list could ever offer such a setting: the lists leave out one
+        // named "STANDARD", and an empty name is no entry at all.
+        if (setting.key[3].isEmpty() || setting.key[3] == keys::Standard)
+            throw RefusedEntry{
+                QStringLiteral("%1: „%2“ kann kein Name einer benannten Einstellung sein.")
+                    .arg(where, printable(setting.key[3]))};
         refuseRepeatedKey(seen, setting.key, number, QStringLiteral("Eintrag"));
         const QJsonValue description = object.value(QStringLiteral("description"));
         setting.properties.append(
@@ -589,8 +596,9 @@ QList<QPair<QString, QString>> postPairs(const QStringList& args)
     return pairs;
 }
 
-// Posting as the window's command does it: the same steps in standards/, the
-// same transaction, merge and posting context, and a journal entry per copy.
+// Posting as the window's command does it: the same posting in standards/,
+// with the same transaction, merge, outcomes and journal; only the outcomes
+// become lines and an exit status instead of reports.
 int post(TStoreBackend& store, const QStringList& args, bool refresh)
 {
     QStringList types;
@@ -602,71 +610,59 @@ int post(TStoreBackend& store, const QStringList& args, bool refresh)
                                : args;
     } else {
         pairs = postPairs(args);
+        for (const auto& pair : pairs)
+            types << pair.first;
     }
     setJournalFrontEnd(QStringLiteral("Werkzeug"));
     TAssignmentFile assignmentFile(&store);
     Tmaskfile file;
     file.SetStore(&store);
     QuorBuchung(true).SetStore(&store);
-    TStringList& assignments = assignmentFile.Items();
 
     int status = kOk;
-    QStringList report;
-    auto exists = [&](const QString& name) {
-        bool found = false;
-        withAccess(file, [&] { found = findNamedSetting(file, name); });
-        return found;
-    };
-    auto postOne = [&](const QString& type, const QString& name) {
-        if (!exists(name)) {
-            report << QStringLiteral("%1: „%2“ ist keine benannte Einstellung; nichts geschrieben")
-                          .arg(type, printable(name));
-            status = kDrift;
-            return;
-        }
-        const TStringList before = assignments;
-        try {
-            postStandard(file, assignments, type, name);
-            report << QStringLiteral("%1: „%2“ ist Standard").arg(type, printable(name));
-        } catch (const EQuorStoreError&) {
-            throw;
-        } catch (const EQuorException& e) {
-            assignments = before;
-            report << QStringLiteral("%1: %2").arg(type, printable(e.Message()));
-            status = kDrift;
-        }
-    };
-    // Names that are no named setting are told of without a posting at all.
-    if (!refresh && std::none_of(pairs.begin(), pairs.end(),
-                                 [&](const auto& pair) { return exists(pair.second); })) {
-        for (const auto& [type, name] : pairs)
-            out(QStringLiteral("%1: „%2“ ist keine benannte Einstellung; nichts geschrieben\n")
-                    .arg(type, printable(name)));
-        return kDrift;
-    }
-    runPosting(assignmentFile.FormStore(), [&] {
+    QHash<QString, QString> lines;
+    // A refresh decides inside the posting, from the assignment list as it is
+    // stored then, so that a choice another workstation just posted is kept.
+    const TChooser choose = [&](const TStringList& assignments) {
+        TChoices choices;
         if (!refresh) {
             for (const auto& [type, name] : pairs)
-                postOne(type, name);
-            return;
+                choices.append({type, name});
+            return choices;
         }
         for (const TStandardStatus& standard : checkStandards(file, assignments)) {
             if (!types.contains(standard.type))
                 continue;
             if (!standard.drifted()) {
-                report << printable(describe(standard));
+                lines[standard.type] = printable(describe(standard));
             } else if (!standard.sourceExists) {
-                report << QStringLiteral("%1: Einstellung „%2“ fehlt; der Standard bleibt, wie "
-                                         "er ist")
-                              .arg(standard.type, printable(standard.assignedName));
+                lines[standard.type] =
+                    QStringLiteral("%1: Einstellung „%2“ fehlt; der Standard bleibt, wie er ist")
+                        .arg(standard.type, printable(standard.assignedName));
                 status = kDrift;
             } else {
-                postOne(standard.type, standard.assignedName);
+                choices.append({standard.type, standard.assignedName});
             }
         }
-    });
-    for (const QString& line : report)
-        out(line + QLatin1Char('\n'));
+        return choices;
+    };
+    const TPostingResult result =
+        postStandards(file, assignmentFile.FormStore(), assignmentFile.Items(), choose);
+    if (result.failure)
+        std::rethrow_exception(result.failure);
+    for (const TTypePosting& posted : result.types) {
+        if (posted.outcome == TPostOutcome::Copied) {
+            lines[posted.type] =
+                QStringLiteral("%1: „%2“ ist Standard").arg(posted.type, printable(*posted.choice));
+        } else if (posted.report) {
+            lines[posted.type] =
+                QStringLiteral("%1: %2").arg(posted.type, printable(exceptionText(posted.report)));
+            status = kDrift;
+        }
+    }
+    for (const QString& type : types)
+        if (lines.contains(type))
+            out(lines[type] + QLatin1Char('\n'));
     return status;
 }
 

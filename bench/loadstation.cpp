@@ -107,7 +107,13 @@ int main(int argc, char* argv[])
             const QString& type = keys::SettingTypes[random.bounded(3)];
             const QString name = lists[0].items.at(random.bounded(named));
             timed(post, [&] {
-                runPosting(*fsBez, [&] { postStandard(file, assignments.Items(), type, name); });
+                const TPostingResult result =
+                    postStandards(file, *fsBez, assignments.Items(), TChoices{{type, name}});
+                if (result.failure)
+                    std::rethrow_exception(result.failure);
+                for (const TTypePosting& posted : result.types)
+                    if (posted.report)
+                        std::rethrow_exception(posted.report);
             });
         }
         ++cycles;

@@ -24,9 +24,10 @@ void setKey(Tmaskfile& file, const QString& program, const QString& mask, const 
 }
 } // namespace
 
-void postStandard(Tmaskfile& file, TStringList& assignments, const QString& type,
+bool postStandard(Tmaskfile& file, TStringList& assignments, const QString& type,
                   const std::optional<QString>& selected)
 {
+    bool copied = false;
     withAccess(file, [&] {
         if (!selected)
             return;
@@ -44,6 +45,7 @@ void postStandard(Tmaskfile& file, TStringList& assignments, const QString& type
         file.SelectKey(file.DefaultKeyNumber());
         setKey(file, keys::Veskalo, keys::Veskalo, name);
         QString notCopied;
+        ENotCopied::TReason reason = ENotCopied::TReason::SettingGone;
         if (file.FindEqual()) {
             // The text is copied as lines: same encoding and byte-order mark,
             // every line ended by CR LF.
@@ -74,7 +76,9 @@ void postStandard(Tmaskfile& file, TStringList& assignments, const QString& type
                 const QByteArray copy = written ? written->data() : lines.SaveToBytes();
                 file.EndStreamBuchung();
                 journalPosting(file, type, name, copy);
+                copied = true;
             } else {
+                reason = ENotCopied::TReason::NoWrites;
                 notCopied = QStringLiteral("Die Einstellungsdatenbank nimmt keine Änderungen an.");
             }
         } else {
@@ -84,23 +88,102 @@ void postStandard(Tmaskfile& file, TStringList& assignments, const QString& type
         // The choice is recorded all the same; the person learns that the
         // standard itself did not change.
         if (!notCopied.isEmpty())
-            throw EQuorException(QStringLiteral("„%1“ wurde nicht als Standard für %2 übernommen: "
-                                                "%3 Der Standard für %2 bleibt, wie er war.")
-                                     .arg(name, type, notCopied));
+            throw ENotCopied(reason,
+                             QStringLiteral("„%1“ wurde nicht als Standard für %2 übernommen: "
+                                            "%3 Der Standard für %2 bleibt, wie er war.")
+                                 .arg(name, type, notCopied));
     });
+    return copied;
 }
 
-void runPosting(TQuorFormStore& assignmentStore, const std::function<void()>& postTypes)
+namespace
 {
+QString storeOf(const std::exception_ptr& failure)
+{
+    try {
+        std::rethrow_exception(failure);
+    } catch (const EQuorStoreError& e) {
+        return e.Store();
+    } catch (...) {
+        return {};
+    }
+}
+} // namespace
+
+TPostingResult postStandards(Tmaskfile& file, TQuorFormStore& assignmentStore,
+                             TStringList& assignments, const TChooser& choose)
+{
+    TPostingResult result;
     qint64 postingNumber = 0;
-    QuorBuchung(true).BeginPosting('N', 0, 0, postingNumber);
+    try {
+        QuorBuchung(true).BeginPosting('N', 0, 0, postingNumber);
+    } catch (...) {
+        result.failure = std::current_exception();
+        return result;
+    }
+    const TStringList before = assignments;
+    // Memory and store agree again after a failed posting: the list as the
+    // store holds it, or as it was before where the store cannot be read.
+    auto readBack = [&] {
+        try {
+            assignmentStore.Restore();
+        } catch (const std::exception&) {
+            assignments = before;
+        }
+    };
     try {
         assignmentStore.Restore();
-        postTypes();
+        for (const auto& [type, choice] : choose(assignments)) {
+            TTypePosting posted{type, choice, TPostOutcome::Unchanged, {}};
+            try {
+                if (postStandard(file, assignments, type, choice))
+                    posted.outcome = TPostOutcome::Copied;
+            } catch (const ENotCopied& e) {
+                posted.outcome = e.Reason() == ENotCopied::TReason::SettingGone
+                                     ? TPostOutcome::SettingGone
+                                     : TPostOutcome::NoWrites;
+                posted.report = std::current_exception();
+            } catch (...) {
+                // The store ended the whole transaction: no later type may run.
+                if (QuorBuchung(true).PostingLost())
+                    throw;
+                posted.outcome = TPostOutcome::Failed;
+                posted.report = std::current_exception();
+            }
+            result.types.append(posted);
+        }
         assignmentStore.Store();
     } catch (...) {
+        const std::exception_ptr cause = std::current_exception();
+        const bool lost = QuorBuchung(true).PostingLost();
         QuorBuchung(true).CancelPosting();
-        throw;
+        if (lost) {
+            // One report for the whole: what the types did is gone with it.
+            result.types.clear();
+            result.failure = std::make_exception_ptr(EQuorStoreError(
+                QStringLiteral("Die Buchung wurde nicht gespeichert: Die Einstellungsdatenbank "
+                               "hat sie abgebrochen, keine ihrer Änderungen ist gespeichert. "
+                               "Ursache: %1")
+                    .arg(exceptionText(cause)),
+                storeOf(cause)));
+        } else {
+            result.failure = cause;
+        }
+        readBack();
+        return result;
     }
-    QuorBuchung(true).EndPosting(0);
+    try {
+        QuorBuchung(true).EndPosting(0);
+    } catch (...) {
+        result.failure = std::current_exception();
+        readBack();
+    }
+    return result;
+}
+
+TPostingResult postStandards(Tmaskfile& file, TQuorFormStore& assignmentStore,
+                             TStringList& assignments, const TChoices& choices)
+{
+    return postStandards(file, assignmentStore, assignments,
+                         [&](const TStringList&) { return choices; });
 }

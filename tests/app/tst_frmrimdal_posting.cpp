@@ -4,14 +4,19 @@
 #include "journal.h"
 #include "keys.h"
 #include "quorexception.h"
+#include "quorinfo.h"
 #include "quorstrings.h"
+#include "sqlstore.h"
 #include "windowfixture.h"
 
 #include <QAction>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QLabel>
 #include <QProcess>
 #include <QThread>
+#include <csignal>
+#include <sys/resource.h>
 #include <thread>
 
 namespace
@@ -348,6 +353,168 @@ private Q_SLOTS:
         QCOMPARE(second.findChild<QLabel*>("lblBezText")->text(), QStringLiteral("Alpha"));
     }
 
+    // A report on screen waits for a person; meanwhile another workstation
+    // posts and fills its lists at once, as the posting's transaction has
+    // ended before the report appears.
+    void reportOnScreenHoldsNoOtherWorkstation()
+    {
+        WindowFixture f;
+        seed(f.db);
+        QVERIFY(f.open());
+        QVERIFY(f.choose("cmbImport", "Alpha"));
+        f.db.sql("DELETE FROM einstellungen WHERE bezeichnung = 'Alpha'");
+        int openWhileShown = -1, posted = -1, listed = -1;
+        qint64 elapsed = -1;
+        QuorInfo().SetSink([&](const QString& method, const QString& message) {
+            f.reports.reports.append({method, message});
+            openWhileShown = openStoreTransactions();
+            QElapsedTimer timer;
+            timer.start();
+            QProcess other;
+            other.start(QUORSTORE_BIN, {"--store", f.db.path(), "post", "EXPORT=Gamma"});
+            other.waitForFinished(30000);
+            posted = other.exitCode();
+            elapsed = timer.elapsed();
+            other.start(QUORSTORE_BIN,
+                        {"--store", f.db.path(), "list", "DEU", "VESKALO", "VESKALO"});
+            other.waitForFinished(30000);
+            listed = other.exitCode();
+        });
+        f.post();
+        QCOMPARE(f.reports.methods(), QStringList{"TfrmRimdal.StanBuchen"});
+        QCOMPARE(openWhileShown, 0);
+        QCOMPARE(posted, 0);
+        QCOMPARE(listed, 0);
+        QVERIFY2(elapsed < 1000, qPrintable(QString::number(elapsed)));
+        QCOMPARE(assignmentLines(f.db), (QStringList{"IMPORT=Alpha", "EXPORT=Gamma"}));
+    }
+
+    // The store itself ends the posting's transaction during the second type
+    // (SQLite: the file cannot grow, an I/O error; PostgreSQL: the server
+    // ends the connection). Nothing of the posting stays, no later step runs
+    // on its own, and the person is told once.
+    void storeEndsThePostingItself()
+    {
+        WindowFixture f;
+        seed(f.db);
+        // Large enough that its copy must reach the file before the commit.
+        f.db.put(namedKey("Gross"), "Kurz Gross", QByteArray("zeile\r\n").repeated(1 << 19));
+        f.db.put(assignmentKey(), QString(), formStoreBlob({{"scStanBez.Items", {"BRIEF=Alt"}}}));
+        QVERIFY(f.open());
+        QVERIFY(f.choose("cmbImport", "Alpha"));
+        QVERIFY(f.choose("cmbExport", "Gross"));
+        QVERIFY(f.choose("cmbBrief", "Gamma"));
+        const QList<TStoreRow> before = f.db.all();
+        const QByteArray listBefore = f.db.blob(assignmentKey());
+        auto& sql = dynamic_cast<TSqlStore&>(f.db.store());
+        rlimit unlimited{};
+        QCOMPARE(getrlimit(RLIMIT_FSIZE, &unlimited), 0);
+        std::signal(SIGXFSZ, SIG_IGN);
+        int reads = 0;
+        f.maskfile()->SetFaultHook([&](const char* op) {
+            if (QByteArray(op) != "CreateBlobStream" || ++reads != 2)
+                return;
+            if (f.db.isPostgres()) {
+                auto rows = sql.query("SELECT pg_backend_pid()::text");
+                QVERIFY(rows->next());
+                f.db.sql(QStringLiteral("SELECT pg_terminate_backend(%1, 5000)")
+                             .arg(QString::fromLatin1(rows->column(0).toByteArray())));
+            } else {
+                rlimit limit = unlimited;
+                limit.rlim_cur = rlim_t(QFileInfo(f.db.path()).size());
+                QCOMPARE(setrlimit(RLIMIT_FSIZE, &limit), 0);
+            }
+        });
+        f.post();
+        QCOMPARE(setrlimit(RLIMIT_FSIZE, &unlimited), 0);
+        f.maskfile()->SetFaultHook(nullptr);
+
+        QCOMPARE(f.reports.methods(), QStringList{"TfrmRimdal.acBuchenExecute"});
+        QVERIFY2(f.reports.reports[0].second.startsWith("Die Buchung wurde nicht gespeichert"),
+                 qPrintable(f.reports.reports[0].second));
+        QCOMPARE(QuorBuchung(true).OpenPostings(), 0);
+        const QList<TStoreRow> after = f.db.all();
+        QCOMPARE(after.size(), before.size());
+        for (int i = 0; i < after.size(); ++i)
+            QCOMPARE(after[i].key, before[i].key);
+        QCOMPARE(f.db.blob(assignmentKey()), listBefore);
+        QCOMPARE(f.child<TQuorStrings>("scStanBez")->Items.Lines(), QStringList{"BRIEF=Alt"});
+        if (!f.db.isPostgres()) {
+            auto rows = sql.query("PRAGMA integrity_check");
+            QVERIFY(rows->next());
+            QCOMPARE(rows->column(0).toByteArray(), QByteArray("ok"));
+        }
+        // The next posting works again, on a new connection where it was lost.
+        f.post();
+        QCOMPARE(f.reports.methods().size(), 1);
+        QCOMPARE(assignmentLines(f.db),
+                 (QStringList{"BRIEF=Gamma", "IMPORT=Alpha", "EXPORT=Gross"}));
+    }
+
+    // The window and the store tool post by one rule: the same failing cases
+    // leave the same store, the assignment line written where no copy was made.
+    void windowAndToolDecideAlike_data()
+    {
+        QTest::addColumn<bool>("settingGone");
+        QTest::addColumn<bool>("copyRefused");
+        QTest::newRow("setting gone") << true << false;
+        QTest::newRow("a copy refused by the store") << false << true;
+        QTest::newRow("both") << true << true;
+    }
+
+    void windowAndToolDecideAlike()
+    {
+        QFETCH(bool, settingGone);
+        QFETCH(bool, copyRefused);
+        WindowFixture f;
+        seed(f.db);
+        QVERIFY(f.open());
+        QVERIFY(f.choose("cmbImport", "Alpha"));
+        QVERIFY(f.choose("cmbExport", "Beta & Co"));
+        QVERIFY(f.choose("cmbBrief", "Gamma"));
+        if (settingGone)
+            f.db.sql("DELETE FROM einstellungen WHERE bezeichnung = 'Alpha'");
+        if (copyRefused && f.db.isPostgres()) {
+            f.db.sql("CREATE FUNCTION refuse() RETURNS trigger LANGUAGE plpgsql AS $$BEGIN IF "
+                     "NEW.maske = 'EXPORT' AND NEW.bezeichnung = 'STANDARD' THEN RAISE EXCEPTION "
+                     "'abgelehnt'; END IF; RETURN NEW; END$$");
+            f.db.sql("CREATE TRIGGER refuse BEFORE INSERT ON einstellungen FOR EACH ROW "
+                     "EXECUTE FUNCTION refuse()");
+        } else if (copyRefused) {
+            f.db.sql("CREATE TRIGGER refuse BEFORE INSERT ON einstellungen WHEN NEW.maske = "
+                     "'EXPORT' AND NEW.bezeichnung = 'STANDARD' BEGIN SELECT RAISE(ABORT, "
+                     "'abgelehnt'); END");
+        }
+        // Records and journal, the journal by task and setting alone: its
+        // times and front ends differ by nature.
+        auto state = [&] {
+            QStringList records;
+            for (const TStoreRow& row : f.db.all())
+                records << (row.key[2] == "JOURNAL"
+                                ? row.kurzbeschreibung
+                                : TSqlStore::keyText(row.key) + " " + row.kurzbeschreibung + " " +
+                                      QString::fromLatin1(f.db.blob(row.key).toBase64()));
+            return records;
+        };
+        f.post();
+        QCOMPARE(f.reports.methods().size(), int(settingGone) + int(copyRefused));
+        const QStringList byWindow = state();
+
+        f.db.sql("DELETE FROM einstellungen WHERE programm = 'RIMDAL'");
+        QProcess tool;
+        tool.start(QUORSTORE_BIN, {"--store", f.db.path(), "post", "IMPORT=Alpha",
+                                   "EXPORT=Beta & Co", "BRIEF=Gamma"});
+        QVERIFY(tool.waitForFinished(30000));
+        QCOMPARE(tool.exitCode(), 1);
+        QCOMPARE(state(), byWindow);
+        // A copy that failed leaves its line as it was; one that could not be
+        // made for want of its setting records the choice.
+        QStringList lines{"IMPORT=Alpha", "EXPORT=Beta & Co", "BRIEF=Gamma"};
+        if (copyRefused)
+            lines.removeAt(1);
+        QCOMPARE(assignmentLines(f.db), lines);
+    }
+
     // Another program's write transaction stays open: the window reads on at
     // once; a posting queues behind it, and past the writers' timeout it is
     // reported and writes nothing.
@@ -382,11 +549,14 @@ private Q_SLOTS:
         timer.restart();
         f.post();
         QVERIFY(timer.elapsed() >= 9000);
+        // While this process holds a transaction open, here the other
+        // connection's, the report waits: it is shown once that has ended.
+        QVERIFY(f.reports.reports.isEmpty());
+        other->markFailed();
+        other->endAccess();
         QCOMPARE(f.reports.methods(), QStringList{"TfrmRimdal.acBuchenExecute"});
         QVERIFY2(f.reports.reports[0].second.contains("gesperrt"),
                  qPrintable(f.reports.reports[0].second));
-        other->markFailed();
-        other->endAccess();
         QVERIFY(!f.db.find(standardKey("EXPORT")));
         QCOMPARE(assignmentLines(f.db), QStringList{"IMPORT=Alpha"});
         QCOMPARE(QuorBuchung(true).OpenPostings(), 0);

@@ -63,8 +63,13 @@ int main(int argc, char* argv[])
                 const QString type =
                     onlyType.isEmpty() ? keys::SettingTypes[random.bounded(3)] : onlyType;
                 const QString name = QStringLiteral("S%1").arg(random.bounded(5));
-                runPosting(assignmentFile.FormStore(),
-                           [&] { postStandard(file, assignments, type, name); });
+                const TPostingResult result = postStandards(file, assignmentFile.FormStore(),
+                                                            assignments, TChoices{{type, name}});
+                if (result.failure)
+                    std::rethrow_exception(result.failure);
+                for (const TTypePosting& posted : result.types)
+                    if (posted.report)
+                        std::rethrow_exception(posted.report);
             } else {
                 TStoreBackend& store = quorStore();
                 inStoreAccess(store, [&] {
