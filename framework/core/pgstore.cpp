@@ -3,10 +3,10 @@
 
 #include "quorexception.h"
 
-#include <QUrl>
-#include <QUrlQuery>
+#include <QRegularExpression>
 #include <QVarLengthArray>
 #include <cerrno>
+#include <cstring>
 #include <deque>
 #include <libpq-fe.h>
 #include <poll.h>
@@ -30,6 +30,20 @@ const char* const kDefaultKeywords[] = {
     "keepalives_interval", "keepalives_count", "tcp_user_timeout"};
 const char* const kDefaultValues[] = {"5", "quor", "1", "5", "2", "3", "15000"};
 const char* const kStatementTimeout = "SET statement_timeout = '12s'";
+
+// Whether the connection's options (from the address or its service) set
+// their own statement timeout.
+bool setsStatementTimeout(pg_conn* conn)
+{
+    bool sets = false;
+    PQconninfoOption* options = PQconninfo(conn);
+    for (const PQconninfoOption* option = options; option && option->keyword; ++option)
+        if (qstrcmp(option->keyword, "options") == 0 && option->val &&
+            std::strstr(option->val, "statement_timeout"))
+            sets = true;
+    PQconninfoFree(options);
+    return sets;
+}
 
 QString hint(const QString& text, const QString& state)
 {
@@ -64,7 +78,84 @@ QString hint(const QString& text, const QString& state)
     return {};
 }
 
+// The address as the client library takes it: a URI's scheme in small letters.
+QByteArray libpqForm(const QString& location)
+{
+    for (const QLatin1String scheme : {QLatin1String("postgresql://"), QLatin1String("postgres://")})
+        if (location.startsWith(scheme, Qt::CaseInsensitive))
+            return (QString(scheme) + location.mid(scheme.size())).toUtf8();
+    return location.toUtf8();
+}
+
+bool isUri(const QByteArray& address)
+{
+    return address.startsWith("postgresql://") || address.startsWith("postgres://");
+}
+
+// The address's own settings, or nullptr with the library's reason.
+PQconninfoOption* parseAddress(const QByteArray& address, QString* reason = nullptr)
+{
+    char* error = nullptr;
+    PQconninfoOption* options = PQconninfoParse(address.constData(), &error);
+    if (reason && error)
+        *reason = QString::fromUtf8(error).trimmed();
+    PQfreemem(error);
+    return options;
+}
+
+QString quotedValue(const QString& value)
+{
+    static const QRegularExpression plain(QStringLiteral("^[^\\s'\\\\]+$"));
+    if (plain.match(value).hasMatch())
+        return value;
+    return QLatin1Char('\'') +
+           QString(value).replace(QLatin1Char('\\'), QStringLiteral("\\\\"))
+               .replace(QLatin1Char('\''), QStringLiteral("\\'")) +
+           QLatin1Char('\'');
+}
+
 } // namespace
+
+bool isPostgresAddress(const QString& location)
+{
+    const QByteArray address = libpqForm(location);
+    if (isUri(address))
+        return true; // a URI it cannot read is refused with the library's reason
+    if (!address.contains('='))
+        return false;
+    PQconninfoOption* options = parseAddress(address);
+    PQconninfoFree(options);
+    return options != nullptr;
+}
+
+QString displayPostgresAddress(const QString& location)
+{
+    const QByteArray address = libpqForm(location);
+    if (isUri(address)) {
+        // The password may stand in the user part of the authority and in the query.
+        static const QRegularExpression userPassword(
+            QStringLiteral("^(postgres(?:ql)?://[^:@/?]*):[^@/?]*@"));
+        static const QRegularExpression queryPassword(
+            QStringLiteral("([?&])password=[^&]*(&|$)"));
+        QString shown = QString::fromUtf8(address);
+        shown.replace(userPassword, QStringLiteral("\\1@"));
+        while (shown.contains(queryPassword))
+            shown.replace(queryPassword, QStringLiteral("\\1"));
+        if (shown.endsWith(QLatin1Char('?')) || shown.endsWith(QLatin1Char('&')))
+            shown.chop(1);
+        return shown;
+    }
+    PQconninfoOption* options = parseAddress(address);
+    if (!options)
+        return location;
+    QStringList pairs;
+    for (const PQconninfoOption* option = options; option->keyword; ++option)
+        if (option->val && qstrcmp(option->keyword, "password") != 0)
+            pairs << QString::fromUtf8(option->keyword) + QLatin1Char('=') +
+                         quotedValue(QString::fromUtf8(option->val));
+    PQconninfoFree(options);
+    return pairs.join(QLatin1Char(' '));
+}
 
 // The rows of a statement streamed one result per row, as the server sends
 // them.
@@ -146,18 +237,17 @@ private:
     std::deque<PGresult*> m_buffered;
 };
 
-TPostgresStore::TPostgresStore(const QString& uri, TOpen mode) : TSqlStore(displayLocation(uri))
+TPostgresStore::TPostgresStore(const QString& address, TOpen mode)
+    : TSqlStore(displayPostgresAddress(address)), m_uri(libpqForm(address))
 {
-    // The client library takes the scheme in small letters only.
-    const qsizetype colon = uri.indexOf(QLatin1Char(':'));
-    m_uri = (uri.left(colon).toLower() + uri.mid(colon)).toUtf8();
-    const QUrl url(QString::fromUtf8(m_uri));
-    if (!url.isValid() ||
-        (url.scheme() != QLatin1String("postgresql") && url.scheme() != QLatin1String("postgres")))
+    QString reason;
+    PQconninfoOption* options = parseAddress(m_uri, &reason);
+    if (!options)
         throw EQuorStoreError(
-            QStringLiteral("Einstellungsdatenbank „%1“: keine gültige PostgreSQL-Adresse.")
-                .arg(displayName()),
+            QStringLiteral("Einstellungsdatenbank „%1“: keine gültige PostgreSQL-Adresse. (%2)")
+                .arg(displayName(), reason),
             displayName());
+    PQconninfoFree(options);
     connect();
     try {
         if (scalar("SELECT (to_regclass('einstellungen') IS NOT NULL)::text") == "true")
@@ -217,7 +307,7 @@ void TPostgresStore::connect()
     PQsetNoticeProcessor(
         m_conn, [](void*, const char*) {}, nullptr);
     PQsetnonblocking(m_conn, 1);
-    if (!m_uri.contains("statement_timeout"))
+    if (!setsStatementTimeout(m_conn))
         execute(kStatementTimeout);
 }
 

@@ -7,6 +7,13 @@ struct pg_conn;
 struct pg_result;
 class TPgRows;
 
+// Whether a location is meant for the PostgreSQL client library, by that
+// library's own rule: a postgresql:// or postgres:// URI (the scheme in any
+// case), or a string of key=value pairs that it can read.
+bool isPostgresAddress(const QString& location);
+// The address as messages show it: in every form without its password.
+QString displayPostgresAddress(const QString& location);
+
 // The settings store on a PostgreSQL server, shared by every workstation of a
 // shop, on the PostgreSQL client library. Keys are compared in byte order
 // (COLLATE "C"), as on SQLite. Values travel in binary form, blobs byte for
@@ -15,10 +22,12 @@ class TPgRows;
 class TPostgresStore final : public TSqlStore
 {
 public:
-    // uri: postgresql://[user[:password]@][host][:port]/database[?param=value&...];
-    // the client library reads it, its parameters, the password file and
-    // PGPASSWORD as usual. The settings table is made only given Create.
-    TPostgresStore(const QString& uri, TOpen mode);
+    // address: any connection string the client library takes: a
+    // postgresql:// URI (several hosts allowed), key=value pairs or a
+    // service= name; the library reads it, its parameters, the service and
+    // password files and PGPASSWORD as usual. The settings table is made
+    // only given Create.
+    TPostgresStore(const QString& address, TOpen mode);
     ~TPostgresStore() override;
 
     bool canWrite() override;

@@ -199,9 +199,8 @@ QString configuredStoreLocation()
 
 bool isPostgresLocation(const QString& location)
 {
-    // URI schemes compare without regard to case.
-    return location.startsWith(QLatin1String("postgresql://"), Qt::CaseInsensitive) ||
-           location.startsWith(QLatin1String("postgres://"), Qt::CaseInsensitive);
+    // A SQLite "file:" URI has parameters too, but is no server's address.
+    return !location.startsWith(QLatin1String("file:")) && isPostgresAddress(location);
 }
 
 QString storeFileOf(const QString& location)
@@ -213,6 +212,8 @@ QString storeFileOf(const QString& location)
 
 QString displayLocation(const QString& location)
 {
+    if (isPostgresLocation(location))
+        return displayPostgresAddress(location);
     static const QRegularExpression address(QStringLiteral("^[A-Za-z][A-Za-z0-9+.-]*://"));
     if (!address.match(location).hasMatch())
         return location;

@@ -136,11 +136,13 @@ void inStoreAccess(TStoreBackend& store, Body&& body, TAccess mode = TAccess::Re
 }
 
 // The suite configuration: QUOR_STORE names the store (a SQLite file, a SQLite
-// "file:" URI, or a postgresql:// URI); unset, the suite's settings.sqlite under
+// "file:" URI, or a PostgreSQL address: a postgresql:// URI, key=value pairs
+// or service=NAME); unset, the suite's settings.sqlite under
 // the user's data folder. Throws EQuorStoreError when there is no data folder
 // (neither HOME nor XDG_DATA_HOME set).
 QString configuredStoreLocation();
-// Whether a location names a PostgreSQL server (postgresql:// or postgres://, any case).
+// Whether a location names a PostgreSQL server: an address its client library
+// takes (postgresql:// or postgres:// in any case, key=value pairs, service=).
 bool isPostgresLocation(const QString& location);
 // The file behind a SQLite location (a file name or a "file:" URI); empty for
 // a server.
