@@ -95,8 +95,9 @@ QString help()
                          QString::fromUtf8(command.summary));
     text += QStringLiteral(
         "\nOptionen:\n"
-        "  --store ORT    der Einstellungsspeicher: eine SQLite-Datei oder eine\n"
-        "                 postgresql://-Adresse; ohne --store gilt QUOR_STORE. Das Kennwort\n"
+        "  --store ORT    der Einstellungsspeicher: eine SQLite-Datei oder eine PostgreSQL-\n"
+        "                 Adresse (postgresql://, auch mit mehreren Rechnern, Schlüssel=Wert\n"
+        "                 oder service=NAME); ohne --store gilt QUOR_STORE. Das Kennwort\n"
         "                 gehört nicht in die Adresse: ~/.pgpass oder PGPASSWORD nehmen.\n"
         "                 Ein genannter Speicher muss bestehen; nur import und restore legen\n"
         "                 ihn an.\n"

@@ -2,6 +2,9 @@
 // A workstation for the concurrency tests: posts random standards, or reads the
 // standard copies and checks that each is whole, many times over.
 // Usage: poster post|read LOCATION COUNT SEED [REPEAT [TYPE]]
+//        poster follow LOCATION SECONDS SEED
+// follow posts for SECONDS, one posting every 50 ms, and prints for each
+// "<milliseconds since the epoch> ok" or "... failed" as it ends.
 // Named settings "S0".."S4" hold the short description "kurz Sn" and the text
 // "text Sn" CR LF, REPEAT times (default 2000). A posting also files the
 // assignment list, as the window does; given TYPE, it posts that type only.
@@ -17,7 +20,10 @@
 #include "tstringlist.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
+#include <QElapsedTimer>
 #include <QRandomGenerator>
+#include <QThread>
 #include <csignal>
 #include <cstdio>
 
@@ -49,15 +55,25 @@ int main(int argc, char* argv[])
     if (args.size() >= 6)
         g_repeat = args[5].toInt();
     const QString onlyType = args.size() == 7 ? args[6] : QString();
-    const bool post = args[1] == QLatin1String("post");
+    const bool follow = args[1] == QLatin1String("follow");
+    const bool post = follow || args[1] == QLatin1String("post");
     const int count = args[3].toInt();
+    QElapsedTimer clock;
+    clock.start();
+    auto tell = [&](const char* outcome) {
+        if (!follow)
+            return;
+        std::printf("%lld %s\n", QDateTime::currentMSecsSinceEpoch(), outcome);
+        std::fflush(stdout);
+        QThread::msleep(50);
+    };
     QRandomGenerator random(args[4].toUInt());
     setQuorStore(openStore(args[2]));
     Tmaskfile file;
     TAssignmentFile assignmentFile;
     TStringList& assignments = assignmentFile.Items();
     int done = 0, failed = 0;
-    for (int i = 0; i < count; ++i) {
+    for (int i = 0; follow ? clock.elapsed() < count * 1000LL : i < count; ++i) {
         try {
             if (post) {
                 const QString type =
@@ -82,9 +98,11 @@ int main(int argc, char* argv[])
                 });
             }
             ++done;
+            tell("ok");
         } catch (const std::exception& e) {
             ++failed;
             std::fprintf(stderr, "%s\n", qUtf8Printable(exceptionText(e)));
+            tell("failed");
         }
     }
     std::printf("done=%d failed=%d\n", done, failed);
