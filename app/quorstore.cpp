@@ -9,6 +9,7 @@
 #include "journal.h"
 #include "keys.h"
 #include "maskfile.h"
+#include "platform.h"
 #include "posting.h"
 #include "quorbuchung.h"
 #include "quorexception.h"
@@ -27,7 +28,6 @@
 #include <QSaveFile>
 #include <algorithm>
 #include <cstdio>
-#include <sys/stat.h>
 
 namespace
 {
@@ -151,11 +151,8 @@ void refuseStoreAsTarget(const QString& location, const QString& target)
     const QString file = storeFileOf(location);
     if (file.isEmpty() || target == QLatin1String("-"))
         return;
-    struct stat a {
-    }, b{};
-    const bool same = ::stat(QFile::encodeName(file).constData(), &a) == 0 &&
-                      ::stat(QFile::encodeName(target).constData(), &b) == 0 &&
-                      a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+    const quint64 identity = fileIdentity(file);
+    const bool same = identity != 0 && identity == fileIdentity(target);
     const QString canonical = QFileInfo(file).canonicalFilePath();
     const QFileInfo targetInfo(target);
     const QString targetPath = QFileInfo(targetInfo.absolutePath()).canonicalFilePath() +

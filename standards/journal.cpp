@@ -5,14 +5,12 @@
 #include "maskfile.h"
 #include "tstringlist.h"
 
+#include "platform.h"
+
 #include <QCoreApplication>
-#include <QCryptographicHash>
 #include <QIODevice>
 #include <QSysInfo>
 #include <algorithm>
-#include <openssl/evp.h>
-#include <pwd.h>
-#include <unistd.h>
 
 namespace
 {
@@ -23,13 +21,6 @@ QString& frontEndName()
 {
     static QString name = QStringLiteral("Fenster");
     return name;
-}
-
-QString userName()
-{
-    if (const passwd* entry = ::getpwuid(::geteuid()))
-        return QString::fromLocal8Bit(entry->pw_name);
-    return qEnvironmentVariable("USER");
 }
 
 TJournalEntry parse(const QByteArray& blob)
@@ -56,16 +47,7 @@ void setJournalFrontEnd(const QString& frontEnd)
 
 QString journalDigest(const QByteArray& text)
 {
-    // The crypto library's SHA-256 uses the processor's own instructions: a
-    // copy of several megabytes is hashed in a few milliseconds.
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int size = 0;
-    if (EVP_Digest(text.constData(), std::size_t(text.size()), digest, &size, EVP_sha256(),
-                   nullptr) != 1)
-        return QString::fromLatin1(
-            QCryptographicHash::hash(text, QCryptographicHash::Sha256).toHex());
-    return QString::fromLatin1(
-        QByteArray::fromRawData(reinterpret_cast<const char*>(digest), int(size)).toHex());
+    return sha256Hex(text);
 }
 
 void journalPosting(Tmaskfile& file, const QString& type, const QString& name,
@@ -81,7 +63,7 @@ void journalPosting(Tmaskfile& file, const QString& type, const QString& name,
                            .arg(QCoreApplication::applicationPid())
                            .arg(++counter, 9, 10, QLatin1Char('0'));
     const QStringList lines{QStringLiteral("Zeit=") + now.toString(kTimeFormat),
-                            QStringLiteral("Benutzer=") + userName(),
+                            QStringLiteral("Benutzer=") + accountName(),
                             QStringLiteral("Rechner=") + host,
                             QStringLiteral("Programm=") + frontEndName(),
                             QStringLiteral("Aufgabe=") + type,

@@ -1,15 +1,14 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "pgstore.h"
 
+#include "platform.h"
 #include "quorexception.h"
 
 #include <QRegularExpression>
 #include <QVarLengthArray>
-#include <cerrno>
 #include <cstring>
 #include <deque>
 #include <libpq-fe.h>
-#include <poll.h>
 
 namespace
 {
@@ -348,14 +347,10 @@ void TPostgresStore::statementFailed(const QString& what, PGresult* result)
 
 void TPostgresStore::waitForSocket(bool writing)
 {
-    pollfd socket{PQsocket(m_conn), short(POLLIN | (writing ? POLLOUT : 0)), 0};
-    int ready;
-    do {
-        ready = ::poll(&socket, 1, kStallMs);
-    } while (ready < 0 && errno == EINTR);
-    if (ready > 0)
+    const TSocketWait ready = ::waitForSocket(PQsocket(m_conn), writing, kStallMs);
+    if (ready == TSocketWait::Ready)
         return;
-    if (ready < 0)
+    if (ready == TSocketWait::Failed)
         connectionFailed(QStringLiteral("Warten auf den Datenbankserver fehlgeschlagen"));
     // Nothing came for too long: the server or the network stands still. The
     // connection is given up; the next step opens a new one.

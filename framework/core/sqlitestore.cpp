@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "sqlitestore.h"
 
+#include "platform.h"
 #include "quorexception.h"
 
 #include <QDir>
@@ -9,7 +10,6 @@
 #include <QUrl>
 #include <QUrlQuery>
 #include <sqlite3.h>
-#include <sys/stat.h>
 
 namespace
 {
@@ -107,7 +107,7 @@ TSqliteStore::TSqliteStore(const QString& location, TOpen mode)
     if (m_readOnly)
         flags = (flags & ~(SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE)) | SQLITE_OPEN_READONLY;
 
-    const QByteArray name = flags & SQLITE_OPEN_URI ? location.toUtf8() : QFile::encodeName(file);
+    const QByteArray name = flags & SQLITE_OPEN_URI ? location.toUtf8() : sqliteFileName(file);
     const int rc = sqlite3_open_v2(name.constData(), &m_db, flags, nullptr);
     if (rc != SQLITE_OK) {
         const QString detail = QString::fromUtf8(m_db ? sqlite3_errmsg(m_db) : sqlite3_errstr(rc));
@@ -127,7 +127,7 @@ TSqliteStore::TSqliteStore(const QString& location, TOpen mode)
         sqlite3_close(m_db);
         throw;
     }
-    m_identity = fileIdentity();
+    m_identity = ::fileIdentity(displayName());
 }
 
 TSqliteStore::~TSqliteStore()
@@ -221,20 +221,11 @@ void TSqliteStore::ensureSchema(bool newFile)
             " PRIMARY KEY (sprache, programm, maske, bezeichnung, idx))");
 }
 
-quint64 TSqliteStore::fileIdentity() const
-{
-    struct stat status {
-    };
-    if (::stat(QFile::encodeName(displayName()).constData(), &status) != 0)
-        return 0;
-    return (quint64(status.st_dev) << 32) ^ quint64(status.st_ino);
-}
-
 void TSqliteStore::beginTransaction(TAccess mode)
 {
     // An open connection goes on working on a file that was deleted or replaced,
     // and what it writes would be lost: refuse instead.
-    const quint64 identity = fileIdentity();
+    const quint64 identity = ::fileIdentity(displayName());
     if (identity == 0 || identity != m_identity)
         throw EQuorStoreError(
             QStringLiteral("Einstellungsdatenbank „%1“ wurde entfernt oder ersetzt, während das "

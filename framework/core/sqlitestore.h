@@ -35,7 +35,6 @@ protected:
 
 private:
     void ensureSchema(bool newFile);
-    quint64 fileIdentity() const;
 
     sqlite3* m_db = nullptr;
     QHash<QByteArray, sqlite3_stmt*> m_idle;

@@ -2,13 +2,13 @@
 #include "storebackend.h"
 
 #include "pgstore.h"
+#include "platform.h"
 #include "quorexception.h"
 #include "sqlitestore.h"
 
 #include <QDir>
 #include <QFileInfo>
 #include <QRegularExpression>
-#include <QStandardPaths>
 #include <QUrl>
 #include <QUrlQuery>
 #include <atomic>
@@ -186,14 +186,13 @@ QString configuredStoreLocation()
     const QString configured = qEnvironmentVariable("QUOR_STORE");
     if (!configured.isEmpty())
         return configured;
-    // Without either, the data folder would be taken under "/".
-    if (qEnvironmentVariableIsEmpty("HOME") && qEnvironmentVariableIsEmpty("XDG_DATA_HOME"))
+    const QString base = userDataFolder();
+    if (base.isEmpty())
         throw EQuorStoreError(
             QStringLiteral("Keine Einstellungsdatenbank: Es gibt keinen Ordner für die "
                            "Benutzerdaten (weder HOME noch XDG_DATA_HOME ist gesetzt), und "
                            "QUOR_STORE nennt keine Datenbank."),
             QString());
-    const QString base = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
     return QDir(base).filePath(QStringLiteral("quor/settings.sqlite"));
 }
 

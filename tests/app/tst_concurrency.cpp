@@ -11,7 +11,6 @@
 #include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QTest>
-#include <csignal>
 
 namespace
 {
@@ -114,7 +113,7 @@ private Q_SLOTS:
             QVERIFY(poster.waitForStarted());
             QTest::qWait(30 + random.bounded(250));
             if (poster.state() == QProcess::Running) {
-                ::kill(poster.processId(), SIGKILL);
+                poster.kill();
                 ++kills;
             }
             poster.waitForFinished();

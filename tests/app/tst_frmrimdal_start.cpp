@@ -2,6 +2,7 @@
 #include "formstore.h"
 #include "formstoretext.h"
 #include "keys.h"
+#include "platform.h"
 #include "quorexception.h"
 #include "quorstrings.h"
 #include "windowfixture.h"
@@ -148,6 +149,10 @@ private Q_SLOTS:
         if (missing.isEmpty()) {
             qunsetenv("HOME");
             qunsetenv("XDG_DATA_HOME");
+            if (!userDataFolder().isEmpty()) {
+                qputenv("HOME", home);
+                QSKIP("Windows names the user's data folder without HOME or XDG_DATA_HOME");
+            }
         } else {
             qputenv("QUOR_STORE", missing.toUtf8());
         }

@@ -11,6 +11,7 @@
 // Prints "done=N failed=M" and each failure on standard error.
 
 #include "assignment.h"
+#include "faults.h"
 #include "formstore.h"
 #include "keys.h"
 #include "maskfile.h"
@@ -24,7 +25,6 @@
 #include <QElapsedTimer>
 #include <QRandomGenerator>
 #include <QThread>
-#include <csignal>
 #include <cstdio>
 
 namespace
@@ -47,8 +47,7 @@ bool isWhole(const TStoreContent& content)
 int main(int argc, char* argv[])
 {
     QCoreApplication app(argc, argv);
-    // Under a file size limit a write past it fails instead of ending the process.
-    std::signal(SIGXFSZ, SIG_IGN);
+    surviveFileSizeLimit();
     const QStringList args = app.arguments();
     if (args.size() < 5 || args.size() > 7)
         return 2;

@@ -1,0 +1,30 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+// What differs between Debian and Windows, one small function each; the rest
+// of the program is the same on both.
+
+// Names one file whatever path leads to it (a link, another spelling); 0 when
+// there is no such file.
+quint64 fileIdentity(const QString& path);
+
+// A file name as SQLite's open takes it: the file system's bytes on Debian,
+// UTF-8 on Windows (which SQLite turns into the wide name itself).
+QByteArray sqliteFileName(const QString& path);
+
+// The account of the person running the program, as the journal records it.
+QString accountName();
+
+// The folder the user's data goes under; empty when the system names none.
+QString userDataFolder();
+
+// Waits until a socket can be read (or written, given writing) for at most
+// timeoutMs.
+enum class TSocketWait { Ready, TimedOut, Failed };
+TSocketWait waitForSocket(int socket, bool writing, int timeoutMs);
+
+// The SHA-256 digest of bytes, in hex.
+QString sha256Hex(const QByteArray& bytes);

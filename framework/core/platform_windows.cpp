@@ -1,0 +1,56 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "platform.h"
+
+#include <QCryptographicHash>
+#include <QStandardPaths>
+#include <winsock2.h>
+#include <windows.h>
+
+quint64 fileIdentity(const QString& path)
+{
+    // The volume's serial number and the file's index on it: the Windows
+    // counterpart of device and inode.
+    const HANDLE file = CreateFileW(reinterpret_cast<const wchar_t*>(path.utf16()), 0,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return 0;
+    BY_HANDLE_FILE_INFORMATION info{};
+    const bool known = GetFileInformationByHandle(file, &info);
+    CloseHandle(file);
+    if (!known)
+        return 0;
+    const quint64 index = (quint64(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+    return (quint64(info.dwVolumeSerialNumber) << 32) ^ index;
+}
+
+QByteArray sqliteFileName(const QString& path)
+{
+    return path.toUtf8();
+}
+
+QString accountName()
+{
+    wchar_t name[257];
+    DWORD size = DWORD(std::size(name));
+    if (GetUserNameW(name, &size) && size > 0)
+        return QString::fromWCharArray(name, int(size) - 1);
+    return qEnvironmentVariable("USERNAME");
+}
+
+QString userDataFolder()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+}
+
+TSocketWait waitForSocket(int socket, bool writing, int timeoutMs)
+{
+    WSAPOLLFD entry{SOCKET(socket), short(POLLRDNORM | (writing ? POLLWRNORM : 0)), 0};
+    const int ready = WSAPoll(&entry, 1, timeoutMs);
+    return ready > 0 ? TSocketWait::Ready : ready == 0 ? TSocketWait::TimedOut : TSocketWait::Failed;
+}
+
+QString sha256Hex(const QByteArray& bytes)
+{
+    return QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
+}
