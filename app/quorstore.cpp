@@ -741,6 +741,7 @@ int run(const Command& command, const QString& location, const QStringList& args
 int main(int argc, char* argv[])
 {
     QCoreApplication application(argc, argv);
+    prepareStandardStreams();
     QCoreApplication::setApplicationName(QStringLiteral("quorstore"));
     QCoreApplication::setApplicationVersion(QStringLiteral(RIMDAL_VERSION));
 

@@ -26,5 +26,9 @@ QString userDataFolder();
 enum class TSocketWait { Ready, TimedOut, Failed };
 TSocketWait waitForSocket(int socket, bool writing, int timeoutMs);
 
+// Standard output and error take bytes as they are: UTF-8 text with its line
+// ends unchanged, and a file written to "-" byte for byte.
+void prepareStandardStreams();
+
 // The SHA-256 digest of bytes, in hex.
 QString sha256Hex(const QByteArray& bytes);

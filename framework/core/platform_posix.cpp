@@ -50,6 +50,8 @@ TSocketWait waitForSocket(int socket, bool writing, int timeoutMs)
     return ready > 0 ? TSocketWait::Ready : ready == 0 ? TSocketWait::TimedOut : TSocketWait::Failed;
 }
 
+void prepareStandardStreams() {}
+
 QString sha256Hex(const QByteArray& bytes)
 {
     // The crypto library's SHA-256 uses the processor's own instructions: a

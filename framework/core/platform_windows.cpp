@@ -5,6 +5,9 @@
 #include <QStandardPaths>
 #include <winsock2.h>
 #include <windows.h>
+#include <cstdio>
+#include <fcntl.h>
+#include <io.h>
 
 quint64 fileIdentity(const QString& path)
 {
@@ -48,6 +51,14 @@ TSocketWait waitForSocket(int socket, bool writing, int timeoutMs)
     WSAPOLLFD entry{SOCKET(socket), short(POLLRDNORM | (writing ? POLLWRNORM : 0)), 0};
     const int ready = WSAPoll(&entry, 1, timeoutMs);
     return ready > 0 ? TSocketWait::Ready : ready == 0 ? TSocketWait::TimedOut : TSocketWait::Failed;
+}
+
+void prepareStandardStreams()
+{
+    // No CR before each LF, and a console shows the UTF-8 as the text it is.
+    _setmode(_fileno(stdout), _O_BINARY);
+    _setmode(_fileno(stderr), _O_BINARY);
+    SetConsoleOutputCP(CP_UTF8);
 }
 
 QString sha256Hex(const QByteArray& bytes)

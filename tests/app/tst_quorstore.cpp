@@ -195,7 +195,7 @@ private Q_SLOTS:
             << QStringList{"--store", "%D/fremd.sqlite", "import", "%D/gut.json"} << 3
             << QByteArray("keine Einstellungsdatenbank");
         QTest::newRow("nul in a name")
-            << QStringList{s, "import", "%D/nul.json"} << 1 << QByteArray("Eintrag 2");
+            << QStringList{s, "import", "%D/nulzeichen.json"} << 1 << QByteArray("Eintrag 2");
         QTest::newRow("an empty name")
             << QStringList{s, "import", "%D/leername.json"} << 1 << QByteArray("Eintrag 2");
         QTest::newRow("a setting called STANDARD")
@@ -224,7 +224,7 @@ private Q_SLOTS:
         QTemporaryDir dir;
         auto file = [&](const QString& name, const QByteArray& bytes) {
             QFile f(dir.filePath(name));
-            QVERIFY(f.open(QIODevice::WriteOnly));
+            QVERIFY2(f.open(QIODevice::WriteOnly), qPrintable(name + f.errorString()));
             f.write(bytes);
         };
         {
@@ -236,7 +236,7 @@ private Q_SLOTS:
         }
         file("leer.sqlite", {});
         file("gut.json", R"({"settings":[{"name":"Neu"}]})");
-        file("nul.json", R"({"settings":[{"name":"a"},{"name":"b\u0000c"}]})");
+        file("nulzeichen.json", R"({"settings":[{"name":"a"},{"name":"b\u0000c"}]})");
         file("leername.json", R"({"settings":[{"name":"a"},{"name":""}]})");
         file("standard.json", R"({"settings":[{"name":"STANDARD"}]})");
         file("doppelt.json", R"({"settings":[{"name":"x"},{"name":"y"},{"name":"x"}]})");

@@ -1,0 +1,17 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
+# Cross build for 64-bit Windows with Debian's MinGW-w64 (posix threads, as Qt
+# needs). RIMDAL_WINDOWS_PREFIXES lists the folders of the cross-built
+# dependencies (Qt, SQLite, libpq); Qt's host tools come from the build machine.
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR x86_64)
+set(CMAKE_C_COMPILER x86_64-w64-mingw32-gcc-posix)
+set(CMAKE_CXX_COMPILER x86_64-w64-mingw32-g++-posix)
+set(CMAKE_RC_COMPILER x86_64-w64-mingw32-windres)
+
+set(RIMDAL_WINDOWS_PREFIXES "${RIMDAL_WINDOWS_PREFIXES}" CACHE STRING
+    "Folders of the cross-built dependencies")
+set(CMAKE_FIND_ROOT_PATH /usr/x86_64-w64-mingw32 ${RIMDAL_WINDOWS_PREFIXES})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
