@@ -8,7 +8,8 @@
 // Named settings "S0".."S4" hold the short description "kurz Sn" and the text
 // "text Sn" CR LF, REPEAT times (default 2000). A posting also files the
 // assignment list, as the window does; given TYPE, it posts that type only.
-// Prints "done=N failed=M" and each failure on standard error.
+// Prints "done=N failed=M", and on standard error "ready" once the store is
+// open, then each failure.
 
 #include "assignment.h"
 #include "faults.h"
@@ -68,6 +69,9 @@ int main(int argc, char* argv[])
     };
     QRandomGenerator random(args[4].toUInt());
     setQuorStore(openStore(args[2]));
+    // The store is open: from here on a posting may be under way.
+    std::fputs("ready\n", stderr);
+    std::fflush(stderr);
     Tmaskfile file;
     TAssignmentFile assignmentFile;
     TStringList& assignments = assignmentFile.Items();
