@@ -239,8 +239,7 @@ void refuseRepeatedKey(QMap<QStringList, int>& seen, const TStoreKey& key, int n
 void requireWritable(TStoreBackend& store)
 {
     if (!store.canWrite())
-        throw EQuorStoreError(QStringLiteral("Einstellungsdatenbank „%1“ ist schreibgeschützt.")
-                                  .arg(store.displayName()),
+        throw EQuorStoreError(TStoreFailure::ReadOnly, TStoreStep::Write, TStoreEngine::File,
                               store.displayName());
 }
 

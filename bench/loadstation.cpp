@@ -85,9 +85,8 @@ int main(int argc, char* argv[])
             step();
             into.append(double(timer.nsecsElapsed()) / 1000.0);
         } catch (const std::exception& e) {
-            const QString message = exceptionText(e);
-            (message.contains(QLatin1String("gesperrt")) ? lockTimeouts : errors)++;
-            std::fprintf(stderr, "%s\n", qUtf8Printable(message));
+            (storeFailureOf(e) == TStoreFailure::Locked ? lockTimeouts : errors)++;
+            std::fprintf(stderr, "%s\n", qUtf8Printable(exceptionText(e)));
         }
     };
     QElapsedTimer clock;

@@ -161,6 +161,7 @@ TPostingResult postStandards(Tmaskfile& file, TQuorFormStore& assignmentStore,
             // One report for the whole: what the types did is gone with it.
             result.types.clear();
             result.failure = std::make_exception_ptr(EQuorStoreError(
+                TStoreFailure::TransactionLost,
                 QStringLiteral("Die Buchung wurde nicht gespeichert: Die Einstellungsdatenbank "
                                "hat sie abgebrochen, keine ihrer Änderungen ist gespeichert. "
                                "Ursache: %1")

@@ -125,11 +125,8 @@ void TQuorFormStore::Store()
         s,
         [&] {
             if (!s.canWrite())
-                throw EQuorStoreError(
-                    QStringLiteral("Einstellungsdatenbank „%1“ ist schreibgeschützt: Formulardaten "
-                                   "können nicht gespeichert werden.")
-                        .arg(s.displayName()),
-                    s.displayName());
+                throw EQuorStoreError(TStoreFailure::ReadOnly, TStoreStep::Write,
+                                      TStoreEngine::File, s.displayName());
             const std::optional<TStoreRow> row = s.find(key);
             if (row)
                 s.update(key, row->kurzbeschreibung, blob);

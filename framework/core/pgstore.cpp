@@ -5,6 +5,7 @@
 #include "quorexception.h"
 
 #include <QRegularExpression>
+#include <algorithm>
 #include <QVarLengthArray>
 #include <cstring>
 #include <deque>
@@ -44,36 +45,48 @@ bool setsStatementTimeout(pg_conn* conn)
     return sets;
 }
 
-QString hint(const QString& text, const QString& state)
+// The kind of failure behind a SQLSTATE.
+TStoreFailure failureOf(QByteArrayView state)
 {
-    if (text.contains(QLatin1String("password authentication failed")) ||
-        text.contains(QLatin1String("no password supplied")) || state == QLatin1String("28P01"))
-        return QStringLiteral("Anmeldung abgelehnt: Benutzer oder Kennwort falsch. ");
-    if ((text.contains(QLatin1String("database")) &&
-         text.contains(QLatin1String("does not exist"))) ||
-        state == QLatin1String("3D000"))
-        return QStringLiteral("Die Datenbank existiert nicht. ");
-    if (text.contains(QLatin1String("Connection refused")) ||
-        text.contains(QLatin1String("could not connect")) ||
-        text.contains(QLatin1String("timeout expired")) ||
-        text.contains(QLatin1String("No such file or directory")) ||
-        text.contains(QLatin1String("could not translate host name")))
-        return QStringLiteral("Der Datenbankserver ist nicht erreichbar. ");
-    if (text.contains(QLatin1String("server closed the connection")) ||
-        text.contains(QLatin1String("no connection to the server")) ||
-        text.contains(QLatin1String("terminating connection")) ||
-        text.contains(QLatin1String("connection to server")) ||
-        state.startsWith(QLatin1String("08")) || state == QLatin1String("57P01"))
-        return QStringLiteral("Die Verbindung zum Datenbankserver ist abgebrochen. ");
-    if (state == QLatin1String("25006"))
-        return QStringLiteral("Die Datenbank nimmt keine Änderungen an. ");
-    if (state == QLatin1String("53100"))
-        return QStringLiteral("Der Datenträger des Servers ist voll. ");
-    if (state == QLatin1String("40P01") || state == QLatin1String("55P03"))
-        return QStringLiteral("Die Daten sind von einer anderen Arbeitsstation gesperrt. ");
-    if (state == QLatin1String("57014"))
-        return QStringLiteral("Der Datenbankserver hat die Anweisung nach zu langer Zeit "
-                              "abgebrochen. ");
+    if (state.startsWith("28"))
+        return TStoreFailure::LoginRefused;
+    if (state == "3D000")
+        return TStoreFailure::Missing;
+    if (state.startsWith("08") || state == "57P01" || state == "57P02" || state == "57P03")
+        return TStoreFailure::ConnectionLost;
+    if (state == "25006" || state == "42501")
+        return TStoreFailure::ReadOnly;
+    if (state == "53100")
+        return TStoreFailure::DiskFull;
+    if (state == "40P01" || state == "55P03")
+        return TStoreFailure::Locked;
+    if (state == "57014")
+        return TStoreFailure::TimedOut;
+    if (state == "58030")
+        return TStoreFailure::DiskError;
+    if (state == "XX001" || state == "XX002")
+        return TStoreFailure::Damaged;
+    if (state.startsWith("22"))
+        return TStoreFailure::BadValue;
+    return TStoreFailure::Other;
+}
+
+// The SQLSTATE of a failed connection's last server error, from a message
+// made with the SQLSTATE verbosity: "SEVERITY:  CODE" closes each error the
+// server sent. Empty when no server answered.
+QByteArray connectionState(const char* message)
+{
+    const QList<QByteArray> lines = QByteArray(message).trimmed().split('\n');
+    for (auto line = lines.crbegin(); line != lines.crend(); ++line) {
+        const QByteArray text = line->trimmed();
+        const qsizetype mark = text.lastIndexOf(":  ");
+        if (mark < 0 || text.size() - mark - 3 != 5)
+            continue;
+        const QByteArray code = text.mid(mark + 3);
+        if (std::all_of(code.begin(), code.end(),
+                        [](char c) { return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z'); }))
+            return code;
+    }
     return {};
 }
 
@@ -185,8 +198,8 @@ public:
             return true;
         }
         if (m_lost)
-            m_store.fail(QStringLiteral("Lesen der Datensätze fehlgeschlagen"),
-                         hint({}, QStringLiteral("08006")), QStringLiteral("keine Verbindung"));
+            m_store.fail(TStoreFailure::ConnectionLost, TStoreStep::Read,
+                         QStringLiteral("keine Verbindung"));
         if (!streaming())
             return false;
         m_current = take();
@@ -224,7 +237,7 @@ private:
             return result;
         m_store.m_stream = nullptr;
         if (status != PGRES_TUPLES_OK && result)
-            m_store.statementFailed(QStringLiteral("Lesen der Datensätze fehlgeschlagen"), result);
+            m_store.statementFailed(TStoreStep::Read, result);
         PQclear(result);
         while (PGresult* rest = m_store.nextResult())
             PQclear(rest);
@@ -237,27 +250,19 @@ private:
 };
 
 TPostgresStore::TPostgresStore(const QString& address, TOpen mode)
-    : TSqlStore(displayPostgresAddress(address)), m_uri(libpqForm(address))
+    : TSqlStore(displayPostgresAddress(address), TStoreEngine::Server), m_uri(libpqForm(address))
 {
     QString reason;
     PQconninfoOption* options = parseAddress(m_uri, &reason);
     if (!options)
-        throw EQuorStoreError(
-            QStringLiteral("Einstellungsdatenbank „%1“: keine gültige PostgreSQL-Adresse. (%2)")
-                .arg(displayName(), reason),
-            displayName());
+        fail(TStoreFailure::BadAddress, TStoreStep::Open, reason);
     PQconninfoFree(options);
     connect();
     try {
         if (scalar("SELECT (to_regclass('einstellungen') IS NOT NULL)::text") == "true")
             return;
         if (mode != TOpen::Create)
-            throw EQuorStoreError(
-                QStringLiteral("Einstellungsdatenbank „%1“ enthält keine Einstellungstabelle. "
-                               "Sie wird beim ersten Einspielen (quorstore import oder restore) "
-                               "angelegt.")
-                    .arg(displayName()),
-                displayName());
+            fail(TStoreFailure::NotAStore, TStoreStep::Open, {});
         try {
             execute("CREATE TABLE IF NOT EXISTS einstellungen ("
                     " sprache TEXT COLLATE \"C\" NOT NULL, programm TEXT COLLATE \"C\" NOT NULL,"
@@ -293,21 +298,40 @@ void TPostgresStore::connect()
     // The address comes after the defaults, so that what it sets wins.
     keywords << "dbname" << nullptr;
     values << m_uri.constData() << nullptr;
-    m_conn = PQconnectdbParams(keywords.constData(), values.constData(), 1);
+    // The connection is made with the SQLSTATE verbosity set, so that a
+    // failure tells its kind by the server's code.
+    m_conn = PQconnectStartParams(keywords.constData(), values.constData(), 1);
+    PQsetErrorVerbosity(m_conn, PQERRORS_SQLSTATE);
+    PQreset(m_conn);
     if (PQstatus(m_conn) != CONNECTION_OK) {
+        const QByteArray state = connectionState(PQerrorMessage(m_conn));
+        TStoreFailure kind = failureOf(state);
+        if (PQconnectionNeedsPassword(m_conn))
+            kind = TStoreFailure::LoginRefused;
+        else if (state.isEmpty())
+            kind = TStoreFailure::Unreachable;
+        if (!state.isEmpty()) {
+            // The server answered: once more for its own words, which the
+            // person can act on.
+            PQsetErrorVerbosity(m_conn, PQERRORS_DEFAULT);
+            PQreset(m_conn);
+        }
         const QString text = QString::fromUtf8(PQerrorMessage(m_conn)).trimmed();
-        disconnect();
-        throw EQuorStoreError(
-            QStringLiteral("Einstellungsdatenbank „%1“ kann nicht geöffnet werden: %2(%3)")
-                .arg(displayName(), hint(text, {}), text),
-            displayName());
+        if (PQstatus(m_conn) == CONNECTION_OK) {
+            // It took the second time after all.
+            PQsetErrorVerbosity(m_conn, PQERRORS_DEFAULT);
+        } else {
+            disconnect();
+            fail(kind, TStoreStep::Open, text);
+        }
     }
+    PQsetErrorVerbosity(m_conn, PQERRORS_DEFAULT);
     // The server's notices are not for the user; failures come as results.
     PQsetNoticeProcessor(
         m_conn, [](void*, const char*) {}, nullptr);
     PQsetnonblocking(m_conn, 1);
     if (!setsStatementTimeout(m_conn))
-        execute(kStatementTimeout);
+        execute(kStatementTimeout, {}, TStoreStep::Open);
 }
 
 void TPostgresStore::disconnect() noexcept
@@ -320,18 +344,19 @@ void TPostgresStore::disconnect() noexcept
     m_conn = nullptr;
 }
 
-void TPostgresStore::connectionFailed(const QString& what)
+void TPostgresStore::connectionFailed(TStoreStep step)
 {
     const QString text = m_conn ? QString::fromUtf8(PQerrorMessage(m_conn)).trimmed()
                                 : QStringLiteral("keine Verbindung");
     disconnect();
-    fail(what, hint(text, QStringLiteral("08006")), text);
+    fail(TStoreFailure::ConnectionLost, step, text);
 }
 
-void TPostgresStore::statementFailed(const QString& what, PGresult* result)
+void TPostgresStore::statementFailed(TStoreStep step, PGresult* result)
 {
     const QString text = QString::fromUtf8(PQresultErrorMessage(result)).trimmed();
-    const QString state = QString::fromLatin1(PQresultErrorField(result, PG_DIAG_SQLSTATE));
+    const char* code = PQresultErrorField(result, PG_DIAG_SQLSTATE);
+    const QByteArray state(code ? code : "");
     PQclear(result);
     if (m_conn && PQstatus(m_conn) == CONNECTION_OK) {
         try {
@@ -340,9 +365,12 @@ void TPostgresStore::statementFailed(const QString& what, PGresult* result)
         } catch (const EQuorStoreError&) {
         }
     }
-    if (m_conn && PQstatus(m_conn) != CONNECTION_OK)
+    TStoreFailure kind = failureOf(state);
+    if (m_conn && PQstatus(m_conn) != CONNECTION_OK) {
         disconnect();
-    fail(what, hint(text, state), text);
+        kind = TStoreFailure::ConnectionLost;
+    }
+    fail(kind, step, text);
 }
 
 void TPostgresStore::waitForSocket(bool writing)
@@ -351,12 +379,12 @@ void TPostgresStore::waitForSocket(bool writing)
     if (ready == TSocketWait::Ready)
         return;
     if (ready == TSocketWait::Failed)
-        connectionFailed(QStringLiteral("Warten auf den Datenbankserver fehlgeschlagen"));
+        connectionFailed(TStoreStep::Wait);
     // Nothing came for too long: the server or the network stands still. The
     // connection is given up; the next step opens a new one.
     disconnect();
     m_stalled = true;
-    fail(QStringLiteral("Keine Antwort"), QStringLiteral("Der Datenbankserver antwortet nicht. "),
+    fail(TStoreFailure::ServerStalled, TStoreStep::Wait,
          QStringLiteral("%1 s ohne Antwort").arg(kStallMs / 1000));
 }
 
@@ -366,12 +394,12 @@ void TPostgresStore::settle()
         m_stream->drain(true);
 }
 
-void TPostgresStore::send(const QByteArray& sql, const TSqlParams& params, bool rowByRow)
+void TPostgresStore::send(const QByteArray& sql, const TSqlParams& params, bool rowByRow,
+                          TStoreStep step)
 {
     settle();
-    const QString what = whatFails(sql);
     if (!m_conn)
-        connectionFailed(what);
+        connectionFailed(step);
     QVarLengthArray<Oid, 8> types;
     QVarLengthArray<const char*, 8> values;
     QVarLengthArray<int, 8> lengths;
@@ -384,7 +412,7 @@ void TPostgresStore::send(const QByteArray& sql, const TSqlParams& params, bool 
     }
     if (!PQsendQueryParams(m_conn, sql.constData(), int(params.size()), types.constData(),
                            values.constData(), lengths.constData(), formats.constData(), 1))
-        connectionFailed(what);
+        connectionFailed(step);
     if (rowByRow)
         PQsetSingleRowMode(m_conn);
     for (;;) {
@@ -392,42 +420,42 @@ void TPostgresStore::send(const QByteArray& sql, const TSqlParams& params, bool 
         if (pending == 0)
             return;
         if (pending < 0)
-            connectionFailed(what);
+            connectionFailed(step);
         waitForSocket(true);
         if (!PQconsumeInput(m_conn))
-            connectionFailed(what);
+            connectionFailed(step);
     }
 }
 
 PGresult* TPostgresStore::nextResult()
 {
     if (!m_conn)
-        connectionFailed(QStringLiteral("Lesen der Datensätze fehlgeschlagen"));
+        connectionFailed(TStoreStep::Read);
     while (PQisBusy(m_conn)) {
         waitForSocket(false);
         if (!PQconsumeInput(m_conn))
-            connectionFailed(QStringLiteral("Lesen der Datensätze fehlgeschlagen"));
+            connectionFailed(TStoreStep::Read);
     }
     return PQgetResult(m_conn);
 }
 
 std::unique_ptr<TSqlRows> TPostgresStore::query(const QByteArray& sql, const TSqlParams& params)
 {
-    send(sql, params, true);
+    send(sql, params, true, TStoreStep::Read);
     auto rows = std::make_unique<TPgRows>(*this);
     m_stream = rows.get();
     return rows;
 }
 
-qint64 TPostgresStore::execute(const QByteArray& sql, const TSqlParams& params)
+qint64 TPostgresStore::execute(const QByteArray& sql, const TSqlParams& params, TStoreStep step)
 {
-    send(sql, params, false);
+    send(sql, params, false, step);
     PGresult* result = nextResult();
     const ExecStatusType status = PQresultStatus(result);
     if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) {
         if (!result)
-            connectionFailed(whatFails(sql));
-        statementFailed(whatFails(sql), result);
+            connectionFailed(step);
+        statementFailed(step, result);
     }
     const qint64 changed = QByteArray(PQcmdTuples(result)).toLongLong();
     PQclear(result);
@@ -444,22 +472,22 @@ void TPostgresStore::beginTransaction(TAccess mode)
     m_stalled = false;
     if (!m_conn) {
         connect();
-        execute(begin);
+        execute(begin, {}, TStoreStep::Begin);
     } else {
         try {
-            execute(begin);
+            execute(begin, {}, TStoreStep::Begin);
         } catch (const EQuorStoreError&) {
             // The connection was lost since the last step: connect anew once;
             // a server that stopped answering is not waited for a second time.
             if (m_conn || m_stalled)
                 throw;
             connect();
-            execute(begin);
+            execute(begin, {}, TStoreStep::Begin);
         }
     }
     if (mode == TAccess::Write) {
-        execute(kLockTimeout);
-        execute(kWriterLock);
+        execute(kLockTimeout, {}, TStoreStep::Begin);
+        execute(kWriterLock, {}, TStoreStep::Begin);
     }
 }
 

@@ -32,25 +32,27 @@ public:
 
     bool canWrite() override;
     std::unique_ptr<TSqlRows> query(const QByteArray& sql, const TSqlParams& params = {}) override;
-    qint64 execute(const QByteArray& sql, const TSqlParams& params = {}) override;
+    qint64 execute(const QByteArray& sql, const TSqlParams& params = {},
+                   TStoreStep step = TStoreStep::Write) override;
+
+    bool transactionOpen() const override;
 
 protected:
     void beginTransaction(TAccess mode) override;
-    bool transactionOpen() const override;
 
 private:
     friend class TPgRows;
     void connect();
     void disconnect() noexcept;
-    void send(const QByteArray& sql, const TSqlParams& params, bool rowByRow);
+    void send(const QByteArray& sql, const TSqlParams& params, bool rowByRow, TStoreStep step);
     // The next result of the running statement; waits no longer than a stalled
     // server allows.
     pg_result* nextResult();
     void waitForSocket(bool writing);
     // Reads the results of the statement before to their end.
     void settle();
-    [[noreturn]] void connectionFailed(const QString& what);
-    [[noreturn]] void statementFailed(const QString& what, pg_result* result);
+    [[noreturn]] void connectionFailed(TStoreStep step);
+    [[noreturn]] void statementFailed(TStoreStep step, pg_result* result);
 
     QByteArray m_uri;
     pg_conn* m_conn = nullptr;

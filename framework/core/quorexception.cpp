@@ -6,9 +6,22 @@ EQuorException::EQuorException(QString message)
 {
 }
 
-EQuorStoreError::EQuorStoreError(QString message, QString store)
-    : EQuorException(std::move(message)), m_store(std::move(store))
+EQuorStoreError::EQuorStoreError(TStoreFailure kind, TStoreStep step, TStoreEngine engine,
+                                 QString store, const QString& detail)
+    : EQuorException(storeFailureText(kind, step, engine, store, detail)), m_kind(kind),
+      m_store(std::move(store))
 {
+}
+
+EQuorStoreError::EQuorStoreError(TStoreFailure kind, QString message, QString store)
+    : EQuorException(std::move(message)), m_kind(kind), m_store(std::move(store))
+{
+}
+
+TStoreFailure storeFailureOf(const std::exception& e)
+{
+    const auto* failure = dynamic_cast<const EQuorStoreError*>(&e);
+    return failure ? failure->Kind() : TStoreFailure::Other;
 }
 
 QString exceptionText(const std::exception& e)

@@ -37,7 +37,8 @@ void TQuorInfo::RegisterException(const QString& method, const std::exception& e
     std::fflush(stderr);
     if (!show || !m_sink)
         return;
-    const TReport report{method, message, dynamic_cast<const EQuorStoreError*>(&e) != nullptr};
+    const TReport report{method, message, dynamic_cast<const EQuorStoreError*>(&e) != nullptr,
+                         storeFailureOf(e)};
     if (openStoreTransactions() > 0)
         m_held.append(report);
     else
@@ -51,7 +52,7 @@ void TQuorInfo::show(const TReport& report)
     if (report.storeFailure && report.message == m_lastStoreFailure &&
         m_sinceStoreFailure.isValid() && m_sinceStoreFailure.elapsed() < kRepeatWindowMs)
         return;
-    m_sink(report.method, report.message);
+    m_sink(report.method, report.message, report.kind);
     if (report.storeFailure) {
         m_lastStoreFailure = report.message;
         m_sinceStoreFailure.start();

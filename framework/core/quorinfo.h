@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "storefailure.h"
+
 #include <QElapsedTimer>
 #include <QList>
 #include <QString>
@@ -8,7 +10,9 @@
 #include <functional>
 
 // Where reports go: the window layer shows a message box; tests record them.
-using TQuorReportSink = std::function<void(const QString& method, const QString& message)>;
+// kind is Other for a failure that is not the store's.
+using TQuorReportSink =
+    std::function<void(const QString& method, const QString& message, TStoreFailure kind)>;
 
 // The error reporter. A report waits for the person to read it, so none is
 // shown while this process holds a store transaction open: it would hold
@@ -33,6 +37,7 @@ private:
         QString method;
         QString message;
         bool storeFailure = false;
+        TStoreFailure kind = TStoreFailure::Other;
     };
     void show(const TReport& report);
     void showHeld();

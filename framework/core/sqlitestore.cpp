@@ -18,27 +18,33 @@ namespace
 // connection's commit, before it fails.
 constexpr int kBusyTimeoutMs = 10000;
 
-// A German hint for SQLite's result code.
-QString hint(int code)
+// The kind of failure behind SQLite's (extended) result code.
+TStoreFailure failureOf(int code)
 {
     switch (code & 0xFF) {
     case SQLITE_BUSY:
     case SQLITE_LOCKED:
-        return QStringLiteral("Die Datenbank ist von einem anderen Programm gesperrt. ");
+        return TStoreFailure::Locked;
     case SQLITE_READONLY:
-        return QStringLiteral("Die Datenbank ist schreibgeschützt. ");
+    case SQLITE_PERM:
+        return TStoreFailure::ReadOnly;
     case SQLITE_IOERR:
-        return QStringLiteral("Lese- oder Schreibfehler auf dem Datenträger. ");
+        return TStoreFailure::DiskError;
     case SQLITE_CORRUPT:
-        return QStringLiteral("Die Datenbankdatei ist beschädigt. ");
+        return TStoreFailure::Damaged;
     case SQLITE_FULL:
-        return QStringLiteral("Der Datenträger ist voll. ");
+        return TStoreFailure::DiskFull;
     case SQLITE_CANTOPEN:
-        return QStringLiteral("Die Datei kann nicht geöffnet werden. ");
+        return TStoreFailure::Missing;
     case SQLITE_NOTADB:
-        return QStringLiteral("Die Datei ist keine Einstellungsdatenbank. ");
+        return TStoreFailure::NotAStore;
+    case SQLITE_TOOBIG:
+    case SQLITE_MISMATCH:
+    case SQLITE_CONSTRAINT:
+    case SQLITE_RANGE:
+        return TStoreFailure::BadValue;
     default:
-        return {};
+        return TStoreFailure::Other;
     }
 }
 
@@ -60,7 +66,7 @@ public:
         if (rc == SQLITE_ROW)
             return true;
         if (rc != SQLITE_DONE)
-            m_store.failCode(QStringLiteral("Lesen der Datensätze fehlgeschlagen"), rc);
+            m_store.failCode(TStoreStep::Read, rc);
         return false;
     }
     QByteArrayView column(int index) const override
@@ -80,7 +86,7 @@ private:
 } // namespace
 
 TSqliteStore::TSqliteStore(const QString& location, TOpen mode)
-    : TSqlStore(displayLocation(storeFileOf(location)))
+    : TSqlStore(displayLocation(storeFileOf(location)), TStoreEngine::File)
 {
     const QString file = displayName();
     int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE;
@@ -91,15 +97,10 @@ TSqliteStore::TSqliteStore(const QString& location, TOpen mode)
     }
     const QFileInfo info(file);
     if (!info.absoluteDir().exists())
-        throw EQuorStoreError(
-            QStringLiteral("Einstellungsdatenbank „%1“ kann nicht geöffnet werden: Der Ordner "
-                           "„%2“ existiert nicht.")
-                .arg(file, info.absolutePath()),
-            file);
+        fail(TStoreFailure::NoFolder, TStoreStep::Open, info.absolutePath());
     const bool newFile = !info.exists();
     if (newFile && mode != TOpen::Create)
-        throw EQuorStoreError(
-            QStringLiteral("Einstellungsdatenbank „%1“ existiert nicht.").arg(file), file);
+        fail(TStoreFailure::Missing, TStoreStep::Open, {});
     if (!newFile && !info.isWritable())
         m_readOnly = true;
     if (!newFile)
@@ -112,10 +113,7 @@ TSqliteStore::TSqliteStore(const QString& location, TOpen mode)
     if (rc != SQLITE_OK) {
         const QString detail = QString::fromUtf8(m_db ? sqlite3_errmsg(m_db) : sqlite3_errstr(rc));
         sqlite3_close(m_db);
-        throw EQuorStoreError(
-            QStringLiteral("Einstellungsdatenbank „%1“ kann nicht geöffnet werden: %2%3")
-                .arg(file, hint(rc), detail),
-            file);
+        fail(failureOf(rc), TStoreStep::Open, detail);
     }
     sqlite3_extended_result_codes(m_db, 1);
     sqlite3_busy_timeout(m_db, kBusyTimeoutMs);
@@ -139,9 +137,9 @@ TSqliteStore::~TSqliteStore()
     sqlite3_close(m_db);
 }
 
-void TSqliteStore::failCode(const QString& what, int code) const
+void TSqliteStore::failCode(TStoreStep step, int code) const
 {
-    fail(what, hint(code), QString::fromUtf8(sqlite3_errmsg(m_db)));
+    fail(failureOf(code), step, QString::fromUtf8(sqlite3_errmsg(m_db)));
 }
 
 sqlite3_stmt* TSqliteStore::prepare(const QByteArray& sql, const TSqlParams& params)
@@ -166,7 +164,7 @@ sqlite3_stmt* TSqliteStore::prepare(const QByteArray& sql, const TSqlParams& par
     if (rc != SQLITE_OK) {
         const int code = sqlite3_extended_errcode(m_db);
         sqlite3_finalize(statement);
-        failCode(QStringLiteral("Abfrage kann nicht vorbereitet werden"), code);
+        failCode(TStoreStep::Prepare, code);
     }
     return statement;
 }
@@ -186,7 +184,7 @@ std::unique_ptr<TSqlRows> TSqliteStore::query(const QByteArray& sql, const TSqlP
     return std::make_unique<TSqliteRows>(*this, sql, params);
 }
 
-qint64 TSqliteStore::execute(const QByteArray& sql, const TSqlParams& params)
+qint64 TSqliteStore::execute(const QByteArray& sql, const TSqlParams& params, TStoreStep step)
 {
     sqlite3_stmt* statement = prepare(sql, params);
     int rc;
@@ -195,7 +193,7 @@ qint64 TSqliteStore::execute(const QByteArray& sql, const TSqlParams& params)
     const qint64 changed = sqlite3_changes64(m_db);
     giveBack(sql, statement);
     if (rc != SQLITE_DONE)
-        failCode(whatFails(sql), rc);
+        failCode(step, rc);
     return changed;
 }
 
@@ -204,16 +202,12 @@ void TSqliteStore::ensureSchema(bool newFile)
     const bool present = scalar("SELECT count(*) FROM sqlite_master WHERE type = 'table' AND "
                                 "name = 'einstellungen'") != "0";
     // Updating a large blob would otherwise overwrite the freed pages with zeros first.
-    execute("PRAGMA secure_delete = OFF");
+    execute("PRAGMA secure_delete = OFF", {}, TStoreStep::Open);
     if (present)
         return;
     // Another program's database, or an empty file, is left as it is.
     if (!newFile || m_readOnly)
-        throw EQuorStoreError(
-            QStringLiteral("„%1“ ist keine Einstellungsdatenbank: Die Datei enthält keine "
-                           "Einstellungstabelle.")
-                .arg(displayName()),
-            displayName());
+        fail(TStoreFailure::NotAStore, TStoreStep::Open, {});
     execute("CREATE TABLE IF NOT EXISTS einstellungen ("
             " sprache TEXT NOT NULL, programm TEXT NOT NULL, maske TEXT NOT NULL,"
             " bezeichnung TEXT NOT NULL, idx TEXT NOT NULL,"
@@ -227,15 +221,12 @@ void TSqliteStore::beginTransaction(TAccess mode)
     // and what it writes would be lost: refuse instead.
     const quint64 identity = ::fileIdentity(displayName());
     if (identity == 0 || identity != m_identity)
-        throw EQuorStoreError(
-            QStringLiteral("Einstellungsdatenbank „%1“ wurde entfernt oder ersetzt, während das "
-                           "Programm lief. Bitte das Programm neu starten.")
-                .arg(displayName()),
-            displayName());
+        fail(TStoreFailure::Replaced, TStoreStep::Begin, {});
     // A writer takes the write lock at its start, so that writers queue up (for
     // the busy timeout) instead of failing halfway. A reader takes no lock
     // before it reads, and reads while another connection's write is open.
-    execute(mode == TAccess::Write && !m_readOnly ? "BEGIN IMMEDIATE" : "BEGIN");
+    execute(mode == TAccess::Write && !m_readOnly ? "BEGIN IMMEDIATE" : "BEGIN", {},
+            TStoreStep::Begin);
 }
 
 bool TSqliteStore::transactionOpen() const

@@ -21,17 +21,19 @@ public:
 
     bool canWrite() override;
     std::unique_ptr<TSqlRows> query(const QByteArray& sql, const TSqlParams& params = {}) override;
-    qint64 execute(const QByteArray& sql, const TSqlParams& params = {}) override;
+    qint64 execute(const QByteArray& sql, const TSqlParams& params = {},
+                   TStoreStep step = TStoreStep::Write) override;
 
     // A statement ready to step, taken from the cache of prepared statements,
     // and given back once its rows are read.
     sqlite3_stmt* prepare(const QByteArray& sql, const TSqlParams& params);
     void giveBack(const QByteArray& sql, sqlite3_stmt* statement) noexcept;
-    [[noreturn]] void failCode(const QString& what, int code) const;
+    [[noreturn]] void failCode(TStoreStep step, int code) const;
+
+    bool transactionOpen() const override;
 
 protected:
     void beginTransaction(TAccess mode) override;
-    bool transactionOpen() const override;
 
 private:
     void ensureSchema(bool newFile);

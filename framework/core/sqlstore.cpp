@@ -170,24 +170,31 @@ QString TSqlStore::keyText(const TStoreKey& key)
     return QStringList(key.begin(), key.end()).join(QLatin1Char('/'));
 }
 
-void TSqlStore::fail(const QString& what, const QString& hint, const QString& detail) const
+void TSqlStore::fail(TStoreFailure kind, TStoreStep step, const QString& detail) const
 {
-    throw EQuorStoreError(QStringLiteral("Einstellungsdatenbank „%1“: %2. %3(%4)")
-                              .arg(m_displayName, what, hint, detail),
-                          m_displayName);
+    throw EQuorStoreError(kind, step, m_engine, m_displayName, detail);
 }
 
-QString TSqlStore::whatFails(const QByteArray& sql)
+void TSqlStore::control(TControl what, std::size_t level)
 {
-    if (sql.contains("pg_advisory"))
-        return QStringLiteral("Zugriff kann nicht begonnen werden");
-    if (sql.startsWith("SELECT"))
-        return QStringLiteral("Lesen der Datensätze fehlgeschlagen");
-    if (sql.startsWith("BEGIN") || sql.startsWith("SET"))
-        return QStringLiteral("Zugriff kann nicht begonnen werden");
-    if (sql.startsWith("COMMIT"))
-        return QStringLiteral("Änderungen können nicht gespeichert werden");
-    return QStringLiteral("Schreiben fehlgeschlagen");
+    const QByteArray savepoint = " quor_" + QByteArray::number(qulonglong(level));
+    switch (what) {
+    case TControl::Commit:
+        execute("COMMIT", {}, TStoreStep::Commit);
+        break;
+    case TControl::Rollback:
+        execute("ROLLBACK");
+        break;
+    case TControl::Savepoint:
+        execute("SAVEPOINT" + savepoint);
+        break;
+    case TControl::RollbackToSavepoint:
+        execute("ROLLBACK TO SAVEPOINT" + savepoint);
+        break;
+    case TControl::ReleaseSavepoint:
+        execute("RELEASE SAVEPOINT" + savepoint);
+        break;
+    }
 }
 
 QByteArray TSqlStore::scalar(const QByteArray& sql)

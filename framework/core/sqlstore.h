@@ -2,6 +2,7 @@
 #pragma once
 
 #include "storebackend.h"
+#include "storefailure.h"
 
 #include <QByteArrayView>
 #include <QList>
@@ -46,19 +47,23 @@ public:
     // A statement's rows; the engine streams them as they are stepped.
     virtual std::unique_ptr<TSqlRows> query(const QByteArray& sql,
                                             const TSqlParams& params = {}) = 0;
-    // A statement run to its end; the number of rows it changed.
-    virtual qint64 execute(const QByteArray& sql, const TSqlParams& params = {}) = 0;
+    // A statement run to its end; the number of rows it changed. step names
+    // what failed when it fails.
+    virtual qint64 execute(const QByteArray& sql, const TSqlParams& params = {},
+                           TStoreStep step = TStoreStep::Write) = 0;
 
     static QString keyText(const TStoreKey& key);
-    [[noreturn]] void fail(const QString& what, const QString& hint, const QString& detail) const;
+    [[noreturn]] void fail(TStoreFailure kind, TStoreStep step, const QString& detail) const;
 
 protected:
-    explicit TSqlStore(QString displayName) : m_displayName(std::move(displayName)) {}
-    void control(const char* statement) override { execute(QByteArray(statement)); }
-    // What failed, in the user's words, when the statement fails.
-    static QString whatFails(const QByteArray& sql);
+    TSqlStore(QString displayName, TStoreEngine engine)
+        : m_displayName(std::move(displayName)), m_engine(engine)
+    {
+    }
+    void control(TControl what, std::size_t level) override;
     // The first column of a one-row answer as text ("" without a row).
     QByteArray scalar(const QByteArray& sql);
 
     QString m_displayName;
+    TStoreEngine m_engine;
 };

@@ -21,11 +21,6 @@ std::unique_ptr<TStoreBackend>& storeSlot()
     return store;
 }
 
-QByteArray savepointStatement(const char* verb, std::size_t level)
-{
-    return QByteArray(verb) + " quor_" + QByteArray::number(qulonglong(level));
-}
-
 std::atomic<int> g_openTransactions{0};
 
 std::function<void()>& endedHandler()
@@ -66,7 +61,7 @@ void TStoreBackend::beginAccess(TAccess mode)
     Level level;
     if (m_mode == TAccess::Write) {
         try {
-            control(savepointStatement("SAVEPOINT", m_levels.size()).constData());
+            control(TControl::Savepoint, m_levels.size());
         } catch (...) {
             markFailed();
             throw;
@@ -100,11 +95,8 @@ void TStoreBackend::requireLiveTransaction() const
 
 void TStoreBackend::failLost() const
 {
-    throw EQuorStoreError(
-        QStringLiteral("Einstellungsdatenbank „%1“: Die Datenbank hat den laufenden Zugriff "
-                       "abgebrochen; keine seiner Änderungen wurde gespeichert.")
-            .arg(displayName()),
-        displayName());
+    throw EQuorStoreError(TStoreFailure::TransactionLost, TStoreStep::Commit, TStoreEngine::File,
+                          displayName());
 }
 
 void TStoreBackend::endAccess()
@@ -128,7 +120,7 @@ void TStoreBackend::endAccess()
             failLost();
         }
         try {
-            control("COMMIT");
+            control(TControl::Commit, 0);
         } catch (...) {
             rollbackAll();
             throw;
@@ -146,8 +138,8 @@ void TStoreBackend::endAccess()
     }
     try {
         if (level.failed)
-            control(savepointStatement("ROLLBACK TO SAVEPOINT", m_levels.size()).constData());
-        control(savepointStatement("RELEASE SAVEPOINT", m_levels.size()).constData());
+            control(TControl::RollbackToSavepoint, m_levels.size());
+        control(TControl::ReleaseSavepoint, m_levels.size());
     } catch (...) {
         markFailed();
         throw;
@@ -159,7 +151,7 @@ void TStoreBackend::rollbackAll() noexcept
     m_levels.clear();
     try {
         if (transactionOpen())
-            control("ROLLBACK");
+            control(TControl::Rollback, 0);
     } catch (const std::exception&) {
         // A transaction that cannot be rolled back is gone with its connection.
     }
@@ -188,11 +180,8 @@ QString configuredStoreLocation()
         return configured;
     const QString base = userDataFolder();
     if (base.isEmpty())
-        throw EQuorStoreError(
-            QStringLiteral("Keine Einstellungsdatenbank: Es gibt keinen Ordner für die "
-                           "Benutzerdaten (weder HOME noch XDG_DATA_HOME ist gesetzt), und "
-                           "QUOR_STORE nennt keine Datenbank."),
-            QString());
+        throw EQuorStoreError(TStoreFailure::NoDataFolder, TStoreStep::Open, TStoreEngine::File,
+                              QString());
     return QDir(base).filePath(QStringLiteral("quor/settings.sqlite"));
 }
 

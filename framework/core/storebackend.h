@@ -82,12 +82,15 @@ public:
     // false when the record does not exist (anymore).
     virtual bool update(const TStoreKey& key, const QString& kurz, const QByteArray& blob) = 0;
 
-protected:
-    virtual void beginTransaction(TAccess mode) = 0;
-    // COMMIT, ROLLBACK and the savepoint statements, the same on every engine.
-    virtual void control(const char* statement) = 0;
     // Whether the engine still holds a transaction on this connection.
     virtual bool transactionOpen() const = 0;
+
+protected:
+    virtual void beginTransaction(TAccess mode) = 0;
+    // Ends the transaction, or sets, rolls back to or releases the savepoint of
+    // a nesting level.
+    enum class TControl { Commit, Rollback, Savepoint, RollbackToSavepoint, ReleaseSavepoint };
+    virtual void control(TControl what, std::size_t level) = 0;
     void rollbackAll() noexcept;
     // Refuses a statement in a transaction the engine has ended, where it
     // would run on its own and be kept.

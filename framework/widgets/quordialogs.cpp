@@ -44,7 +44,7 @@ void VersionsInfoZeigen(const QString& title, QWidget* owner, const QString& tex
 
 void installDialogReporting()
 {
-    QuorInfo().SetSink([](const QString& method, const QString& message) {
+    QuorInfo().SetSink([](const QString& method, const QString& message, TStoreFailure) {
         QPointer<QWidget> parent = QApplication::activeWindow();
         QMessageBox box(parent);
         box.setWindowTitle(QStringLiteral("Fehler"));

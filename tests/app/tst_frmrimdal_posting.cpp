@@ -365,7 +365,7 @@ private Q_SLOTS:
         f.db.sql("DELETE FROM einstellungen WHERE bezeichnung = 'Alpha'");
         int openWhileShown = -1, posted = -1, listed = -1;
         qint64 elapsed = -1;
-        QuorInfo().SetSink([&](const QString& method, const QString& message) {
+        QuorInfo().SetSink([&](const QString& method, const QString& message, TStoreFailure) {
             f.reports.reports.append({method, message});
             openWhileShown = openStoreTransactions();
             QElapsedTimer timer;
@@ -552,8 +552,7 @@ private Q_SLOTS:
         other->markFailed();
         other->endAccess();
         QCOMPARE(f.reports.methods(), QStringList{"TfrmRimdal.acBuchenExecute"});
-        QVERIFY2(f.reports.reports[0].second.contains("gesperrt"),
-                 qPrintable(f.reports.reports[0].second));
+        QCOMPARE(f.reports.kinds, QList<TStoreFailure>{TStoreFailure::Locked});
         QVERIFY(!f.db.find(standardKey("EXPORT")));
         QCOMPARE(assignmentLines(f.db), QStringList{"IMPORT=Alpha"});
         QCOMPARE(QuorBuchung(true).OpenPostings(), 0);

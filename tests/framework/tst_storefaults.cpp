@@ -15,25 +15,90 @@ class TestStoreFaults : public QObject
 {
     Q_OBJECT
 
-    // The store named in the message, and a German message at that.
+    // The store named in the message, and the failure's kind.
     static void expectStoreError(const std::function<void()>& action, const QString& file,
-                                 const QString& words)
+                                 TStoreFailure kind)
     {
         try {
             action();
             QFAIL("no failure reported");
         } catch (const EQuorStoreError& e) {
             QVERIFY2(e.Message().contains(file), qPrintable(e.Message()));
-            QVERIFY2(e.Message().contains(words), qPrintable(e.Message()));
+            QVERIFY2(e.Kind() == kind, qPrintable(e.Message()));
             QCOMPARE(e.Store(), file);
         }
     }
 
 private Q_SLOTS:
+    // Each report's German words, once; everywhere else failures are told by kind.
+    void reportTexts_data()
+    {
+        QTest::addColumn<TStoreFailure>("kind");
+        QTest::addColumn<TStoreStep>("step");
+        QTest::addColumn<bool>("server");
+        QTest::addColumn<QString>("text");
+        using F = TStoreFailure;
+        using S = TStoreStep;
+        const auto row = [](const char* name, F kind, S step, bool server, const char* text) {
+            QTest::newRow(name) << kind << step << server << QString::fromUtf8(text);
+        };
+        row("locked file", F::Locked, S::Write, false,
+            "„S“: Schreiben fehlgeschlagen. Die Datenbank ist von einem anderen Programm "
+            "gesperrt. (D)");
+        row("locked server", F::Locked, S::Begin, true,
+            "„S“: Zugriff kann nicht begonnen werden. Die Daten sind von einer anderen "
+            "Arbeitsstation gesperrt. (D)");
+        row("read-only file", F::ReadOnly, S::Commit, false,
+            "„S“: Änderungen können nicht gespeichert werden. Die Datenbank ist schreibgeschützt. "
+            "(D)");
+        row("read-only server", F::ReadOnly, S::Write, true,
+            "„S“: Schreiben fehlgeschlagen. Die Datenbank nimmt keine Änderungen an. (D)");
+        row("full disk", F::DiskFull, S::Write, false,
+            "„S“: Schreiben fehlgeschlagen. Der Datenträger ist voll. (D)");
+        row("full server", F::DiskFull, S::Write, true,
+            "„S“: Schreiben fehlgeschlagen. Der Datenträger des Servers ist voll. (D)");
+        row("disk error", F::DiskError, S::Read, false,
+            "„S“: Lesen der Datensätze fehlgeschlagen. Lese- oder Schreibfehler auf dem "
+            "Datenträger. (D)");
+        row("damaged", F::Damaged, S::Prepare, false,
+            "„S“: Abfrage kann nicht vorbereitet werden. Die Datenbankdatei ist beschädigt. (D)");
+        row("cannot open", F::Missing, S::Open, false,
+            "„S“ kann nicht geöffnet werden: Die Datei kann nicht geöffnet werden. (D)");
+        row("no database", F::Missing, S::Open, true,
+            "„S“ kann nicht geöffnet werden: Die Datenbank existiert nicht. (D)");
+        row("not a database", F::NotAStore, S::Open, false,
+            "„S“ kann nicht geöffnet werden: Die Datei ist keine Einstellungsdatenbank. (D)");
+        row("login", F::LoginRefused, S::Open, true,
+            "„S“ kann nicht geöffnet werden: Anmeldung abgelehnt: Benutzer oder Kennwort falsch. "
+            "(D)");
+        row("unreachable", F::Unreachable, S::Open, true,
+            "„S“ kann nicht geöffnet werden: Der Datenbankserver ist nicht erreichbar. (D)");
+        row("lost", F::ConnectionLost, S::Read, true,
+            "„S“: Lesen der Datensätze fehlgeschlagen. Die Verbindung zum Datenbankserver ist "
+            "abgebrochen. (D)");
+        row("stalled", F::ServerStalled, S::Wait, true,
+            "„S“: Keine Antwort. Der Datenbankserver antwortet nicht. (D)");
+        row("timed out", F::TimedOut, S::Read, true,
+            "„S“: Lesen der Datensätze fehlgeschlagen. Der Datenbankserver hat die Anweisung nach "
+            "zu langer Zeit abgebrochen. (D)");
+        row("other", F::Other, S::Write, true, "„S“: Schreiben fehlgeschlagen. (D)");
+    }
+    void reportTexts()
+    {
+        QFETCH(TStoreFailure, kind);
+        QFETCH(TStoreStep, step);
+        QFETCH(bool, server);
+        QFETCH(QString, text);
+        const EQuorStoreError e(kind, step, server ? TStoreEngine::Server : TStoreEngine::File,
+                                "S", "D");
+        QCOMPARE(e.Message(), QStringLiteral("Einstellungsdatenbank ") + text);
+        QCOMPARE(e.Kind(), kind);
+    }
+
     void missingFolder()
     {
         const QString file = QStringLiteral("/nonexistent-quor/sub/settings.sqlite");
-        expectStoreError([&] { openStore(file); }, file, QStringLiteral("existiert nicht"));
+        expectStoreError([&] { openStore(file); }, file, TStoreFailure::NoFolder);
     }
 
     void notADatabase()
@@ -44,8 +109,7 @@ private Q_SLOTS:
         QVERIFY(junk.open(QIODevice::WriteOnly));
         junk.write(QByteArray(4096, 'j'));
         junk.close();
-        expectStoreError([&] { openStore(file); }, file,
-                         QStringLiteral("keine Einstellungsdatenbank"));
+        expectStoreError([&] { openStore(file); }, file, TStoreFailure::NotAStore);
         QFile check(file);
         QVERIFY(check.open(QIODevice::ReadOnly));
         QCOMPARE(check.readAll(), QByteArray(4096, 'j'));
@@ -59,7 +123,7 @@ private Q_SLOTS:
         withAccess(f, [&] {});
         if (!QFile::remove(db.path()))
             QSKIP("Windows removes no file that a program holds open: no store vanishes there");
-        expectStoreError([&] { withAccess(f, [&] {}); }, db.path(), QStringLiteral("entfernt"));
+        expectStoreError([&] { withAccess(f, [&] {}); }, db.path(), TStoreFailure::Replaced);
         QVERIFY(!QFile::exists(db.path()));
     }
 

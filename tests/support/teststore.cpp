@@ -175,8 +175,10 @@ TStoreKey assignmentKey()
 
 ReportRecorder::ReportRecorder()
 {
-    QuorInfo().SetSink([this](const QString& method, const QString& message) {
+    QuorInfo().SetSink([this](const QString& method, const QString& message,
+                              TStoreFailure kind) {
         reports.append({method, message});
+        kinds.append(kind);
     });
 }
 

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "storebackend.h"
+#include "storefailure.h"
 
 #include <QPair>
 #include <QStringList>
@@ -66,5 +67,6 @@ public:
     ReportRecorder();
     ~ReportRecorder();
     QList<QPair<QString, QString>> reports;
+    QList<TStoreFailure> kinds;
     QStringList methods() const;
 };

@@ -1,0 +1,122 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "storefailure.h"
+
+namespace
+{
+
+// What failed, in the user's words.
+QString stepText(TStoreStep step)
+{
+    switch (step) {
+    case TStoreStep::Open:
+        return QStringLiteral("Öffnen fehlgeschlagen");
+    case TStoreStep::Begin:
+        return QStringLiteral("Zugriff kann nicht begonnen werden");
+    case TStoreStep::Read:
+        return QStringLiteral("Lesen der Datensätze fehlgeschlagen");
+    case TStoreStep::Write:
+        return QStringLiteral("Schreiben fehlgeschlagen");
+    case TStoreStep::Commit:
+        return QStringLiteral("Änderungen können nicht gespeichert werden");
+    case TStoreStep::Prepare:
+        return QStringLiteral("Abfrage kann nicht vorbereitet werden");
+    case TStoreStep::Wait:
+        return QStringLiteral("Keine Antwort");
+    }
+    return {};
+}
+
+// Why it failed, as the person can act on it; empty where only the engine's
+// message says more.
+QString hint(TStoreFailure kind, TStoreEngine engine)
+{
+    const bool server = engine == TStoreEngine::Server;
+    switch (kind) {
+    case TStoreFailure::Locked:
+        return server ? QStringLiteral("Die Daten sind von einer anderen Arbeitsstation gesperrt. ")
+                      : QStringLiteral("Die Datenbank ist von einem anderen Programm gesperrt. ");
+    case TStoreFailure::ReadOnly:
+        return server ? QStringLiteral("Die Datenbank nimmt keine Änderungen an. ")
+                      : QStringLiteral("Die Datenbank ist schreibgeschützt. ");
+    case TStoreFailure::DiskFull:
+        return server ? QStringLiteral("Der Datenträger des Servers ist voll. ")
+                      : QStringLiteral("Der Datenträger ist voll. ");
+    case TStoreFailure::Missing:
+        return server ? QStringLiteral("Die Datenbank existiert nicht. ")
+                      : QStringLiteral("Die Datei kann nicht geöffnet werden. ");
+    case TStoreFailure::NotAStore:
+        return QStringLiteral("Die Datei ist keine Einstellungsdatenbank. ");
+    case TStoreFailure::DiskError:
+        return QStringLiteral("Lese- oder Schreibfehler auf dem Datenträger. ");
+    case TStoreFailure::Damaged:
+        return QStringLiteral("Die Datenbankdatei ist beschädigt. ");
+    case TStoreFailure::LoginRefused:
+        return QStringLiteral("Anmeldung abgelehnt: Benutzer oder Kennwort falsch. ");
+    case TStoreFailure::Unreachable:
+        return QStringLiteral("Der Datenbankserver ist nicht erreichbar. ");
+    case TStoreFailure::ConnectionLost:
+        return QStringLiteral("Die Verbindung zum Datenbankserver ist abgebrochen. ");
+    case TStoreFailure::ServerStalled:
+        return QStringLiteral("Der Datenbankserver antwortet nicht. ");
+    case TStoreFailure::TimedOut:
+        return QStringLiteral("Der Datenbankserver hat die Anweisung nach zu langer Zeit "
+                              "abgebrochen. ");
+    default:
+        return {};
+    }
+}
+
+} // namespace
+
+QString storeFailureText(TStoreFailure kind, TStoreStep step, TStoreEngine engine,
+                         const QString& store, const QString& detail)
+{
+    const bool server = engine == TStoreEngine::Server;
+    // Failures that are no engine's error: the program's own findings.
+    switch (kind) {
+    case TStoreFailure::NoDataFolder:
+        return QStringLiteral("Keine Einstellungsdatenbank: Es gibt keinen Ordner für die "
+                              "Benutzerdaten (weder HOME noch XDG_DATA_HOME ist gesetzt), und "
+                              "QUOR_STORE nennt keine Datenbank.");
+    case TStoreFailure::NoFolder:
+        return QStringLiteral("Einstellungsdatenbank „%1“ kann nicht geöffnet werden: Der Ordner "
+                              "„%2“ existiert nicht.")
+            .arg(store, detail);
+    case TStoreFailure::BadAddress:
+        return QStringLiteral("Einstellungsdatenbank „%1“: keine gültige PostgreSQL-Adresse. (%2)")
+            .arg(store, detail);
+    case TStoreFailure::Replaced:
+        return QStringLiteral("Einstellungsdatenbank „%1“ wurde entfernt oder ersetzt, während "
+                              "das Programm lief. Bitte das Programm neu starten.")
+            .arg(store);
+    case TStoreFailure::TransactionLost:
+        return QStringLiteral("Einstellungsdatenbank „%1“: Die Datenbank hat den laufenden "
+                              "Zugriff abgebrochen; keine seiner Änderungen wurde gespeichert.")
+            .arg(store);
+    default:
+        break;
+    }
+    if (detail.isEmpty()) {
+        switch (kind) {
+        case TStoreFailure::Missing:
+            return QStringLiteral("Einstellungsdatenbank „%1“ existiert nicht.").arg(store);
+        case TStoreFailure::NotAStore:
+            return server ? QStringLiteral("Einstellungsdatenbank „%1“ enthält keine "
+                                           "Einstellungstabelle. Sie wird beim ersten Einspielen "
+                                           "(quorstore import oder restore) angelegt.")
+                                .arg(store)
+                          : QStringLiteral("„%1“ ist keine Einstellungsdatenbank: Die Datei "
+                                           "enthält keine Einstellungstabelle.")
+                                .arg(store);
+        case TStoreFailure::ReadOnly:
+            return QStringLiteral("Einstellungsdatenbank „%1“ ist schreibgeschützt.").arg(store);
+        default:
+            break;
+        }
+    }
+    if (step == TStoreStep::Open)
+        return QStringLiteral("Einstellungsdatenbank „%1“ kann nicht geöffnet werden: %2(%3)")
+            .arg(store, hint(kind, engine), detail);
+    return QStringLiteral("Einstellungsdatenbank „%1“: %2. %3(%4)")
+        .arg(store, stepText(step), hint(kind, engine), detail);
+}
