@@ -6,9 +6,11 @@
 #include "choicelists.h"
 #include "combochoicelist.h"
 #include "description.h"
+#include "journal.h"
 #include "keys.h"
 #include "posting.h"
 #include "quordialogs.h"
+#include "quorbuchung.h"
 #include "quorexception.h"
 #include "quorinfo.h"
 #include "quorprogramm.h"
@@ -164,7 +166,8 @@ void TfrmRimdal::acBuchenExecute()
     guarded("acBuchenExecute", [&] {
         // The reports come once the posting has ended: none of them holds the store.
         const TPostingResult result =
-            postStandards(*ui->maskfile, *ui->fsBez, ui->scStanBez->Items,
+            postStandards({*ui->maskfile, *ui->fsBez, ui->scStanBez->Items,
+                           [] () -> TQuorBuchung& { return QuorBuchung(true); }, frontEnds::Window},
                           TChoices{{keys::Import, selectedEntry(ui->cmbImport)},
                                    {keys::Export, selectedEntry(ui->cmbExport)},
                                    {keys::Brief, selectedEntry(ui->cmbBrief)}});

@@ -534,10 +534,9 @@ int restore(TStoreBackend& store, const QStringList& args, bool replace)
 int standards(TStoreBackend& store)
 {
     // The assignment list is read the way the window files it.
-    TAssignmentFile assignments(&store);
+    TAssignmentFile assignments(store);
     assignments.FormStore().Restore();
-    Tmaskfile file;
-    file.SetStore(&store);
+    Tmaskfile file(store);
     int status = kOk;
     for (const TStandardStatus& standard : checkStandards(file, assignments.Items())) {
         out(printable(describe(standard)) + QLatin1Char('\n'));
@@ -610,11 +609,9 @@ int post(TStoreBackend& store, const QStringList& args, bool refresh)
         for (const auto& pair : pairs)
             types << pair.first;
     }
-    setJournalFrontEnd(QStringLiteral("Werkzeug"));
-    TAssignmentFile assignmentFile(&store);
-    Tmaskfile file;
-    file.SetStore(&store);
-    QuorBuchung(true).SetStore(&store);
+    TAssignmentFile assignmentFile(store);
+    Tmaskfile file(store);
+    TQuorBuchung posting(store);
 
     int status = kOk;
     QHash<QString, QString> lines;
@@ -644,7 +641,9 @@ int post(TStoreBackend& store, const QStringList& args, bool refresh)
         return choices;
     };
     const TPostingResult result =
-        postStandards(file, assignmentFile.FormStore(), assignmentFile.Items(), choose);
+        postStandards({file, assignmentFile.FormStore(), assignmentFile.Items(),
+                       [&]() -> TQuorBuchung& { return posting; }, frontEnds::Tool},
+                      choose);
     if (result.failure)
         std::rethrow_exception(result.failure);
     for (const TTypePosting& posted : result.types) {
@@ -668,8 +667,7 @@ int history(TStoreBackend& store, const QStringList& args, int limit, bool json)
     const QString type = args.value(0);
     if (!type.isEmpty())
         requireSettingType(type);
-    Tmaskfile file;
-    file.SetStore(&store);
+    Tmaskfile file(store);
     const QList<TJournalEntry> entries = readJournal(file, type, limit);
     if (json) {
         QJsonArray array;

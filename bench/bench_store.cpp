@@ -7,8 +7,10 @@
 #include "description.h"
 #include "formstore.h"
 #include "frmrimdal.h"
+#include "journal.h"
 #include "keys.h"
 #include "maskfile.h"
+#include "quorprogramm.h"
 #include "pgstore.h"
 #include "posting.h"
 #include "quorcontrols.h"
@@ -46,7 +48,7 @@ void fillCombos(benchmark::State& state)
 {
     BenchStore store;
     store.addNamedSettings(int(state.range(0)));
-    setQuorStore(openStore(store.path()));
+    QuorProgramm().SetStore(openStore(store.path()));
     Tmaskfile file;
     TQuorStdComboBox a, b, c;
     TComboChoiceList import(&a), exportList(&b), brief(&c);
@@ -54,7 +56,7 @@ void fillCombos(benchmark::State& state)
         fillChoiceLists(file, import, exportList, brief);
     if (a.ItemCount() != state.range(0) + 1)
         state.SkipWithError("wrong count");
-    setQuorStore(nullptr);
+    QuorProgramm().SetStore(nullptr);
 }
 
 void scanNamesWithCApi(benchmark::State& state)
@@ -107,7 +109,7 @@ void fillDescriptionLong(benchmark::State& state)
 {
     BenchStore store;
     store.put(keys::Veskalo, keys::Veskalo, QStringLiteral("Lang"), descriptionBlob(10000));
-    setQuorStore(openStore(store.path()));
+    QuorProgramm().SetStore(openStore(store.path()));
     QObject window;
     auto* memo = new LinesTarget;
     memo->setParent(&window);
@@ -124,7 +126,7 @@ void fillDescriptionLong(benchmark::State& state)
     }
     if (memo->lines.Count() != 10000)
         state.SkipWithError("description not shown");
-    setQuorStore(nullptr);
+    QuorProgramm().SetStore(nullptr);
 }
 
 // What a person waits for: from a changed selection in the real window to the
@@ -136,7 +138,7 @@ void selectionToPaintedMemo(benchmark::State& state)
     for (const char* name : {"A", "B"})
         store.put(keys::Veskalo, keys::Veskalo, QString::fromLatin1(name),
                   descriptionBlob(int(state.range(0))));
-    setQuorStore(openStore(store.path()));
+    QuorProgramm().SetStore(openStore(store.path()));
     {
         TfrmRimdal window;
         window.show();
@@ -164,7 +166,7 @@ void selectionToPaintedMemo(benchmark::State& state)
             }
         }
     }
-    setQuorStore(nullptr);
+    QuorProgramm().SetStore(nullptr);
 }
 
 void readBlobWithCApi(benchmark::State& state)
@@ -217,16 +219,16 @@ void postLargeText(benchmark::State& state)
     const bool update = state.range(0) != 0;
     BenchStore store;
     store.put(keys::Veskalo, keys::Veskalo, QStringLiteral("Gross"), fiveMegabytes());
-    setQuorStore(openStore(store.path()));
+    QuorProgramm().SetStore(openStore(store.path()));
     Tmaskfile file;
     TStringList assignments;
     for (auto _ : state) {
         state.PauseTiming();
         resetTarget(store.raw(), update);
         state.ResumeTiming();
-        postStandard(file, assignments, keys::Import, QStringLiteral("Gross"));
+        postStandard(file, assignments, keys::Import, QStringLiteral("Gross"), frontEnds::Window);
     }
-    setQuorStore(nullptr);
+    QuorProgramm().SetStore(nullptr);
 }
 
 void writeLargeBlobWithCApi(benchmark::State& state)
@@ -288,7 +290,7 @@ void pgScan(benchmark::State& state)
         return;
     }
     pgSeed();
-    setQuorStore(openStore(pgServer()));
+    QuorProgramm().SetStore(openStore(pgServer()));
     Tmaskfile file;
     for (auto _ : state) {
         TCompactStrings names;
@@ -296,7 +298,7 @@ void pgScan(benchmark::State& state)
         if (names.size() != 10000)
             state.SkipWithError("wrong count");
     }
-    setQuorStore(nullptr);
+    QuorProgramm().SetStore(nullptr);
 }
 
 // One query streamed row by row on the client library alone.

@@ -10,9 +10,11 @@
 #include "choicelists.h"
 #include "description.h"
 #include "formstore.h"
+#include "journal.h"
 #include "keys.h"
 #include "maskfile.h"
 #include "posting.h"
+#include "quorbuchung.h"
 #include "quorexception.h"
 #include "storebackend.h"
 
@@ -62,9 +64,10 @@ int main(int argc, char* argv[])
         return 2;
     const qint64 deadline = args[2].toLongLong() * 1000;
     QRandomGenerator random(args[3].toUInt());
-    setQuorStore(openStore(args[1]));
+    const std::unique_ptr<TStoreBackend> store = openStore(args[1]);
+    TQuorBuchung posting(*store);
 
-    TAssignmentFile assignments;
+    TAssignmentFile assignments(*store);
     TQuorFormStore* fsBez = &assignments.FormStore();
     // The memo and fsText in the same stand-in window as the assignment list.
     QObject* window = fsBez->parent();
@@ -72,7 +75,7 @@ int main(int argc, char* argv[])
     memo->setObjectName(QStringLiteral("msText"));
     auto* fsText = new TQuorFormStore(window);
     fsText->StoredProperties = {QStringLiteral("msText.Lines")};
-    Tmaskfile file;
+    Tmaskfile file(*store);
     NameList lists[3];
     NoView view;
 
@@ -107,7 +110,9 @@ int main(int argc, char* argv[])
             const QString name = lists[0].items.at(random.bounded(named));
             timed(post, [&] {
                 const TPostingResult result =
-                    postStandards(file, *fsBez, assignments.Items(), TChoices{{type, name}});
+                    postStandards({file, *fsBez, assignments.Items(),
+                                   [&]() -> TQuorBuchung& { return posting; }, frontEnds::Window},
+                                  TChoices{{type, name}});
                 if (result.failure)
                     std::rethrow_exception(result.failure);
                 for (const TTypePosting& posted : result.types)

@@ -20,14 +20,14 @@ QString assignedName(const TStringList& assignments, const QString& type)
     return assignments.Values(type);
 }
 
-TAssignmentFile::TAssignmentFile(TStoreBackend* store)
-    : m_strings(new TQuorStrings(&m_window)), m_formStore(new TQuorFormStore(&m_window))
+TAssignmentFile::TAssignmentFile(TStoreBackend& store)
+    : m_window(store), m_strings(new TQuorStrings(&m_window)),
+      m_formStore(new TQuorFormStore(&m_window))
 {
     m_window.setObjectName(keys::MainWindow);
     m_strings->setObjectName(QStringLiteral("scStanBez"));
     m_formStore->FormName = {keys::Sprache, keys::Rimdal, keys::Rimdal};
     m_formStore->StoredProperties = {QStringLiteral("scStanBez.Items")};
-    m_formStore->SetStore(store);
 }
 
 TStringList& TAssignmentFile::Items()

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "storeowner.h"
 #include "tstringlist.h"
 
 #include <QObject>
@@ -18,18 +19,28 @@ void setAssignment(TStringList& assignments, const QString& type, const QString&
 QString assignedName(const TStringList& assignments, const QString& type);
 
 // The assignment list filed as the window files it, for programs without the
-// window: a stand-in "frmRimdal" that owns the string container scStanBez and
-// the form store fsBez over it.
+// window: a stand-in "frmRimdal" over the given store that owns the string
+// container scStanBez and the form store fsBez over it.
 class TAssignmentFile
 {
 public:
-    // store: the store to file into; the suite's configured one when null.
-    explicit TAssignmentFile(TStoreBackend* store = nullptr);
+    explicit TAssignmentFile(TStoreBackend& store);
     TStringList& Items();
     TQuorFormStore& FormStore() { return *m_formStore; }
+    // The stand-in window, for more components of the window's.
+    QObject& Window() { return m_window; }
 
 private:
-    QObject m_window;
+    class TStandIn final : public QObject, public TStoreOwner
+    {
+    public:
+        explicit TStandIn(TStoreBackend& store) : m_store(store) {}
+        TStoreBackend& OwnStore() override { return m_store; }
+
+    private:
+        TStoreBackend& m_store;
+    };
+    TStandIn m_window;
     TQuorStrings* m_strings;
     TQuorFormStore* m_formStore;
 };

@@ -17,12 +17,6 @@ namespace
 const QString kJournal = QStringLiteral("JOURNAL");
 const QString kTimeFormat = QStringLiteral("yyyy-MM-ddTHH:mm:ss.zzzZ");
 
-QString& frontEndName()
-{
-    static QString name = QStringLiteral("Fenster");
-    return name;
-}
-
 TJournalEntry parse(const QByteArray& blob)
 {
     TStringList lines;
@@ -40,18 +34,13 @@ TJournalEntry parse(const QByteArray& blob)
 }
 } // namespace
 
-void setJournalFrontEnd(const QString& frontEnd)
-{
-    frontEndName() = frontEnd;
-}
-
 QString journalDigest(const QByteArray& text)
 {
     return sha256Hex(text);
 }
 
-void journalPosting(Tmaskfile& file, const QString& type, const QString& name,
-                    const QByteArray& copiedText)
+void journalPosting(Tmaskfile& file, const QString& frontEnd, const QString& type,
+                    const QString& name, const QByteArray& copiedText)
 {
     static int counter = 0;
     const QDateTime now = QDateTime::currentDateTimeUtc();
@@ -65,7 +54,7 @@ void journalPosting(Tmaskfile& file, const QString& type, const QString& name,
     const QStringList lines{QStringLiteral("Zeit=") + now.toString(kTimeFormat),
                             QStringLiteral("Benutzer=") + accountName(),
                             QStringLiteral("Rechner=") + host,
-                            QStringLiteral("Programm=") + frontEndName(),
+                            QStringLiteral("Programm=") + frontEnd,
                             QStringLiteral("Aufgabe=") + type,
                             QStringLiteral("Einstellung=") + name,
                             QStringLiteral("SHA-256=") + journalDigest(copiedText)};

@@ -23,12 +23,17 @@ struct TJournalEntry {
     QString digest; // SHA-256 of the copied text, hex
 };
 
-// Which front end posts in this process; the window's unless told otherwise.
-void setJournalFrontEnd(const QString& frontEnd);
+// The front ends that post, as the journal names them.
+namespace frontEnds
+{
+inline const QString Window = QStringLiteral("Fenster");
+inline const QString Tool = QStringLiteral("Werkzeug");
+} // namespace frontEnds
 
-// Appends the entry for a copy just written (inside the posting's bracket).
-void journalPosting(Tmaskfile& file, const QString& type, const QString& name,
-                    const QByteArray& copiedText);
+// Appends the entry for a copy just written (inside the posting's bracket),
+// telling which front end posted it.
+void journalPosting(Tmaskfile& file, const QString& frontEnd, const QString& type,
+                    const QString& name, const QByteArray& copiedText);
 
 // The entries, newest first; of one type when type is not empty; at most
 // limit of them when limit > 0 (opens its own bracket).

@@ -25,7 +25,7 @@ void setKey(Tmaskfile& file, const QString& program, const QString& mask, const 
 } // namespace
 
 bool postStandard(Tmaskfile& file, TStringList& assignments, const QString& type,
-                  const std::optional<QString>& selected)
+                  const std::optional<QString>& selected, const QString& frontEnd)
 {
     bool copied = false;
     withAccess(file, [&] {
@@ -75,7 +75,7 @@ bool postStandard(Tmaskfile& file, TStringList& assignments, const QString& type
                 const auto* written = qobject_cast<QBuffer*>(target);
                 const QByteArray copy = written ? written->data() : lines.SaveToBytes();
                 file.EndStreamBuchung();
-                journalPosting(file, type, name, copy);
+                journalPosting(file, frontEnd, type, name, copy);
                 copied = true;
             } else {
                 reason = ENotCopied::TReason::NoWrites;
@@ -110,13 +110,13 @@ QString storeOf(const std::exception_ptr& failure)
 }
 } // namespace
 
-TPostingResult postStandards(Tmaskfile& file, TQuorFormStore& assignmentStore,
-                             TStringList& assignments, const TChooser& choose)
+TPostingResult postStandards(const TPostingTarget& target, const TChooser& choose)
 {
+    TStringList& assignments = target.assignments;
     TPostingResult result;
     qint64 postingNumber = 0;
     try {
-        QuorBuchung(true).BeginPosting('N', 0, 0, postingNumber);
+        target.posting().BeginPosting('N', 0, 0, postingNumber);
     } catch (...) {
         result.failure = std::current_exception();
         return result;
@@ -126,17 +126,17 @@ TPostingResult postStandards(Tmaskfile& file, TQuorFormStore& assignmentStore,
     // store holds it, or as it was before where the store cannot be read.
     auto readBack = [&] {
         try {
-            assignmentStore.Restore();
+            target.assignmentStore.Restore();
         } catch (const std::exception&) {
             assignments = before;
         }
     };
     try {
-        assignmentStore.Restore();
+        target.assignmentStore.Restore();
         for (const auto& [type, choice] : choose(assignments)) {
             TTypePosting posted{type, choice, TPostOutcome::Unchanged, {}};
             try {
-                if (postStandard(file, assignments, type, choice))
+                if (postStandard(target.file, assignments, type, choice, target.frontEnd))
                     posted.outcome = TPostOutcome::Copied;
             } catch (const ENotCopied& e) {
                 posted.outcome = e.Reason() == ENotCopied::TReason::SettingGone
@@ -145,18 +145,19 @@ TPostingResult postStandards(Tmaskfile& file, TQuorFormStore& assignmentStore,
                 posted.report = std::current_exception();
             } catch (...) {
                 // The store ended the whole transaction: no later type may run.
-                if (QuorBuchung(true).PostingLost())
+                if (target.posting().PostingLost())
                     throw;
                 posted.outcome = TPostOutcome::Failed;
                 posted.report = std::current_exception();
             }
             result.types.append(posted);
         }
-        assignmentStore.Store();
+        target.assignmentStore.Store();
     } catch (...) {
         const std::exception_ptr cause = std::current_exception();
-        const bool lost = QuorBuchung(true).PostingLost();
-        QuorBuchung(true).CancelPosting();
+        TQuorBuchung& posting = target.posting();
+        const bool lost = posting.PostingLost();
+        posting.CancelPosting();
         if (lost) {
             // One report for the whole: what the types did is gone with it.
             result.types.clear();
@@ -174,7 +175,7 @@ TPostingResult postStandards(Tmaskfile& file, TQuorFormStore& assignmentStore,
         return result;
     }
     try {
-        QuorBuchung(true).EndPosting(0);
+        target.posting().EndPosting(0);
     } catch (...) {
         result.failure = std::current_exception();
         readBack();
@@ -182,9 +183,7 @@ TPostingResult postStandards(Tmaskfile& file, TQuorFormStore& assignmentStore,
     return result;
 }
 
-TPostingResult postStandards(Tmaskfile& file, TQuorFormStore& assignmentStore,
-                             TStringList& assignments, const TChoices& choices)
+TPostingResult postStandards(const TPostingTarget& target, const TChoices& choices)
 {
-    return postStandards(file, assignmentStore, assignments,
-                         [&](const TStringList&) { return choices; });
+    return postStandards(target, [&](const TStringList&) { return choices; });
 }

@@ -11,6 +11,7 @@
 #include <optional>
 
 class Tmaskfile;
+class TQuorBuchung;
 class TQuorFormStore;
 class TStringList;
 
@@ -35,9 +36,9 @@ private:
 // also when the named setting is gone or the store takes no writes; in those two
 // cases it then throws ENotCopied, saying that the type's standard stayed as it
 // was. No selection and the marker entries leave the type as it is. True when
-// it copied.
+// it copied. The journal entry of a copy names frontEnd.
 bool postStandard(Tmaskfile& file, TStringList& assignments, const QString& type,
-                  const std::optional<QString>& selected);
+                  const std::optional<QString>& selected, const QString& frontEnd);
 
 // What a posting did for one setting type.
 enum class TPostOutcome {
@@ -70,6 +71,18 @@ using TChoices = QList<QPair<QString, std::optional<QString>>>;
 // store holds it at the posting's start.
 using TChooser = std::function<TChoices(const TStringList& assignments)>;
 
+// Where a posting writes, and who posts: the record file, the assignment list
+// with its form store, the posting context that brackets the posting (all over
+// one store; asked for at its beginning and again at its end, as the suite's
+// own is reached), and the front end the journal names.
+struct TPostingTarget {
+    Tmaskfile& file;
+    TQuorFormStore& assignmentStore;
+    TStringList& assignments;
+    std::function<TQuorBuchung&()> posting;
+    QString frontEnd;
+};
+
 // One posting, for the window and the store tool alike. The posting is begun
 // (one writing transaction that other writers queue behind), the assignment
 // list is read back from the store so that what other workstations posted
@@ -79,7 +92,5 @@ using TChooser = std::function<TChoices(const TStringList& assignments)>;
 // no later step runs: the posting has failed whole, with one report. Nothing
 // is shown from inside: the caller turns the outcomes into its reports once
 // the store is free again.
-TPostingResult postStandards(Tmaskfile& file, TQuorFormStore& assignmentStore,
-                             TStringList& assignments, const TChooser& choose);
-TPostingResult postStandards(Tmaskfile& file, TQuorFormStore& assignmentStore,
-                             TStringList& assignments, const TChoices& choices);
+TPostingResult postStandards(const TPostingTarget& target, const TChooser& choose);
+TPostingResult postStandards(const TPostingTarget& target, const TChoices& choices);

@@ -4,33 +4,14 @@
 #include "formstoretext.h"
 #include "quorexception.h"
 #include "storebackend.h"
+#include "storeowner.h"
 
 #include <QMetaProperty>
 #include <QVariant>
 
-namespace
-{
-TQuorFormStore::TFaultHook& faultHook()
-{
-    static TQuorFormStore::TFaultHook hook;
-    return hook;
-}
-
-void enter(const char* operation)
-{
-    if (faultHook())
-        faultHook()(operation);
-}
-} // namespace
-
-void TQuorFormStore::SetFaultHook(TFaultHook hook)
-{
-    faultHook() = std::move(hook);
-}
-
 TStoreBackend& TQuorFormStore::store()
 {
-    return m_store ? *m_store : quorStore();
+    return m_store ? *m_store : ownerStore(this);
 }
 
 QObject* TQuorFormStore::owner() const
@@ -74,7 +55,6 @@ QObject* TQuorFormStore::component(const QString& path, QString& property) const
 void TQuorFormStore::RestoreEntry(const QString& entryName, const QString& qualifier,
                                   const QString& index)
 {
-    enter("RestoreEntry");
     // The second qualifier narrows the entry name; this suite files entries without one.
     const QString entry = qualifier.isEmpty() ? entryName : entryName + qualifier;
     const TStoreKey key{FormName.Sprache, FormName.Programm, FormName.Maske, entry, index};
@@ -103,13 +83,11 @@ void TQuorFormStore::RestoreEntry(const QString& entryName, const QString& quali
 
 void TQuorFormStore::Restore()
 {
-    enter("Restore");
     RestoreEntry(OwnEntryName(), QString(), IndexName);
 }
 
 void TQuorFormStore::Store()
 {
-    enter("Store");
     TFormProperties properties;
     for (const QString& path : StoredProperties) {
         QString property;

@@ -3,7 +3,6 @@
 
 #include <QObject>
 #include <QStringList>
-#include <functional>
 
 class TStoreBackend;
 
@@ -31,7 +30,13 @@ class TQuorFormStore : public QObject
     Q_PROPERTY(bool AutoStore MEMBER AutoStore)
     Q_PROPERTY(bool AutoStoreSkip MEMBER AutoStoreSkip)
 public:
+    // Over the store of the window that owns it.
     explicit TQuorFormStore(QObject* parent = nullptr) : QObject(parent) {}
+    // Over this store (programs without a window).
+    explicit TQuorFormStore(TStoreBackend& store, QObject* parent = nullptr)
+        : QObject(parent), m_store(&store)
+    {
+    }
 
     TQuorFormName FormName;
     QString IndexName = QStringLiteral("0");
@@ -48,13 +53,6 @@ public:
     void RestoreEntry(const QString& entryName, const QString& qualifier, const QString& index);
 
     QString OwnEntryName() const;
-    void SetStore(TStoreBackend* store) { m_store = store; }
-
-    // Called with the operation's name ("Restore", "RestoreEntry", "Store")
-    // before each operation of every form store; a test throws from it to make
-    // one fail, also inside a window's construction.
-    using TFaultHook = std::function<void(const char* operation)>;
-    static void SetFaultHook(TFaultHook hook);
 
     QString formNameSprache() const { return FormName.Sprache; }
     QString formNameProgramm() const { return FormName.Programm; }

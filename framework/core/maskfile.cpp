@@ -2,6 +2,7 @@
 #include "maskfile.h"
 
 #include "quorexception.h"
+#include "storeowner.h"
 
 #include <QBuffer>
 #include <QStringList>
@@ -15,6 +16,8 @@ QString keyText(const TStoreKey& key)
 } // namespace
 
 Tmaskfile::Tmaskfile(QObject* parent) : QObject(parent) {}
+
+Tmaskfile::Tmaskfile(TStoreBackend& store, QObject* parent) : QObject(parent), m_store(&store) {}
 
 const QString& TDatenfeld_Gen::GetWert() const
 {
@@ -54,13 +57,7 @@ Tmaskfile::~Tmaskfile()
 
 TStoreBackend& Tmaskfile::store()
 {
-    return m_store ? *m_store : quorStore();
-}
-
-void Tmaskfile::enter(const char* operation)
-{
-    if (m_faultHook)
-        m_faultHook(operation);
+    return m_store ? *m_store : ownerStore(this);
 }
 
 void Tmaskfile::requireAccess(const char* operation) const
@@ -90,7 +87,6 @@ std::array<TStringDatenKeyFeld*, kKeyFieldCount> Tmaskfile::keyFields()
 
 void Tmaskfile::BeginAccess(qint32 /*mode*/)
 {
-    enter("BeginAccess");
     TStoreBackend& s = store();
     if (m_access > 0 && &s != m_accessStore)
         throw EQuorException(QStringLiteral("Satzdatei: Zugriff auf zwei Datenbanken zugleich"));
@@ -101,7 +97,6 @@ void Tmaskfile::BeginAccess(qint32 /*mode*/)
 
 void Tmaskfile::EndAccess()
 {
-    enter("EndAccess");
     requireAccess("EndAccess");
     m_cursor.reset();
     m_writeStream.reset();
@@ -129,7 +124,6 @@ void Tmaskfile::clearRecord()
 
 void Tmaskfile::ResetRecord()
 {
-    enter("ResetRecord");
     clearRecord();
     for (TStringDatenKeyFeld* field : keyFields())
         field->m_write.reset();
@@ -139,14 +133,12 @@ void Tmaskfile::ResetRecord()
 
 void Tmaskfile::ResetKey()
 {
-    enter("ResetKey");
     for (TStringDatenKeyFeld* field : keyFields())
         field->m_key.reset();
 }
 
 void Tmaskfile::SelectKey(quint16 keyNumber)
 {
-    enter("SelectKey");
     if (keyNumber != DefaultKeyNumber())
         throw EQuorException(
             QStringLiteral("Satzdatei: Schlüssel Nummer %1 ist nicht vorhanden").arg(keyNumber));
@@ -176,7 +168,6 @@ void Tmaskfile::takeRow(const TStoreRow& row)
 
 bool Tmaskfile::FindEqual()
 {
-    enter("FindEqual");
     requireAccess("FindEqual");
     m_cursor.reset();
     TStoreKey key;
@@ -209,7 +200,6 @@ void Tmaskfile::advance()
 
 void Tmaskfile::Get_ge()
 {
-    enter("Get_ge");
     requireAccess("Get_ge");
     TSearchKey key;
     const auto fields = keyFields();
@@ -221,7 +211,6 @@ void Tmaskfile::Get_ge()
 
 void Tmaskfile::ReadNext()
 {
-    enter("ReadNext");
     requireAccess("ReadNext");
     if (!m_cursor) {
         clearRecord();
@@ -232,7 +221,6 @@ void Tmaskfile::ReadNext()
 
 std::unique_ptr<QIODevice> Tmaskfile::CreateBlobStream()
 {
-    enter("CreateBlobStream");
     requireAccess("CreateBlobStream");
     if (!m_hasRecord)
         throw EQuorException(QStringLiteral("Satzdatei: kein aktueller Datensatz zum Lesen"));
@@ -250,7 +238,6 @@ std::unique_ptr<QIODevice> Tmaskfile::CreateBlobStream()
 
 bool Tmaskfile::CanPost(TWrdon mode)
 {
-    enter("CanPost");
     requireAccess("CanPost");
     if (mode == wrdonUpdate && !m_hasRecord)
         return false;
@@ -259,7 +246,6 @@ bool Tmaskfile::CanPost(TWrdon mode)
 
 QIODevice* Tmaskfile::StartStreamBuchung(TWrdon mode, bool /*flag*/)
 {
-    enter("StartStreamBuchung");
     requireAccess("StartStreamBuchung");
     if (mode != wrdonInsert && mode != wrdonUpdate)
         throw EQuorException(QStringLiteral("Satzdatei: unbekannte Schreibart"));
@@ -271,7 +257,6 @@ QIODevice* Tmaskfile::StartStreamBuchung(TWrdon mode, bool /*flag*/)
 
 void Tmaskfile::EndStreamBuchung()
 {
-    enter("EndStreamBuchung");
     requireAccess("EndStreamBuchung");
     if (!m_writeStream || !m_writeMode)
         throw EQuorException(

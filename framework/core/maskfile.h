@@ -6,7 +6,6 @@
 #include <QObject>
 #include <QString>
 #include <array>
-#include <functional>
 #include <memory>
 #include <optional>
 
@@ -52,7 +51,10 @@ class Tmaskfile : public QObject
 {
     Q_OBJECT
 public:
+    // Over the store of the window that owns it.
     explicit Tmaskfile(QObject* parent = nullptr);
+    // Over this store (programs without a window).
+    explicit Tmaskfile(TStoreBackend& store, QObject* parent = nullptr);
     ~Tmaskfile() override;
 
     TStringDatenKeyFeld Sprache;
@@ -85,17 +87,8 @@ public:
     QIODevice* StartStreamBuchung(TWrdon mode, bool flag);
     void EndStreamBuchung();
 
-    // Uses this store instead of the suite's configured one (tests, store tool).
-    void SetStore(TStoreBackend* store) { m_store = store; }
-
-    // Called with the operation's name before each operation; a test throws from
-    // it to make the record file fail at a chosen step.
-    using TFaultHook = std::function<void(const char* operation)>;
-    void SetFaultHook(TFaultHook hook) { m_faultHook = std::move(hook); }
-
 private:
     TStoreBackend& store();
-    void enter(const char* operation);
     void requireAccess(const char* operation) const;
     std::array<TStringDatenKeyFeld*, kKeyFieldCount> keyFields();
     void takeRow(const TStoreRow& row);
@@ -114,7 +107,6 @@ private:
     std::unique_ptr<TStoreCursor> m_cursor;
     std::unique_ptr<QBuffer> m_writeStream;
     std::optional<TWrdon> m_writeMode;
-    TFaultHook m_faultHook;
 };
 
 // Runs body inside one BeginAccess(-1)/EndAccess bracket of the file. EndAccess

@@ -2,6 +2,7 @@
 #include "quorbuchung.h"
 
 #include "quorexception.h"
+#include "quorprogramm.h"
 #include "storebackend.h"
 
 #include <QString>
@@ -14,11 +15,9 @@ TQuorBuchung& QuorBuchung(bool /*flag*/)
 
 void TQuorBuchung::BeginPosting(char kind, int /*a*/, int /*b*/, qint64& postingNumber)
 {
-    if (m_faultHook)
-        m_faultHook("BeginPosting");
     if (kind == '\0')
         throw EQuorException(QStringLiteral("Buchungskontext: keine Buchungsart angegeben"));
-    TStoreBackend& store = m_store ? *m_store : quorStore();
+    TStoreBackend& store = m_store ? *m_store : QuorProgramm().Store();
     store.beginAccess(TAccess::Write);
     m_stores.push_back(&store);
     ++m_open;
@@ -30,15 +29,6 @@ void TQuorBuchung::EndPosting(int /*flag*/)
 {
     if (m_open == 0 || m_stores.empty())
         throw EQuorException(QStringLiteral("Buchungskontext: keine Buchung begonnen"));
-    if (m_faultHook) {
-        try {
-            m_faultHook("EndPosting");
-        } catch (...) {
-            // A posting that cannot be ended writes nothing.
-            giveBack();
-            throw;
-        }
-    }
     TStoreBackend* store = m_stores.back();
     m_stores.pop_back();
     --m_open;

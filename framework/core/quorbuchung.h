@@ -2,7 +2,6 @@
 #pragma once
 
 #include <QtGlobal>
-#include <functional>
 #include <vector>
 
 class TStoreBackend;
@@ -16,11 +15,14 @@ class TStoreBackend;
 class TQuorBuchung
 {
 public:
+    // Posts to the program context's store.
+    TQuorBuchung() = default;
+    // Posts to this store (programs without a window).
+    explicit TQuorBuchung(TStoreBackend& store) : m_store(&store) {}
+
     void BeginPosting(char kind, int a, int b, qint64& postingNumber);
     void EndPosting(int flag);
     void CancelPosting() noexcept;
-    // Posts to this store instead of the suite's configured one (store tool, tests).
-    void SetStore(TStoreBackend* store) { m_store = store; }
 
     // The store ended the innermost posting's transaction by itself: nothing
     // of it is kept, and it can only be cancelled.
@@ -30,9 +32,6 @@ public:
     int BegunPostings() const { return m_begun; }
     int EndedPostings() const { return m_ended; }
 
-    // Tests make a step fail by throwing from the hook ("BeginPosting", "EndPosting").
-    using TFaultHook = std::function<void(const char* operation)>;
-    void SetFaultHook(TFaultHook hook) { m_faultHook = std::move(hook); }
     void ResetCounters() { m_open = m_begun = m_ended = 0; }
 
 private:
@@ -46,7 +45,6 @@ private:
     TStoreBackend* m_store = nullptr;
     // The store each open posting writes to, innermost last.
     std::vector<TStoreBackend*> m_stores;
-    TFaultHook m_faultHook;
 };
 
 TQuorBuchung& QuorBuchung(bool flag);

@@ -3,11 +3,38 @@
 
 #include "quorexception.h"
 #include "quorinfo.h"
+#include "storebackend.h"
+
+#include <QDir>
+#include <QFileInfo>
 
 TQuorProgramm& QuorProgramm()
 {
     static TQuorProgramm programm;
     return programm;
+}
+
+TQuorProgramm::TQuorProgramm() = default;
+TQuorProgramm::~TQuorProgramm() = default;
+
+TStoreBackend& TQuorProgramm::Store()
+{
+    if (!m_store) {
+        // Only the suite's own default store is made on first use; a configured
+        // store must exist, so that a mistyped name fails instead of making a
+        // new, empty store.
+        const QString location = configuredStoreLocation();
+        const bool byDefault = qEnvironmentVariableIsEmpty("QUOR_STORE");
+        if (byDefault)
+            QDir().mkpath(QFileInfo(location).absolutePath());
+        m_store = openStore(location, byDefault ? TOpen::Create : TOpen::Existing);
+    }
+    return *m_store;
+}
+
+void TQuorProgramm::SetStore(std::unique_ptr<TStoreBackend> store)
+{
+    m_store = std::move(store);
 }
 
 void TQuorProgramm::Init(const QString& programName, TEnumProzessTypen processType,

@@ -3,6 +3,9 @@
 
 #include <QString>
 #include <exception>
+#include <memory>
+
+class TStoreBackend;
 
 enum class TEnumProzessTypen { ptHauptprogramm, ptStammdaten, ptAuswertung, ptEinstellung };
 enum class TEnumInstanzen { inMehrfach, inEinfach };
@@ -21,7 +24,18 @@ public:
     const QString& ProgramName() const { return m_programName; }
     bool IsInitialised() const { return m_initialised; }
 
+    // The program's settings store, opened on first use from the suite
+    // configuration. Throws EQuorStoreError while it cannot be opened; the
+    // next call tries again.
+    TStoreBackend& Store();
+    // Puts another store in place (tests); nullptr opens from the configuration again.
+    void SetStore(std::unique_ptr<TStoreBackend> store);
+
+    TQuorProgramm();
+    ~TQuorProgramm();
+
 private:
+    std::unique_ptr<TStoreBackend> m_store;
     QString m_programName;
     TEnumProzessTypen m_processType = TEnumProzessTypen::ptHauptprogramm;
     bool m_initialised = false;

@@ -15,12 +15,6 @@
 
 namespace
 {
-std::unique_ptr<TStoreBackend>& storeSlot()
-{
-    static std::unique_ptr<TStoreBackend> store;
-    return store;
-}
-
 std::atomic<int> g_openTransactions{0};
 
 std::function<void()>& endedHandler()
@@ -221,25 +215,4 @@ std::unique_ptr<TStoreBackend> openStore(const QString& location, TOpen mode)
     if (isPostgresLocation(location))
         return std::make_unique<TPostgresStore>(location, mode);
     return std::make_unique<TSqliteStore>(location, mode);
-}
-
-TStoreBackend& quorStore()
-{
-    auto& store = storeSlot();
-    if (!store) {
-        // Only the suite's own default store is made on first use; a configured
-        // store must exist, so that a mistyped name fails instead of making a
-        // new, empty store.
-        const QString location = configuredStoreLocation();
-        const bool byDefault = qEnvironmentVariableIsEmpty("QUOR_STORE");
-        if (byDefault)
-            QDir().mkpath(QFileInfo(location).absolutePath());
-        store = openStore(location, byDefault ? TOpen::Create : TOpen::Existing);
-    }
-    return *store;
-}
-
-void setQuorStore(std::unique_ptr<TStoreBackend> store)
-{
-    storeSlot() = std::move(store);
 }

@@ -158,9 +158,3 @@ QString displayLocation(const QString& location);
 // named store that is missing, or that holds no settings table, is an error.
 enum class TOpen { Existing, Create };
 std::unique_ptr<TStoreBackend> openStore(const QString& location, TOpen mode = TOpen::Existing);
-
-// The process's one store, opened on first use from the suite configuration.
-// Throws EQuorStoreError while it cannot be opened; the next call tries again.
-TStoreBackend& quorStore();
-// Puts another store in place (tests, the store tool); nullptr reopens from the configuration.
-void setQuorStore(std::unique_ptr<TStoreBackend> store);

@@ -2,6 +2,7 @@
 #include "quorform.h"
 
 #include "quorcontrols.h"
+#include "quorprogramm.h"
 
 #include <QAction>
 #include <QApplication>
@@ -75,4 +76,9 @@ void TQuorForm::keyPressEvent(QKeyEvent* event)
         }
     }
     QMainWindow::keyPressEvent(event);
+}
+
+TStoreBackend& TQuorForm::OwnStore()
+{
+    return QuorProgramm().Store();
 }

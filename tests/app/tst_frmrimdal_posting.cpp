@@ -153,12 +153,8 @@ private Q_SLOTS:
         QVERIFY(f.choose("cmbImport", "Alpha"));
         QVERIFY(f.choose("cmbExport", "Beta & Co"));
         QVERIFY(f.choose("cmbBrief", "Gamma"));
-        int writes = 0;
-        f.maskfile()->SetFaultHook([&](const char* op) {
-            // The third write: the EXPORT copy, after IMPORT's copy and journal entry.
-            if (QByteArray(op) == "EndStreamBuchung" && ++writes == 3)
-                throw EQuorException("Schreibfehler simuliert");
-        });
+        // The third write: the EXPORT copy, after IMPORT's copy and journal entry.
+        f.db.faults().fail(FaultStore::Call::Write, 3);
         f.post();
         QCOMPARE(f.reports.methods(), QStringList{"TfrmRimdal.StanBuchen"});
         QVERIFY(f.db.find(standardKey("IMPORT")));
@@ -174,7 +170,7 @@ private Q_SLOTS:
         QTest::addColumn<int>("ended");
         QTest::newRow("begin") << QByteArray("BeginPosting") << 0;
         QTest::newRow("store list") << QByteArray("Store") << 1;
-        QTest::newRow("end") << QByteArray("EndPosting") << 0;
+        QTest::newRow("end") << QByteArray("EndPosting") << 1;
     }
 
     void postingIsEndedAfterEveryFailure()
@@ -188,17 +184,15 @@ private Q_SLOTS:
         if (failing == "Store")
             f.window->findChild<TQuorFormStore*>("fsBez")->StoredProperties = {"fehlt.Items"};
         else
-            QuorBuchung(true).SetFaultHook([&](const char* op) {
-                if (failing == op)
-                    throw EQuorException("Buchungskontext gestört");
-            });
+            f.db.faults().fail(failing == "BeginPosting" ? FaultStore::Call::Begin
+                                                         : FaultStore::Call::Commit);
         f.post();
         QCOMPARE(f.reports.methods(), QStringList{"TfrmRimdal.acBuchenExecute"});
-        QCOMPARE(QuorBuchung(true).OpenPostings(), failing == "EndPosting" ? 1 : 0);
+        QCOMPARE(QuorBuchung(true).OpenPostings(), 0);
+        QCOMPARE(f.db.faults().accessDepth(), 0);
         QCOMPARE(QuorBuchung(true).EndedPostings(), ended);
         // The lists are refilled only after a complete posting.
         QCOMPARE(f.combo("cmbImport")->currentText(), QStringLiteral("Alpha"));
-        QuorBuchung(true).SetFaultHook(nullptr);
         QuorBuchung(true).ResetCounters();
     }
 
@@ -251,14 +245,10 @@ private Q_SLOTS:
         QVERIFY(f.choose("cmbImport", "Alpha"));
         f.child("msText")->setFocus();
         f.combo("cmbExport")->SetItemIndex(-1);
-        int accesses = 0;
-        f.maskfile()->SetFaultHook([&](const char* op) {
-            if (QByteArray(op) == "BeginAccess")
-                ++accesses;
-        });
+        f.db.faults().clear();
         f.combo("cmbExport")->setFocus(Qt::TabFocusReason);
         QTRY_VERIFY(f.combo("cmbExport")->hasFocus());
-        QCOMPARE(accesses, 0);
+        QCOMPARE(f.db.faults().count(FaultStore::Call::Begin), 0);
         QCOMPARE(f.bezText(), QStringLiteral("Alpha"));
         QCOMPARE(f.memoLines(), (QStringList{"Alpha 1", "", "\tAlpha 3"}));
     }
@@ -409,10 +399,8 @@ private Q_SLOTS:
         auto& sql = dynamic_cast<TSqlStore&>(f.db.store());
         if (!f.db.isPostgres() && !limitFileSize(std::numeric_limits<qint64>::max()))
             QSKIP("SQLite: Windows sets no file size limit by which a write could fail");
-        int reads = 0;
-        f.maskfile()->SetFaultHook([&](const char* op) {
-            if (QByteArray(op) != "CreateBlobStream" || ++reads != 2)
-                return;
+        // While the second setting's text is read, the store fails beneath.
+        f.db.faults().at(FaultStore::Call::Read, 2, [&] {
             if (f.db.isPostgres()) {
                 auto rows = sql.query("SELECT pg_backend_pid()::text");
                 QVERIFY(rows->next());
@@ -424,7 +412,6 @@ private Q_SLOTS:
         });
         f.post();
         liftFileSizeLimit();
-        f.maskfile()->SetFaultHook(nullptr);
 
         QCOMPARE(f.reports.methods(), QStringList{"TfrmRimdal.acBuchenExecute"});
         QVERIFY2(f.reports.reports[0].second.startsWith("Die Buchung wurde nicht gespeichert"),

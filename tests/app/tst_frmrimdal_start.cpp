@@ -5,6 +5,7 @@
 #include "platform.h"
 #include "quorexception.h"
 #include "quorstrings.h"
+#include "quorprogramm.h"
 #include "windowfixture.h"
 
 #include <QAction>
@@ -112,16 +113,11 @@ private Q_SLOTS:
         f.db.putNamedSetting("Alpha", "a");
         f.db.putNamedSetting("Beta", "b");
         QVERIFY(f.open());
-        QStringList calls;
-        f.maskfile()->SetFaultHook([&](const char* op) {
-            calls << QString::fromLatin1(op);
-            if (QByteArray(op) == "ReadNext")
-                throw EQuorException("Lesefehler simuliert");
-        });
+        f.db.faults().fail(FaultStore::Call::Next, 2);
         f.post(); // posting refills the lists at its end
         QCOMPARE(f.reports.methods(), QStringList{"TfrmRimdal.FillCombos"});
-        QVERIFY(f.reports.reports.first().second.contains("Lesefehler simuliert"));
-        QCOMPARE(calls.count("BeginAccess"), calls.count("EndAccess"));
+        QCOMPARE(f.reports.kinds, QList<TStoreFailure>{TStoreFailure::DiskError});
+        QCOMPARE(f.db.faults().accessDepth(), 0);
         QCOMPARE(f.combo("cmbImport")->Items(), QStringList{"Alpha"});
         QCOMPARE(QuorBuchung(true).OpenPostings(), 0);
     }
@@ -158,7 +154,7 @@ private Q_SLOTS:
         }
         {
             WindowFixture f;
-            setQuorStore(nullptr);
+            QuorProgramm().SetStore(nullptr);
             QVERIFY(f.open());
             QCOMPARE(f.reports.reports.size(), 1);
             QCOMPARE(f.reports.reports.first().first, QStringLiteral("TfrmRimdal.FillCombos"));
@@ -180,13 +176,10 @@ private Q_SLOTS:
     {
         WindowFixture f;
         f.db.putNamedSetting("Alpha", "a");
-        TQuorFormStore::SetFaultHook([](const char* op) {
-            if (QByteArray(op) == "Restore")
-                throw EQuorException("Formularspeicher gestört");
-        });
-        const bool opened = f.open();
-        TQuorFormStore::SetFaultHook(nullptr);
-        QVERIFY(opened);
+        // The window's second access, after filling the lists: fsBez restoring
+        // the assignment list.
+        f.db.faults().fail(FaultStore::Call::Begin, 2);
+        QVERIFY(f.open());
         QCOMPARE(f.reports.methods(), QStringList{"TfrmRimdal.FormCreate"});
         QCOMPARE(f.combo("cmbImport")->Items(), (QStringList{"Alpha", keys::KeinStandard}));
     }
@@ -198,9 +191,11 @@ private Q_SLOTS:
         QProcess program;
         program.start(STARTUPFAILURE_BIN);
         QVERIFY(program.waitForFinished(20000));
-        QCOMPARE(program.exitCode(), 0);
+        const QByteArray errors = program.readAllStandardError();
+        QVERIFY2(program.exitStatus() == QProcess::NormalExit && program.exitCode() == 0,
+                 errors.constData());
         QCOMPARE(program.readAllStandardOutput(), QByteArray());
-        QVERIFY(program.readAllStandardError().contains("schon eingerichtet"));
+        QVERIFY(errors.contains("schon eingerichtet"));
     }
 
     void failureInFillBeschreibungKeepsWhatWasSet()
@@ -210,10 +205,7 @@ private Q_SLOTS:
         f.db.putNamedSetting("Beta", "Kurz Beta", {"Text Beta"});
         QVERIFY(f.open());
         QVERIFY(f.choose("cmbImport", "Alpha"));
-        f.maskfile()->SetFaultHook([](const char* op) {
-            if (QByteArray(op) == "FindEqual")
-                throw EQuorException("Lesefehler simuliert");
-        });
+        f.db.faults().fail(FaultStore::Call::Find);
         QTest::keyClick(f.combo("cmbImport"), Qt::Key_Down);
         QCOMPARE(f.reports.methods(), QStringList{"TfrmRimdal.FillBeschreibung"});
         QCOMPARE(f.db.store().accessDepth(), 0);

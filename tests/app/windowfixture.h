@@ -22,7 +22,6 @@ struct WindowFixture {
     ~WindowFixture()
     {
         window.reset();
-        QuorBuchung(true).SetFaultHook(nullptr);
         setVersionDialogHook(nullptr);
     }
 

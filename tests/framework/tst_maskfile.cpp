@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "maskfile.h"
+#include "quorprogramm.h"
 #include "quorexception.h"
 #include "quorinfo.h"
 #include "teststore.h"
@@ -157,8 +158,7 @@ private Q_SLOTS:
         TestStore db;
         db.putNamedSetting("Alpha", "kurz", {"eins"});
         auto store = openStore(db.readOnlyLocation());
-        Tmaskfile f;
-        f.SetStore(store.get());
+        Tmaskfile f(*store);
         withAccess(f, [&] {
             setKey(f, {"DEU", "VESKALO", "VESKALO", "Alpha", "0"});
             QVERIFY(f.FindEqual());
@@ -285,7 +285,7 @@ private Q_SLOTS:
                     seen << TStoreKey{f.Sprache.GetWert(), f.Programm.GetWert(), f.Maske.GetWert(),
                                       f.Bezeichnung.GetWert(), f.Index.GetWert()};
                     if (interleaved && seen.size() % 997 == 5) {
-                        QVERIFY(quorStore().find(seen.last()).has_value());
+                        QVERIFY(QuorProgramm().Store().find(seen.last()).has_value());
                         ++lookups;
                     }
                     f.ReadNext();

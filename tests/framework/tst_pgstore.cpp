@@ -345,11 +345,11 @@ private Q_SLOTS:
         db.putNamedSetting("Alpha", "kurz");
         StallingProxy proxy(QStringLiteral("%1/.s.PGSQL.%2").arg(m_dir, m_port));
         const QString schema = QUrlQuery(QUrl(db.path())).queryItemValue("options");
-        setQuorStore(openStore(
+        const auto store = openStore(
             QStringLiteral("postgresql://postgres@127.0.0.1:%1/quortest?sslmode=disable&options=%2")
                 .arg(proxy.port())
-                .arg(QString::fromLatin1(QUrl::toPercentEncoding(schema)))));
-        Tmaskfile f;
+                .arg(QString::fromLatin1(QUrl::toPercentEncoding(schema))));
+        Tmaskfile f(*store);
         withAccess(f, [&] { QVERIFY(findNamed(f, "Alpha")); });
         proxy.stall(true);
         QElapsedTimer timer;
@@ -363,7 +363,6 @@ private Q_SLOTS:
         QVERIFY2(timer.elapsed() < 20000, qPrintable(QString::number(timer.elapsed())));
         proxy.stall(false);
         withAccess(f, [&] { QVERIFY(findNamed(f, "Alpha")); });
-        setQuorStore(nullptr);
     }
 
     void longScanAcrossBatches()

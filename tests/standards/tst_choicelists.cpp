@@ -95,44 +95,33 @@ private Q_SLOTS:
         TestStore db;
         for (const char* name : {"A", "B", "C", "D"})
             db.putNamedSetting(name, "");
-        Tmaskfile file;
-        int reads = 0;
-        QStringList calls;
-        file.SetFaultHook([&](const char* op) {
-            calls << QString::fromLatin1(op);
-            if (QByteArray(op) == "ReadNext" && ++reads == 2)
-                throw EQuorException("Lesefehler simuliert");
-        });
+        FaultStore faults(db.store());
+        Tmaskfile file(faults);
+        // The third row read fails.
+        faults.fail(FaultStore::Call::Next, 3);
         Lists lists;
         QVERIFY_THROWS_EXCEPTION(EQuorException, lists.fill(file));
         QCOMPARE(lists.import.items, (QStringList{"A", "B"}));
         QCOMPARE(lists.brief.items, (QStringList{"A", "B"}));
         QCOMPARE(lists.brief.selected, -1);
-        QCOMPARE(calls.count("BeginAccess"), 1);
-        QCOMPARE(calls.count("EndAccess"), 1);
+        QCOMPARE(faults.count(FaultStore::Call::Begin), 1);
+        QCOMPARE(faults.accessDepth(), 0);
 
         // A failing standard-copy lookup: import is complete, export and brief lack their marker.
-        calls.clear();
-        int finds = 0;
-        file.SetFaultHook([&](const char* op) {
-            calls << QString::fromLatin1(op);
-            if (QByteArray(op) == "FindEqual" && ++finds == 2)
-                throw EQuorException("Suchfehler simuliert");
-        });
+        faults.clear();
+        faults.fail(FaultStore::Call::Find, 2);
         QVERIFY_THROWS_EXCEPTION(EQuorException, lists.fill(file));
         QCOMPARE(lists.import.items.last(), keys::KeinStandard);
         QCOMPARE(lists.exportList.items, (QStringList{"A", "B", "C", "D"}));
-        QCOMPARE(calls.count("EndAccess"), 1);
+        QCOMPARE(faults.count(FaultStore::Call::Begin), 1);
+        QCOMPARE(faults.accessDepth(), 0);
 
-        // BeginAccess failing: nothing to end.
-        calls.clear();
-        file.SetFaultHook([&](const char* op) {
-            calls << QString::fromLatin1(op);
-            if (QByteArray(op) == "BeginAccess")
-                throw EQuorException("Zugriff verweigert");
-        });
+        // Beginning the access fails: nothing to end.
+        faults.clear();
+        faults.fail(FaultStore::Call::Begin);
         QVERIFY_THROWS_EXCEPTION(EQuorException, lists.fill(file));
-        QCOMPARE(calls, QStringList{"BeginAccess"});
+        QCOMPARE(faults.count(FaultStore::Call::Find), 0);
+        QCOMPARE(faults.accessDepth(), 0);
     }
 };
 

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "assignment.h"
+#include "journal.h"
 #include "keys.h"
 #include "maskfile.h"
 #include "posting.h"
@@ -44,7 +45,7 @@ private Q_SLOTS:
         db.put(namedKey("Quelle"), "kurz", source);
         Tmaskfile file;
         TStringList assignments;
-        postStandard(file, assignments, keys::Brief, QStringLiteral("Quelle"));
+        postStandard(file, assignments, keys::Brief, QStringLiteral("Quelle"), frontEnds::Window);
         QCOMPARE(db.blob(standardKey(keys::Brief)), copy);
         QCOMPARE(db.find(standardKey(keys::Brief))->kurzbeschreibung, QStringLiteral("kurz"));
         QCOMPARE(assignments.Lines(), QStringList{"BRIEF=Quelle"});
@@ -59,7 +60,7 @@ private Q_SLOTS:
         for (const std::optional<QString>& entry :
              {std::optional<QString>(), std::optional(keys::Standard),
               std::optional(keys::KeinStandard)})
-            postStandard(file, assignments, keys::Import, entry);
+            postStandard(file, assignments, keys::Import, entry, frontEnds::Window);
         QCOMPARE(assignments.Lines(), QStringList{"IMPORT=Alt"});
         QCOMPARE(db.all().size(), 1);
     }
@@ -69,11 +70,10 @@ private Q_SLOTS:
         TestStore db;
         db.putNamedSetting("Alpha", "kurz");
         auto store = openStore(db.readOnlyLocation());
-        Tmaskfile file;
-        file.SetStore(store.get());
+        Tmaskfile file(*store);
         TStringList assignments;
         try {
-            postStandard(file, assignments, keys::Export, QStringLiteral("Alpha"));
+            postStandard(file, assignments, keys::Export, QStringLiteral("Alpha"), frontEnds::Window);
             QFAIL("not reported");
         } catch (const EQuorException& e) {
             QVERIFY(e.Message().contains("„Alpha“ wurde nicht als Standard für EXPORT"));

@@ -14,9 +14,11 @@
 #include "assignment.h"
 #include "faults.h"
 #include "formstore.h"
+#include "journal.h"
 #include "keys.h"
 #include "maskfile.h"
 #include "posting.h"
+#include "quorbuchung.h"
 #include "quorexception.h"
 #include "storebackend.h"
 #include "tstringlist.h"
@@ -68,12 +70,14 @@ int main(int argc, char* argv[])
         QThread::msleep(50);
     };
     QRandomGenerator random(args[4].toUInt());
-    setQuorStore(openStore(args[2]));
+    const std::unique_ptr<TStoreBackend> opened = openStore(args[2]);
+    TStoreBackend& store = *opened;
+    TQuorBuchung posting(store);
     // The store is open: from here on a posting may be under way.
     std::fputs("ready\n", stderr);
     std::fflush(stderr);
-    Tmaskfile file;
-    TAssignmentFile assignmentFile;
+    Tmaskfile file(store);
+    TAssignmentFile assignmentFile(store);
     TStringList& assignments = assignmentFile.Items();
     int done = 0, failed = 0;
     for (int i = 0; follow ? clock.elapsed() < count * 1000LL : i < count; ++i) {
@@ -82,15 +86,16 @@ int main(int argc, char* argv[])
                 const QString type =
                     onlyType.isEmpty() ? keys::SettingTypes[random.bounded(3)] : onlyType;
                 const QString name = QStringLiteral("S%1").arg(random.bounded(5));
-                const TPostingResult result = postStandards(file, assignmentFile.FormStore(),
-                                                            assignments, TChoices{{type, name}});
+                const TPostingResult result =
+                    postStandards({file, assignmentFile.FormStore(), assignments,
+                                   [&]() -> TQuorBuchung& { return posting; }, frontEnds::Window},
+                                  TChoices{{type, name}});
                 if (result.failure)
                     std::rethrow_exception(result.failure);
                 for (const TTypePosting& posted : result.types)
                     if (posted.report)
                         std::rethrow_exception(posted.report);
             } else {
-                TStoreBackend& store = quorStore();
                 inStoreAccess(store, [&] {
                     for (const QString& type : keys::SettingTypes) {
                         const TStoreKey key{keys::Sprache, keys::Rimdal, type, keys::Standard,

@@ -6,6 +6,7 @@
 #include "keys.h"
 #include "maskfile.h"
 #include "quorinfo.h"
+#include "quorprogramm.h"
 #include "sqlstore.h"
 
 #include <QCoreApplication>
@@ -47,14 +48,16 @@ TestStore::TestStore()
         rawSql(m_server, QStringLiteral("CREATE SCHEMA %1").arg(m_schema));
         m_path = withOptions(m_server, QStringLiteral("-csearch_path=%1").arg(m_schema));
     }
-    auto store = openStore(m_path, TOpen::Create);
-    m_store = store.get();
-    setQuorStore(std::move(store));
+    m_real = openStore(m_path, TOpen::Create);
+    m_store = m_real.get();
+    auto faults = std::make_unique<FaultStore>(*m_real);
+    m_faults = faults.get();
+    QuorProgramm().SetStore(std::move(faults));
 }
 
 TestStore::~TestStore()
 {
-    setQuorStore(nullptr);
+    QuorProgramm().SetStore(nullptr);
     if (isPostgres())
         rawSql(m_server, QStringLiteral("DROP SCHEMA %1 CASCADE").arg(m_schema));
 }

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "faultstore.h"
 #include "storebackend.h"
 #include "storefailure.h"
 
@@ -24,7 +25,10 @@ public:
     // The same records, opened so that the store takes no writes.
     QString readOnlyLocation();
     bool isPostgres() const { return !m_schema.isEmpty(); }
+    // The store itself; the program context (and so every window) reaches it
+    // through faults(), where a test can make a call fail.
     TStoreBackend& store() { return *m_store; }
+    FaultStore& faults() { return *m_faults; }
 
     void put(const TStoreKey& key, const QString& kurz, const QByteArray& blob);
     // A named setting of the import/export program, its long description filed
@@ -49,7 +53,9 @@ private:
     QString m_path;
     QString m_schema;
     QString m_server;
+    std::unique_ptr<TStoreBackend> m_real;
     TStoreBackend* m_store = nullptr;
+    FaultStore* m_faults = nullptr;
 };
 
 TStoreKey namedKey(const QString& name, const QString& index = QStringLiteral("0"));
