@@ -9,8 +9,8 @@
 #include "journal.h"
 #include "keys.h"
 #include "posting.h"
-#include "quordialogs.h"
 #include "quorbuchung.h"
+#include "quordialogs.h"
 #include "quorexception.h"
 #include "quorinfo.h"
 #include "quorprogramm.h"
@@ -167,7 +167,7 @@ void TfrmRimdal::acBuchenExecute()
         // The reports come once the posting has ended: none of them holds the store.
         const TPostingResult result =
             postStandards({*ui->maskfile, *ui->fsBez, ui->scStanBez->Items,
-                           [] () -> TQuorBuchung& { return QuorBuchung(true); }, frontEnds::Window},
+                           []() -> TQuorBuchung& { return QuorBuchung(true); }, frontEnds::Window},
                           TChoices{{keys::Import, selectedEntry(ui->cmbImport)},
                                    {keys::Export, selectedEntry(ui->cmbExport)},
                                    {keys::Brief, selectedEntry(ui->cmbBrief)}});

@@ -299,7 +299,7 @@ QStringList stringArray(const QJsonValue& value, const QString& where)
     if (!value.isArray())
         throw UsageError{QStringLiteral("%1: Zeilenliste erwartet").arg(where)};
     QStringList lines;
-    for (const QJsonValue& line : value.toArray()) {
+    for (const QJsonValue line : value.toArray()) {
         if (!line.isString())
             throw UsageError{QStringLiteral("%1: jede Zeile muss ein Text sein").arg(where)};
         lines.append(line.toString());
@@ -330,7 +330,7 @@ QList<NamedSetting> readSettings(const QString& fileName)
     QList<NamedSetting> result;
     QMap<QStringList, int> seen;
     int number = 0;
-    for (const QJsonValue& entry : settings.toArray()) {
+    for (const QJsonValue entry : settings.toArray()) {
         ++number;
         const QString where = QStringLiteral("%1, Eintrag %2").arg(fileName).arg(number);
         if (!entry.isObject())
@@ -483,7 +483,7 @@ int restore(TStoreBackend& store, const QStringList& args, bool replace)
     QList<Record> records;
     QMap<QStringList, int> seen;
     int number = 0;
-    for (const QJsonValue& value : root.value(QStringLiteral("records")).toArray()) {
+    for (const QJsonValue value : root.value(QStringLiteral("records")).toArray()) {
         ++number;
         const QString where = QStringLiteral("%1, Datensatz %2").arg(args[0]).arg(number);
         const QJsonObject object = value.toObject();

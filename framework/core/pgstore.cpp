@@ -5,8 +5,8 @@
 #include "quorexception.h"
 
 #include <QRegularExpression>
-#include <algorithm>
 #include <QVarLengthArray>
+#include <algorithm>
 #include <cstring>
 #include <deque>
 #include <libpq-fe.h>
@@ -82,7 +82,7 @@ QByteArray connectionState(const char* message)
         const qsizetype mark = text.lastIndexOf(":  ");
         if (mark < 0 || text.size() - mark - 3 != 5)
             continue;
-        const QByteArray code = text.mid(mark + 3);
+        QByteArray code = text.mid(mark + 3);
         if (std::all_of(code.begin(), code.end(),
                         [](char c) { return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z'); }))
             return code;
@@ -93,7 +93,8 @@ QByteArray connectionState(const char* message)
 // The address as the client library takes it: a URI's scheme in small letters.
 QByteArray libpqForm(const QString& location)
 {
-    for (const QLatin1String scheme : {QLatin1String("postgresql://"), QLatin1String("postgres://")})
+    for (const QLatin1String scheme :
+         {QLatin1String("postgresql://"), QLatin1String("postgres://")})
         if (location.startsWith(scheme, Qt::CaseInsensitive))
             return (QString(scheme) + location.mid(scheme.size())).toUtf8();
     return location.toUtf8();
@@ -121,7 +122,8 @@ QString quotedValue(const QString& value)
     if (plain.match(value).hasMatch())
         return value;
     return QLatin1Char('\'') +
-           QString(value).replace(QLatin1Char('\\'), QStringLiteral("\\\\"))
+           QString(value)
+               .replace(QLatin1Char('\\'), QStringLiteral("\\\\"))
                .replace(QLatin1Char('\''), QStringLiteral("\\'")) +
            QLatin1Char('\'');
 }
@@ -147,8 +149,7 @@ QString displayPostgresAddress(const QString& location)
         // The password may stand in the user part of the authority and in the query.
         static const QRegularExpression userPassword(
             QStringLiteral("^(postgres(?:ql)?://[^:@/?]*):[^@/?]*@"));
-        static const QRegularExpression queryPassword(
-            QStringLiteral("([?&])password=[^&]*(&|$)"));
+        static const QRegularExpression queryPassword(QStringLiteral("([?&])password=[^&]*(&|$)"));
         QString shown = QString::fromUtf8(address);
         shown.replace(userPassword, QStringLiteral("\\1@"));
         while (shown.contains(queryPassword))

@@ -47,7 +47,9 @@ TSocketWait waitForSocket(int socket, bool writing, int timeoutMs)
     do {
         ready = ::poll(&entry, 1, timeoutMs);
     } while (ready < 0 && errno == EINTR);
-    return ready > 0 ? TSocketWait::Ready : ready == 0 ? TSocketWait::TimedOut : TSocketWait::Failed;
+    return ready > 0    ? TSocketWait::Ready
+           : ready == 0 ? TSocketWait::TimedOut
+                        : TSocketWait::Failed;
 }
 
 void prepareStandardStreams() {}

@@ -3,19 +3,22 @@
 
 #include <QCryptographicHash>
 #include <QStandardPaths>
-#include <winsock2.h>
-#include <windows.h>
 #include <cstdio>
 #include <fcntl.h>
 #include <io.h>
+
+// winsock2.h must come before windows.h.
+#include <winsock2.h>
+
+#include <windows.h>
 
 quint64 fileIdentity(const QString& path)
 {
     // The volume's serial number and the file's index on it: the Windows
     // counterpart of device and inode.
     const HANDLE file = CreateFileW(reinterpret_cast<const wchar_t*>(path.utf16()), 0,
-                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return 0;
     BY_HANDLE_FILE_INFORMATION info{};
@@ -50,7 +53,9 @@ TSocketWait waitForSocket(int socket, bool writing, int timeoutMs)
 {
     WSAPOLLFD entry{SOCKET(socket), short(POLLRDNORM | (writing ? POLLWRNORM : 0)), 0};
     const int ready = WSAPoll(&entry, 1, timeoutMs);
-    return ready > 0 ? TSocketWait::Ready : ready == 0 ? TSocketWait::TimedOut : TSocketWait::Failed;
+    return ready > 0    ? TSocketWait::Ready
+           : ready == 0 ? TSocketWait::TimedOut
+                        : TSocketWait::Failed;
 }
 
 void prepareStandardStreams()

@@ -169,7 +169,7 @@ void TStoreBackend::closed() noexcept
 
 QString configuredStoreLocation()
 {
-    const QString configured = qEnvironmentVariable("QUOR_STORE");
+    QString configured = qEnvironmentVariable("QUOR_STORE");
     if (!configured.isEmpty())
         return configured;
     const QString base = userDataFolder();

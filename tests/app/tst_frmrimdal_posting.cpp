@@ -332,7 +332,7 @@ private Q_SLOTS:
         QCOMPARE(assignmentLines(f.db), QStringList{"IMPORT=Alpha"});
 
         auto* export2 = second.findChild<TQuorStdComboBox*>("cmbExport");
-        export2->SetItemIndex(export2->Items().indexOf("Gamma"));
+        export2->SetItemIndex(int(export2->Items().indexOf("Gamma")));
         second.findChild<QAction*>("acBuchen")->trigger();
         QCOMPARE(assignmentLines(f.db), (QStringList{"IMPORT=Alpha", "EXPORT=Gamma"}));
         QVERIFY(f.reports.reports.isEmpty());

@@ -4,8 +4,8 @@
 #include "keys.h"
 #include "platform.h"
 #include "quorexception.h"
-#include "quorstrings.h"
 #include "quorprogramm.h"
+#include "quorstrings.h"
 #include "windowfixture.h"
 
 #include <QAction>

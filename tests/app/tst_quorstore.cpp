@@ -33,7 +33,7 @@ class TestQuorStore : public QObject
 
     static QString write(QTemporaryDir& dir, const QByteArray& json)
     {
-        const QString path = dir.filePath("import.json");
+        QString path = dir.filePath("import.json");
         QFile file(path);
         file.open(QIODevice::WriteOnly | QIODevice::Truncate);
         file.write(json);

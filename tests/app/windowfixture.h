@@ -50,7 +50,7 @@ struct WindowFixture {
         list->setFocus(Qt::TabFocusReason);
         if (!QTest::qWaitFor([&] { return list->hasFocus(); }))
             return false;
-        const int target = list->Items().indexOf(entry);
+        const int target = int(list->Items().indexOf(entry));
         if (target < 0)
             return false;
         QTest::keyClick(list, Qt::Key_Home);

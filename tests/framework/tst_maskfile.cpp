@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "maskfile.h"
-#include "quorprogramm.h"
 #include "quorexception.h"
 #include "quorinfo.h"
+#include "quorprogramm.h"
 #include "teststore.h"
 
 #include <QBuffer>
@@ -120,7 +120,7 @@ private Q_SLOTS:
     {
         TestStore db;
         const QByteArray first("\xEF\xBB\xBFline 1\r\n", 11);
-        const QByteArray second(5 * 1024 * 1024, 'x');
+        const QByteArray second(qsizetype(5) * 1024 * 1024, 'x');
         Tmaskfile f;
         withAccess(f, [&] {
             setKey(f, {"DEU", "RIMDAL", "IMPORT", "STANDARD", "0"});

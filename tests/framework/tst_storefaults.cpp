@@ -89,8 +89,8 @@ private Q_SLOTS:
         QFETCH(TStoreStep, step);
         QFETCH(bool, server);
         QFETCH(QString, text);
-        const EQuorStoreError e(kind, step, server ? TStoreEngine::Server : TStoreEngine::File,
-                                "S", "D");
+        const EQuorStoreError e(kind, step, server ? TStoreEngine::Server : TStoreEngine::File, "S",
+                                "D");
         QCOMPARE(e.Message(), QStringLiteral("Einstellungsdatenbank ") + text);
         QCOMPARE(e.Kind(), kind);
     }

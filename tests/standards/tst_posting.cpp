@@ -73,7 +73,8 @@ private Q_SLOTS:
         Tmaskfile file(*store);
         TStringList assignments;
         try {
-            postStandard(file, assignments, keys::Export, QStringLiteral("Alpha"), frontEnds::Window);
+            postStandard(file, assignments, keys::Export, QStringLiteral("Alpha"),
+                         frontEnds::Window);
             QFAIL("not reported");
         } catch (const EQuorException& e) {
             QVERIFY(e.Message().contains("„Alpha“ wurde nicht als Standard für EXPORT"));

@@ -40,7 +40,7 @@ QList<HostileSetting> hostileSettings(bool large)
     name("nul", QString(QStringLiteral("mit")) + QChar(0) + QStringLiteral("NUL"), true);
     name("line break", QStringLiteral("Zeile\r\nUmbruch\rCR\nLF"));
     name("empty", QString());
-    name("64 KiB", QString(64 * 1024, QLatin1Char('W')), true);
+    name("64 KiB", QString(qsizetype(64) * 1024, QLatin1Char('W')), true);
     name("astral", QStringLiteral("Noten 𝄞 und Gesicht 😀"));
     name("unpaired",
          QStringLiteral("halb ") + QChar(0xD83D) + QStringLiteral(" und ") + QChar(0xDE00));
@@ -74,7 +74,7 @@ QList<HostileSetting> hostileSettings(bool large)
         QByteArray big;
         big.reserve(50 * 1024 * 1024 + 64);
         big.append("\xEF\xBB\xBF[msText.Lines]\r\nCount=1\r\nItem0=");
-        while (big.size() < 50 * 1024 * 1024)
+        while (big.size() < qsizetype(50) * 1024 * 1024)
             big.append("Lorem ipsum dolor sit amet, ÄÖÜ äöü ß 0123456789 ");
         big.append("\r\n");
         blob("50 MB", big);

@@ -178,8 +178,7 @@ TStoreKey assignmentKey()
 
 ReportRecorder::ReportRecorder()
 {
-    QuorInfo().SetSink([this](const QString& method, const QString& message,
-                              TStoreFailure kind) {
+    QuorInfo().SetSink([this](const QString& method, const QString& message, TStoreFailure kind) {
         reports.append({method, message});
         kinds.append(kind);
     });
