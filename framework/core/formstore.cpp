@@ -102,9 +102,7 @@ void TQuorFormStore::Store()
     inStoreAccess(
         s,
         [&] {
-            if (!s.canWrite())
-                throw EQuorStoreError(TStoreFailure::ReadOnly, TStoreStep::Write,
-                                      TStoreEngine::File, s.displayName());
+            requireWritable(s);
             const std::optional<TStoreRow> row = s.find(key);
             if (row)
                 s.update(key, row->kurzbeschreibung, blob);

@@ -9,6 +9,7 @@
 #include <QFileInfo>
 #include <QUrl>
 #include <QUrlQuery>
+#include <algorithm>
 #include <sqlite3.h>
 
 namespace
@@ -17,6 +18,8 @@ namespace
 // How long a step waits for another writer's lock, or for another
 // connection's commit, before it fails.
 constexpr int kBusyTimeoutMs = 10000;
+// The files SQLite keeps beside a database, by the suffix of their names.
+constexpr const char* kCompanions[] = {"-journal", "-wal", "-shm"};
 
 // The kind of failure behind SQLite's (extended) result code.
 TStoreFailure failureOf(int code)
@@ -234,6 +237,22 @@ bool TSqliteStore::transactionOpen() const
     // SQLite rolls the whole transaction back by itself on some errors (a full
     // disk, an I/O error, an interrupt); the connection is then in autocommit.
     return m_db && sqlite3_get_autocommit(m_db) == 0;
+}
+
+bool TSqliteStore::holdsFile(const QString& path) const
+{
+    const quint64 identity = ::fileIdentity(path);
+    if (identity != 0 && identity == m_identity)
+        return true;
+    // The rollback journal and the write-ahead log come and go with the
+    // transactions: compared by name, in the store's own folder.
+    const QString store = QFileInfo(displayName()).canonicalFilePath();
+    const QFileInfo target(path);
+    const QString targetPath =
+        QFileInfo(target.absolutePath()).canonicalFilePath() + QLatin1Char('/') + target.fileName();
+    return std::any_of(std::begin(kCompanions), std::end(kCompanions), [&](const char* suffix) {
+        return targetPath == store + QLatin1String(suffix);
+    });
 }
 
 bool TSqliteStore::canWrite()

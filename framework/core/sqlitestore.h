@@ -31,6 +31,7 @@ public:
     [[noreturn]] void failCode(TStoreStep step, int code) const;
 
     bool transactionOpen() const override;
+    bool holdsFile(const QString& path) const override;
 
 protected:
     void beginTransaction(TAccess mode) override;

@@ -167,6 +167,13 @@ void TStoreBackend::closed() noexcept
     }
 }
 
+void requireWritable(TStoreBackend& store)
+{
+    if (!store.canWrite())
+        throw EQuorStoreError(TStoreFailure::ReadOnly, TStoreStep::Write, TStoreEngine::File,
+                              store.displayName());
+}
+
 QString configuredStoreLocation()
 {
     QString configured = qEnvironmentVariable("QUOR_STORE");

@@ -85,6 +85,10 @@ public:
     // Whether the engine still holds a transaction on this connection.
     virtual bool transactionOpen() const = 0;
 
+    // Whether writing a file at path would write onto the store itself or
+    // onto a file its engine keeps beside it.
+    virtual bool holdsFile(const QString& /*path*/) const { return false; }
+
 protected:
     virtual void beginTransaction(TAccess mode) = 0;
     // Ends the transaction, or sets, rolls back to or releases the savepoint of
@@ -137,6 +141,9 @@ void inStoreAccess(TStoreBackend& store, Body&& body, TAccess mode = TAccess::Re
     }
     store.endAccess();
 }
+
+// Throws the store's read-only failure when it takes no writes.
+void requireWritable(TStoreBackend& store);
 
 // The suite configuration: QUOR_STORE names the store (a SQLite file, a SQLite
 // "file:" URI, or a PostgreSQL address: a postgresql:// URI, key=value pairs

@@ -2,6 +2,7 @@
 #include "formstoretext.h"
 #include "sqlstore.h"
 #include "teststore.h"
+#include "tool.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -17,8 +18,26 @@ class TestQuorStore : public QObject
 {
     Q_OBJECT
 
+    struct Captured final : quorstore::TConsole {
+        QByteArray output, errors;
+        void out(const QByteArray& bytes) override { output += bytes; }
+        void err(const QByteArray& bytes) override { errors += bytes; }
+    };
+
+    // The tool's commands, called in this process as main calls them.
     static int run(const QStringList& args, QByteArray* output = nullptr,
                    QByteArray* errors = nullptr)
+    {
+        Captured console;
+        const int status = quorstore::run(QStringList{"quorstore"} + args, console);
+        if (output)
+            *output = console.output;
+        if (errors)
+            *errors = console.errors;
+        return status;
+    }
+
+    static int runProcess(const QStringList& args, QByteArray* output = nullptr)
     {
         QProcess process;
         process.start(QStringLiteral(QUORSTORE_BIN), args);
@@ -26,9 +45,7 @@ class TestQuorStore : public QObject
             return -1;
         if (output)
             *output = process.readAllStandardOutput();
-        if (errors)
-            *errors = process.readAllStandardError();
-        return process.exitCode();
+        return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
     }
 
     static QString write(QTemporaryDir& dir, const QByteArray& json)
@@ -280,10 +297,40 @@ private Q_SLOTS:
                                     "ersetzt.\n"));
         QCOMPARE(run({"--store", db.path(), "list", "DEU", "VESKALO", "VESKALO"}, &output), 0);
         QVERIFY2(output.contains("Neu\\x1b[2J"), output.constData());
-        QCOMPARE(run({"--version"}, &output), 0);
-        QVERIFY(output.startsWith("quorstore "));
+    }
+
+    // The help comes from the command table: every command and each option
+    // with its description, and per command its own options.
+    void helpNamesEveryCommandAndOption()
+    {
+        QByteArray output;
         QCOMPARE(run({"--help"}, &output), 0);
-        QVERIFY(output.contains("Exit-Status"));
+        for (const char* words : {"list [SPRACHE", "restore DATEI.json", "history [TYP]",
+                                  "--store ORT", "(restore) einen Speicher", "(history) als JSON",
+                                  "--limit N", "-v, --version", "Exit-Status"})
+            QVERIFY2(output.contains(words), words);
+        QCOMPARE(run({"history", "--help"}, &output), 0);
+        QVERIFY(output.startsWith("Aufruf: quorstore [--store ORT] history"));
+        QVERIFY(output.contains("--json") && !output.contains("--replace"));
+        QByteArray errors;
+        QCOMPARE(run({"history", "--limit", "0"}, nullptr, &errors), 2);
+        QVERIFY(errors.contains("--limit"));
+    }
+
+    // What scripts see of the program itself: its exit statuses.
+    void exitStatusesOfTheProgram()
+    {
+        TestStore db;
+        db.putNamedSetting("Alpha", "kurz");
+        QByteArray output;
+        QCOMPARE(runProcess({"--version"}, &output), 0);
+        QVERIFY(output.startsWith("quorstore "));
+        QCOMPARE(runProcess({}), 2);
+        QCOMPARE(runProcess({"--store", db.path(), "show", "DEU", "VESKALO", "VESKALO", "Beta"}),
+                 1);
+        QCOMPARE(runProcess({"--store", db.path(), "list"}, &output), 0);
+        QVERIFY(output.contains("Alpha"));
+        QCOMPARE(runProcess({"--store", "/nonexistent-quor/x.sqlite", "list"}), 3);
     }
 
     // A reading command never makes the settings table on a server.

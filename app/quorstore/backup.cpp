@@ -1,0 +1,26 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// dump and restore: the whole store, byte for byte.
+#include "storebackup.h"
+#include "tool.h"
+
+namespace quorstore
+{
+
+int dump(TInvocation& call)
+{
+    call.writeOutput(call.args[0], storeBackup(call.store));
+    return Ok;
+}
+
+int restore(TInvocation& call)
+{
+    const QList<TBackupRecord> records = readBackupFile(call.args[0]);
+    if (restoreBackup(call.store, records, call.isSet("replace")) == TRestore::StoreNotEmpty)
+        throw EUsage{QStringLiteral("Der Speicher „%1“ enthält schon Datensätze; mit --replace "
+                                    "werden sie ersetzt.")
+                         .arg(call.store.displayName())};
+    call.console.print(QStringLiteral("%1 Datensätze eingespielt.\n").arg(records.size()));
+    return Ok;
+}
+
+} // namespace quorstore

@@ -1,0 +1,28 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// import and export: named settings to and from their exchange file.
+#include "jsonfile.h"
+#include "settingsfile.h"
+#include "tool.h"
+
+namespace quorstore
+{
+
+int importFile(TInvocation& call)
+{
+    const QList<TNamedSetting> settings = readSettingsFile(call.args[0]);
+    const QStringList replaced = importSettings(call.store, settings);
+    for (const QString& name : replaced)
+        call.console.print(QStringLiteral("ersetzt: „%1“\n").arg(printable(name)));
+    call.console.print(QStringLiteral("%1 benannte Einstellungen eingelesen, davon %2 ersetzt.\n")
+                           .arg(settings.size())
+                           .arg(replaced.size()));
+    return Ok;
+}
+
+int exportFile(TInvocation& call)
+{
+    call.writeOutput(call.args[0], settingsFileOf(call.store));
+    return Ok;
+}
+
+} // namespace quorstore

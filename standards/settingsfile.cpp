@@ -1,0 +1,167 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "settingsfile.h"
+
+#include "jsonfile.h"
+#include "keys.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+
+namespace
+{
+
+const QString kDescription = QStringLiteral("msText.Lines");
+
+EFileFormatError malformed(const QString& message)
+{
+    return {EFileFormatError::Malformed, message};
+}
+
+QStringList stringArray(const QJsonValue& value, const QString& where)
+{
+    if (!value.isArray())
+        throw malformed(QStringLiteral("%1: Zeilenliste erwartet").arg(where));
+    QStringList lines;
+    for (const QJsonValue line : value.toArray()) {
+        if (!line.isString())
+            throw malformed(QStringLiteral("%1: jede Zeile muss ein Text sein").arg(where));
+        lines.append(line.toString());
+    }
+    return lines;
+}
+
+QString optionalText(const QJsonObject& object, const char* field, const QString& where,
+                     const QString& otherwise = {})
+{
+    const QJsonValue value = object.value(QLatin1String(field));
+    if (value.isUndefined())
+        return otherwise;
+    if (!value.isString())
+        throw malformed(
+            QStringLiteral("%1: \"%2\" ist kein Text").arg(where, QLatin1String(field)));
+    return value.toString();
+}
+
+TNamedSetting readSetting(const QJsonValue& entry, const QString& where)
+{
+    if (!entry.isObject())
+        throw malformed(QStringLiteral("%1: Objekt erwartet").arg(where));
+    const QJsonObject object = entry.toObject();
+    refuseUnknownFields(object,
+                        {QStringLiteral("name"), QStringLiteral("index"),
+                         QStringLiteral("shortDescription"), QStringLiteral("description"),
+                         QStringLiteral("properties")},
+                        where);
+    if (!object.value(QStringLiteral("name")).isString())
+        throw malformed(QStringLiteral("%1: \"name\" fehlt oder ist kein Text").arg(where));
+    TNamedSetting setting;
+    setting.key = {keys::Sprache, keys::Veskalo, keys::Veskalo,
+                   object.value(QStringLiteral("name")).toString(),
+                   optionalText(object, "index", where, keys::Index)};
+    setting.shortDescription = optionalText(object, "shortDescription", where);
+    refuseNul({setting.key[3], setting.key[4], setting.shortDescription}, where);
+    // No list could ever offer such a setting: the lists leave out one named
+    // "STANDARD", and an empty name is no entry at all.
+    if (setting.key[3].isEmpty() || setting.key[3] == keys::Standard)
+        throw EFileFormatError{
+            EFileFormatError::Refused,
+            QStringLiteral("%1: „%2“ kann kein Name einer benannten Einstellung sein.")
+                .arg(where, printable(setting.key[3]))};
+    const QJsonValue description = object.value(QStringLiteral("description"));
+    setting.properties.append(
+        {kDescription,
+         description.isUndefined()
+             ? QStringList()
+             : stringArray(description, where + QStringLiteral(", \"description\""))});
+    const QJsonValue properties = object.value(QStringLiteral("properties"));
+    if (properties.isUndefined())
+        return setting;
+    if (!properties.isObject())
+        throw malformed(QStringLiteral("%1: \"properties\" ist kein Objekt").arg(where));
+    const QJsonObject map = properties.toObject();
+    for (auto it = map.begin(); it != map.end(); ++it) {
+        if (it.key() == kDescription)
+            continue;
+        setting.properties.append(
+            {it.key(), stringArray(it.value(), where + QStringLiteral(", \"%1\"").arg(it.key()))});
+    }
+    return setting;
+}
+
+bool isNamedSetting(const TStoreKey& key)
+{
+    return key[0] == keys::Sprache && key[1] == keys::Veskalo && key[2] == keys::Veskalo;
+}
+
+} // namespace
+
+QList<TNamedSetting> readSettingsFile(const QString& fileName)
+{
+    const QJsonObject root = readJsonFile(fileName);
+    const QJsonValue settings = root.value(QStringLiteral("settings"));
+    if (!settings.isArray())
+        throw malformed(QStringLiteral("%1: ein Objekt mit der Liste \"settings\" wird erwartet")
+                            .arg(fileName));
+    refuseUnknownFields(root, {QStringLiteral("settings")}, fileName);
+    QList<TNamedSetting> result;
+    TKeysSeen seen(QStringLiteral("Eintrag"));
+    int number = 0;
+    for (const QJsonValue entry : settings.toArray()) {
+        ++number;
+        TNamedSetting setting =
+            readSetting(entry, QStringLiteral("%1, Eintrag %2").arg(fileName).arg(number));
+        seen.refuseRepeated(setting.key, number);
+        result.append(std::move(setting));
+    }
+    return result;
+}
+
+QStringList importSettings(TStoreBackend& store, const QList<TNamedSetting>& settings)
+{
+    QStringList replaced;
+    inStoreAccess(
+        store,
+        [&] {
+            requireWritable(store);
+            for (const TNamedSetting& setting : settings) {
+                const QByteArray blob = formStoreBlob(setting.properties);
+                if (store.find(setting.key)) {
+                    store.update(setting.key, setting.shortDescription, blob);
+                    replaced << setting.key[3];
+                } else {
+                    store.insert(setting.key, setting.shortDescription, blob);
+                }
+            }
+        },
+        TAccess::Write);
+    return replaced;
+}
+
+QByteArray settingsFileOf(TStoreBackend& store)
+{
+    QJsonArray settings;
+    inStoreAccess(store, [&] {
+        auto cursor = store.scanFrom(
+            {keys::Sprache, keys::Veskalo, keys::Veskalo, std::nullopt, std::nullopt});
+        TStoreRow row;
+        while (cursor->next(row) && isNamedSetting(row.key)) {
+            const TStoreContent content = store.readContent(row.key);
+            QJsonObject object{{QStringLiteral("name"), row.key[3]},
+                               {QStringLiteral("shortDescription"), content.kurzbeschreibung}};
+            if (row.key[4] != keys::Index)
+                object.insert(QStringLiteral("index"), row.key[4]);
+            QJsonObject others;
+            for (const TFormProperty& property : parseFormStoreBlob(content.blob)) {
+                const QJsonArray lines = QJsonArray::fromStringList(property.lines.Lines());
+                if (property.path == kDescription)
+                    object.insert(QStringLiteral("description"), lines);
+                else
+                    others.insert(property.path, lines);
+            }
+            if (!others.isEmpty())
+                object.insert(QStringLiteral("properties"), others);
+            settings.append(object);
+        }
+    });
+    return QJsonDocument(QJsonObject{{QStringLiteral("settings"), settings}}).toJson();
+}
