@@ -7,6 +7,7 @@
 #include <QRegularExpression>
 #include <QVarLengthArray>
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <deque>
 #include <libpq-fe.h>
@@ -20,7 +21,10 @@ constexpr int kStallMs = 15000;
 const QByteArray kLockTimeout = "SET LOCAL lock_timeout = '10s'";
 // Taken by every writing transaction and held to its end.
 const QByteArray kWriterLock = "SELECT pg_advisory_xact_lock(7415270358)";
+const QByteArray kCanWrite = "SELECT (current_setting('transaction_read_only') = 'off' AND "
+                             "has_table_privilege('einstellungen', 'INSERT, UPDATE'))::text";
 constexpr Oid kTextType = 25;
+std::atomic<quint64> g_roundTrips{0};
 constexpr Oid kByteaType = 17;
 
 // What this program sets on a connection unless the address says otherwise:
@@ -290,6 +294,11 @@ TPostgresStore::~TPostgresStore()
     disconnect();
 }
 
+quint64 postgresRoundTrips()
+{
+    return g_roundTrips.load(std::memory_order_relaxed);
+}
+
 void TPostgresStore::connect()
 {
     disconnect();
@@ -343,6 +352,9 @@ void TPostgresStore::disconnect() noexcept
     }
     PQfinish(m_conn);
     m_conn = nullptr;
+    // The transaction went with the connection.
+    m_owedReleases.clear();
+    m_writable.reset();
 }
 
 void TPostgresStore::connectionFailed(TStoreStep step)
@@ -401,6 +413,8 @@ void TPostgresStore::send(const QByteArray& sql, const TSqlParams& params, bool 
     settle();
     if (!m_conn)
         connectionFailed(step);
+    if (!m_owedReleases.isEmpty())
+        execute({}, {}, step);
     QVarLengthArray<Oid, 8> types;
     QVarLengthArray<const char*, 8> values;
     QVarLengthArray<int, 8> lengths;
@@ -416,6 +430,12 @@ void TPostgresStore::send(const QByteArray& sql, const TSqlParams& params, bool 
         connectionFailed(step);
     if (rowByRow)
         PQsetSingleRowMode(m_conn);
+    g_roundTrips.fetch_add(1, std::memory_order_relaxed);
+    flush(step);
+}
+
+void TPostgresStore::flush(TStoreStep step)
+{
     for (;;) {
         const int pending = PQflush(m_conn);
         if (pending == 0)
@@ -450,46 +470,103 @@ std::unique_ptr<TSqlRows> TPostgresStore::query(const QByteArray& sql, const TSq
 
 qint64 TPostgresStore::execute(const QByteArray& sql, const TSqlParams& params, TStoreStep step)
 {
-    send(sql, params, false, step);
-    PGresult* result = nextResult();
-    const ExecStatusType status = PQresultStatus(result);
-    if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) {
-        if (!result)
+    if (!params.isEmpty())
+        return runToEnd(sql, params, step, nullptr);
+    // Statements without parameters go in one round trip together with the
+    // savepoint releases still owed: as one text, in the simple protocol.
+    QByteArray text = std::exchange(m_owedReleases, {});
+    if (!sql.isEmpty())
+        text += text.isEmpty() ? sql : "; " + sql;
+    return text.isEmpty() ? 0 : runToEnd(text, {}, step, nullptr);
+}
+
+qint64 TPostgresStore::runToEnd(const QByteArray& sql, const TSqlParams& params, TStoreStep step,
+                                QByteArray* lastValue)
+{
+    settle();
+    if (!m_conn)
+        connectionFailed(step);
+    if (params.isEmpty()) {
+        if (!PQsendQuery(m_conn, sql.constData()))
             connectionFailed(step);
-        statementFailed(step, result);
+        g_roundTrips.fetch_add(1, std::memory_order_relaxed);
+        flush(step);
+    } else {
+        send(sql, params, false, step);
     }
-    const qint64 changed = QByteArray(PQcmdTuples(result)).toLongLong();
-    PQclear(result);
-    while (PGresult* rest = nextResult())
-        PQclear(rest);
+    qint64 changed = 0;
+    bool answered = false;
+    while (PGresult* result = nextResult()) {
+        answered = true;
+        const ExecStatusType status = PQresultStatus(result);
+        if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK)
+            statementFailed(step, result);
+        changed = QByteArray(PQcmdTuples(result)).toLongLong();
+        if (lastValue && status == PGRES_TUPLES_OK && PQntuples(result) > 0)
+            *lastValue = QByteArray(PQgetvalue(result, 0, 0), PQgetlength(result, 0, 0));
+        PQclear(result);
+    }
+    if (!answered)
+        connectionFailed(step);
     return changed;
 }
 
 void TPostgresStore::beginTransaction(TAccess mode)
 {
-    // A reader sees one snapshot of the store for the whole step.
-    const QByteArray begin = mode == TAccess::Write ? "BEGIN ISOLATION LEVEL READ COMMITTED"
-                                                    : "BEGIN ISOLATION LEVEL REPEATABLE READ";
+    // A reader sees one snapshot of the store for the whole step. A writer
+    // takes the writers' lock, for a bounded time, and learns whether the store
+    // takes its writes, all in the round trip of its BEGIN.
+    const QByteArray begin = mode == TAccess::Write
+                                 ? "BEGIN ISOLATION LEVEL READ COMMITTED; " + kLockTimeout + "; " +
+                                       kWriterLock + "; " + kCanWrite
+                                 : QByteArray("BEGIN ISOLATION LEVEL REPEATABLE READ");
     m_stalled = false;
+    m_writable.reset();
+    m_owedReleases.clear();
+    QByteArray writable;
     if (!m_conn) {
         connect();
-        execute(begin, {}, TStoreStep::Begin);
+        runToEnd(begin, {}, TStoreStep::Begin, &writable);
     } else {
         try {
-            execute(begin, {}, TStoreStep::Begin);
+            runToEnd(begin, {}, TStoreStep::Begin, &writable);
         } catch (const EQuorStoreError&) {
             // The connection was lost since the last step: connect anew once;
             // a server that stopped answering is not waited for a second time.
             if (m_conn || m_stalled)
                 throw;
             connect();
-            execute(begin, {}, TStoreStep::Begin);
+            runToEnd(begin, {}, TStoreStep::Begin, &writable);
         }
     }
-    if (mode == TAccess::Write) {
-        execute(kLockTimeout, {}, TStoreStep::Begin);
-        execute(kWriterLock, {}, TStoreStep::Begin);
+    if (mode == TAccess::Write)
+        m_writable = writable == "true";
+}
+
+void TPostgresStore::control(TControl what, std::size_t level)
+{
+    const QByteArray savepoint = "quor_" + QByteArray::number(qulonglong(level));
+    switch (what) {
+    case TControl::ReleaseSavepoint:
+        // Owed until the next statement, which takes it along.
+        if (!m_owedReleases.isEmpty())
+            m_owedReleases += "; ";
+        m_owedReleases += "RELEASE SAVEPOINT " + savepoint;
+        return;
+    case TControl::Rollback:
+    case TControl::RollbackToSavepoint:
+        // Rolling back undoes what an owed release would have kept, and in an
+        // aborted transaction the release would fail and take the rollback
+        // with it.
+        m_owedReleases.clear();
+        break;
+    case TControl::Commit:
+    case TControl::Savepoint:
+        break;
     }
+    TSqlStore::control(what, level);
+    if (what == TControl::Commit || what == TControl::Rollback)
+        m_writable.reset();
 }
 
 bool TPostgresStore::transactionOpen() const
@@ -505,6 +582,8 @@ bool TPostgresStore::transactionOpen() const
 
 bool TPostgresStore::canWrite()
 {
-    return scalar("SELECT (current_setting('transaction_read_only') = 'off' AND "
-                  "has_table_privilege('einstellungen', 'INSERT, UPDATE'))::text") == "true";
+    // A writing transaction learnt it at its start; it holds to its end.
+    if (m_writable && accessDepth() > 0)
+        return *m_writable;
+    return scalar(kCanWrite) == "true";
 }

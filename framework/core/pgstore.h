@@ -14,6 +14,10 @@ bool isPostgresAddress(const QString& location);
 // The address as messages show it: in every form without its password.
 QString displayPostgresAddress(const QString& location);
 
+// Round trips to a PostgreSQL server this process has made, on any store,
+// connecting left out: on a slow line each one is the cost of a step.
+quint64 postgresRoundTrips();
+
 // The settings store on a PostgreSQL server, shared by every workstation of a
 // shop, on the PostgreSQL client library. Keys are compared in byte order
 // (COLLATE "C"), as on SQLite. Values travel in binary form, blobs byte for
@@ -39,12 +43,19 @@ public:
 
 protected:
     void beginTransaction(TAccess mode) override;
+    void control(TControl what, std::size_t level) override;
 
 private:
     friend class TPgRows;
     void connect();
     void disconnect() noexcept;
     void send(const QByteArray& sql, const TSqlParams& params, bool rowByRow, TStoreStep step);
+    void flush(TStoreStep step);
+    // Runs a statement, or without parameters several in one text, to the end
+    // of its results; gives the rows changed by the last, and the first column
+    // of the last answer with rows.
+    qint64 runToEnd(const QByteArray& sql, const TSqlParams& params, TStoreStep step,
+                    QByteArray* lastValue);
     // The next result of the running statement; waits no longer than a stalled
     // server allows.
     pg_result* nextResult();
@@ -60,4 +71,8 @@ private:
     // reads the rest of them into its buffer.
     TPgRows* m_stream = nullptr;
     bool m_stalled = false;
+    // Savepoint releases not sent yet: they go along with the next statement.
+    QByteArray m_owedReleases;
+    // Whether the store takes the writes of the open writing transaction.
+    std::optional<bool> m_writable;
 };

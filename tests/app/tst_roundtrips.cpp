@@ -1,0 +1,78 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "formstoretext.h"
+#include "keys.h"
+#include "pgstore.h"
+#include "tool.h"
+#include "windowfixture.h"
+
+#include <QLabel>
+
+// On a branch office's slow line each round trip to the server is what a
+// person waits for: each step of the window and of the tool is held to the
+// round trips it takes now, so that no change adds one unnoticed. A change
+// that saves some lowers the figure here.
+class TestRoundTrips : public QObject
+{
+    Q_OBJECT
+
+    struct Quiet final : quorstore::TConsole {
+        void out(const QByteArray&) override {}
+        void err(const QByteArray&) override {}
+    };
+
+    // Round trips of one step, the connection already made.
+    template <typename Step> static quint64 roundTrips(Step&& step)
+    {
+        const quint64 before = postgresRoundTrips();
+        step();
+        return postgresRoundTrips() - before;
+    }
+
+    static void seed(TestStore& db)
+    {
+        for (const char* name : {"Alpha", "Beta", "Gamma", "Delta"})
+            db.putNamedSetting(QString::fromLatin1(name), QStringLiteral("Kurz ") + name, {"x"});
+        for (const QString& type : keys::SettingTypes)
+            db.putStandardCopy(type, QStringLiteral("Kurz Alpha"), db.blob(namedKey("Alpha")));
+        db.put(
+            assignmentKey(), QString(),
+            formStoreBlob({{"scStanBez.Items", {"IMPORT=Alpha", "EXPORT=Alpha", "BRIEF=Alpha"}}}));
+    }
+
+private Q_SLOTS:
+    void stepsWithinTheirRoundTrips()
+    {
+        WindowFixture f;
+        if (!f.db.isPostgres())
+            QSKIP("round trips are a server's matter");
+        seed(f.db);
+
+        QCOMPARE(roundTrips([&] { QVERIFY(f.open()); }), 18u);
+        QCOMPARE(f.combo("cmbImport")->currentText(), keys::Standard);
+
+        TQuorStdComboBox* list = f.combo("cmbImport");
+        list->setFocus(Qt::TabFocusReason);
+        QTRY_VERIFY(list->hasFocus());
+        QCOMPARE(roundTrips([&] { QTest::keyClick(list, Qt::Key_Home); }), 5u);
+        QCOMPARE(f.bezText(), QStringLiteral("Alpha"));
+
+        QVERIFY(f.choose("cmbExport", "Beta"));
+        QVERIFY(f.choose("cmbBrief", "Gamma"));
+        QVERIFY(f.choose("cmbImport", "Delta"));
+        QCOMPARE(roundTrips([&] { f.post(); }), 33u);
+        QVERIFY(f.reports.reports.isEmpty());
+        QCOMPARE(f.db.find(standardKey("BRIEF"))->kurzbeschreibung, QStringLiteral("Kurz Gamma"));
+
+        Quiet console;
+        QCOMPARE(roundTrips([&] {
+                     QCOMPARE(quorstore::run(
+                                  {"quorstore", "--store", f.db.path(), "post", "EXPORT", "Delta"},
+                                  console),
+                              0);
+                 }),
+                 16u);
+    }
+};
+
+QTEST_MAIN(TestRoundTrips)
+#include "tst_roundtrips.moc"
