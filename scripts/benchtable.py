@@ -4,7 +4,8 @@ pairs (ours, floor, ours, floor, ...); a ratio is the median of the pair
 ratios, with their range beside it, and a goal holds when that median meets
 it. Start-up is measured against a bare window showing one line of text, plus
 the raw scan of the store's named settings; the selection figure has a goal
-in milliseconds, not a floor."""
+in milliseconds, not a floor. With --slowline FILE it prints the steps on a
+slow line instead: each against its round trips times the line's 20 ms."""
 import json
 import re
 import statistics
@@ -21,6 +22,8 @@ TIME_GOALS = {  # case: goal in ms
     "Selection to painted memo/10000": 50.0,
 }
 MEMORY_GOAL = ("Start-up to first paint/100000", 15.0)
+LINE_MS = 20.0  # one round trip on the slow line: 10 ms each way
+LINE_SLACK_MS = 10.0  # what a step may take beyond its round trips
 
 
 def samples(paths):
@@ -95,5 +98,34 @@ def main():
     print("all goals held" if not failed else "some goals missed (NO above)")
 
 
+def slow_line(path):
+    """The steps on the slow line: milliseconds, round trips, and the ratio to
+    what the round trips alone cost."""
+    with open(path) as f:
+        data = json.load(f)
+    print(f"{'slow line (20 ms round trip)':<40} {'ms':>9} {'trips':>6} {'trips ms':>9} "
+          f"{'ratio':>6}  ok")
+    failed = False
+    for b in data["benchmarks"]:
+        if b.get("error_occurred"):
+            print(f"{b['run_name']:<40} {b.get('error_message', 'failed')}")
+            failed = True
+            continue
+        name = b["run_name"].split("/")[1]
+        trips = b["round_trips"]
+        line_ms = trips * LINE_MS
+        ms = b["real_time"]
+        ok = ms <= line_ms + LINE_SLACK_MS
+        failed |= not ok
+        print(f"{name:<40} {ms:>9.1f} {trips:>6.0f} {line_ms:>9.0f} {ms / line_ms:>6.2f}  "
+              f"{'yes' if ok else 'NO'}")
+    print()
+    print(f"every step within its round trips + {LINE_SLACK_MS:.0f} ms" if not failed
+          else "some steps took longer than their round trips (NO above)")
+
+
 if __name__ == "__main__":
-    main()
+    if sys.argv[1:2] == ["--slowline"]:
+        slow_line(sys.argv[2])
+    else:
+        main()

@@ -1,0 +1,194 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The window's steps on PostgreSQL over a slow line: a proxy on 127.0.0.1 that
+// delays each direction by 10 ms, as a branch office's VPN to the head
+// office's server. Each case reports its round trips; what the line costs is
+// their number times 20 ms, and a step should take hardly more.
+
+#include "assignment.h"
+#include "frmrimdal.h"
+#include "journal.h"
+#include "keys.h"
+#include "maskfile.h"
+#include "pgstore.h"
+#include "posting.h"
+#include "quorbuchung.h"
+#include "quorcontrols.h"
+#include "quorprogramm.h"
+#include "settingsfile.h"
+#include "slowline.h"
+#include "sqlstore.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <benchmark/benchmark.h>
+#include <optional>
+
+namespace
+{
+
+constexpr int kDelayMs = 10;
+
+std::optional<SlowLine>& line()
+{
+    static std::optional<SlowLine> slow;
+    return slow;
+}
+
+// The demo data on the server, in a schema of its own, reached through the
+// slow line.
+QString slowStore()
+{
+    static QString address;
+    if (!address.isEmpty())
+        return address;
+    const QString server = qEnvironmentVariable("QUOR_BENCH_PG");
+    const int port = qEnvironmentVariableIntValue("QUOR_BENCH_PG_PORT");
+    if (server.isEmpty() || port == 0)
+        return {};
+    dynamic_cast<TSqlStore&>(*openStore(server, TOpen::Create))
+        .execute("DROP SCHEMA IF EXISTS slowline CASCADE; CREATE SCHEMA slowline");
+    line().emplace(quint16(port), kDelayMs);
+    address = QStringLiteral("postgresql://postgres@127.0.0.1:%1/quortest"
+                             "?options=-csearch_path%3Dslowline")
+                  .arg(line()->port());
+    auto store = openStore(address, TOpen::Create);
+    const QList<TNamedSetting> settings = readSettingsFile(QStringLiteral(DEMO_SETTINGS));
+    importSettings(*store, settings);
+    // The standards posted as the tool posts them, their assignment list filed.
+    TAssignmentFile assignments(*store);
+    Tmaskfile file(*store);
+    TQuorBuchung posting(*store);
+    TChoices choices;
+    for (std::size_t i = 0; i < keys::SettingTypes.size(); ++i)
+        choices.append({keys::SettingTypes[i], settings[qsizetype(i)].key[3]});
+    postStandards({file, assignments.FormStore(), assignments.Items(),
+                   [&]() -> TQuorBuchung& { return posting; }, frontEnds::Tool},
+                  choices);
+    return address;
+}
+
+// Runs step as one timed iteration and counts its round trips.
+template <typename Step> void timed(benchmark::State& state, quint64& trips, Step&& step)
+{
+    const quint64 before = postgresRoundTrips();
+    QElapsedTimer timer;
+    timer.start();
+    step();
+    state.SetIterationTime(double(timer.nsecsElapsed()) / 1e9);
+    trips += postgresRoundTrips() - before;
+}
+
+void report(benchmark::State& state, quint64 trips)
+{
+    state.counters["round_trips"] = double(trips) / double(state.iterations());
+}
+
+bool prepared(benchmark::State& state)
+{
+    if (slowStore().isEmpty()) {
+        state.SkipWithError("no PostgreSQL server (QUOR_BENCH_PG, QUOR_BENCH_PG_PORT)");
+        return false;
+    }
+    QuorProgramm().SetStore(openStore(slowStore()));
+    return true;
+}
+
+TQuorStdComboBox* list(QWidget& window, const char* name)
+{
+    return window.findChild<TQuorStdComboBox*>(QString::fromLatin1(name));
+}
+
+// From the window's creation to its lists filled, the assignment list restored.
+void startToFilledLists(benchmark::State& state)
+{
+    if (!prepared(state))
+        return;
+    quint64 trips = 0;
+    for (auto _ : state) {
+        std::optional<TfrmRimdal> window;
+        timed(state, trips, [&] {
+            window.emplace();
+            window->show();
+            QCoreApplication::processEvents();
+        });
+        if (list(*window, "cmbImport")->ItemCount() == 0)
+            state.SkipWithError("the lists stayed empty");
+    }
+    report(state, trips);
+    QuorProgramm().SetStore(nullptr);
+}
+
+// A changed selection to the description shown for it.
+void selectionChange(benchmark::State& state)
+{
+    if (!prepared(state))
+        return;
+    TfrmRimdal window;
+    window.show();
+    QCoreApplication::processEvents();
+    TQuorStdComboBox* import = list(window, "cmbImport");
+    auto* name = window.findChild<QLabel*>(QStringLiteral("lblBezText"));
+    quint64 trips = 0;
+    int entry = 0;
+    for (auto _ : state) {
+        entry = 1 - entry;
+        timed(state, trips, [&] {
+            import->SetItemIndex(entry);
+            Q_EMIT import->OnChange(import);
+            QCoreApplication::processEvents();
+        });
+        if (name->text() != import->Items()[entry])
+            state.SkipWithError("the description was not shown");
+    }
+    report(state, trips);
+    QuorProgramm().SetStore(nullptr);
+}
+
+// F5 with a setting chosen for each of the three types, to the refilled lists.
+void postThreeTypes(benchmark::State& state)
+{
+    if (!prepared(state))
+        return;
+    TfrmRimdal window;
+    window.show();
+    QCoreApplication::processEvents();
+    auto* post = window.findChild<QAction*>(QStringLiteral("acBuchen"));
+    quint64 trips = 0;
+    int entry = 0;
+    for (auto _ : state) {
+        entry = 1 - entry;
+        for (const char* name : {"cmbImport", "cmbExport", "cmbBrief"})
+            list(window, name)->SetItemIndex(entry);
+        timed(state, trips, [&] {
+            post->trigger();
+            QCoreApplication::processEvents();
+        });
+        if (list(window, "cmbImport")->currentText() != keys::Standard)
+            state.SkipWithError("the lists were not refilled");
+    }
+    report(state, trips);
+    QuorProgramm().SetStore(nullptr);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication application(argc, argv);
+    using Case = std::pair<const char*, void (*)(benchmark::State&)>;
+    for (const auto& [name, function] : {Case{"SlowLine/Start to filled lists", startToFilledLists},
+                                         Case{"SlowLine/Selection change", selectionChange},
+                                         Case{"SlowLine/F5 three types", postThreeTypes}})
+        benchmark::RegisterBenchmark(name, function)
+            ->UseManualTime()
+            ->Unit(benchmark::kMillisecond)
+            ->Iterations(10);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    line().reset();
+    return 0;
+}
