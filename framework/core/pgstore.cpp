@@ -264,7 +264,13 @@ TPostgresStore::TPostgresStore(const QString& address, TOpen mode)
     PQconninfoFree(options);
     connect();
     try {
-        if (scalar("SELECT (to_regclass('einstellungen') IS NOT NULL)::text") == "true")
+        // The session's settings and the question for the table in one round
+        // trip: with no transaction of its own, the text is one.
+        const QByteArray setup = std::exchange(m_owedSetup, {});
+        const QByteArray check = "SELECT (to_regclass('einstellungen') IS NOT NULL)::text";
+        QByteArray exists;
+        runToEnd(setup.isEmpty() ? check : setup + "; " + check, {}, TStoreStep::Open, &exists);
+        if (exists == "true")
             return;
         if (mode != TOpen::Create)
             fail(TStoreFailure::NotAStore, TStoreStep::Open, {});
@@ -340,8 +346,9 @@ void TPostgresStore::connect()
     PQsetNoticeProcessor(
         m_conn, [](void*, const char*) {}, nullptr);
     PQsetnonblocking(m_conn, 1);
+    // Sent with the next statement that may carry it.
     if (!setsStatementTimeout(m_conn))
-        execute(kStatementTimeout, {}, TStoreStep::Open);
+        m_owedSetup = kStatementTimeout;
 }
 
 void TPostgresStore::disconnect() noexcept
@@ -352,8 +359,9 @@ void TPostgresStore::disconnect() noexcept
     }
     PQfinish(m_conn);
     m_conn = nullptr;
-    // The transaction went with the connection.
+    // The transaction and the session went with the connection.
     m_owedReleases.clear();
+    m_owedSetup.clear();
     m_writable.reset();
 }
 
@@ -413,6 +421,7 @@ void TPostgresStore::send(const QByteArray& sql, const TSqlParams& params, bool 
     settle();
     if (!m_conn)
         connectionFailed(step);
+    sendSetup(step);
     if (!m_owedReleases.isEmpty())
         execute({}, {}, step);
     QVarLengthArray<Oid, 8> types;
@@ -432,6 +441,14 @@ void TPostgresStore::send(const QByteArray& sql, const TSqlParams& params, bool 
         PQsetSingleRowMode(m_conn);
     g_roundTrips.fetch_add(1, std::memory_order_relaxed);
     flush(step);
+}
+
+void TPostgresStore::sendSetup(TStoreStep step)
+{
+    // A session setting never goes in one text with BEGIN: it would become
+    // part of the transaction and be undone with it.
+    if (!m_owedSetup.isEmpty())
+        runToEnd(std::exchange(m_owedSetup, {}), {}, step, nullptr);
 }
 
 void TPostgresStore::flush(TStoreStep step)
@@ -472,6 +489,7 @@ qint64 TPostgresStore::execute(const QByteArray& sql, const TSqlParams& params, 
 {
     if (!params.isEmpty())
         return runToEnd(sql, params, step, nullptr);
+    sendSetup(step);
     // Statements without parameters go in one round trip together with the
     // savepoint releases still owed: as one text, in the simple protocol.
     QByteArray text = std::exchange(m_owedReleases, {});
@@ -526,6 +544,7 @@ void TPostgresStore::beginTransaction(TAccess mode)
     QByteArray writable;
     if (!m_conn) {
         connect();
+        sendSetup(TStoreStep::Begin);
         runToEnd(begin, {}, TStoreStep::Begin, &writable);
     } else {
         try {
@@ -536,6 +555,7 @@ void TPostgresStore::beginTransaction(TAccess mode)
             if (m_conn || m_stalled)
                 throw;
             connect();
+            sendSetup(TStoreStep::Begin);
             runToEnd(begin, {}, TStoreStep::Begin, &writable);
         }
     }

@@ -51,6 +51,7 @@ private:
     void disconnect() noexcept;
     void send(const QByteArray& sql, const TSqlParams& params, bool rowByRow, TStoreStep step);
     void flush(TStoreStep step);
+    void sendSetup(TStoreStep step);
     // Runs a statement, or without parameters several in one text, to the end
     // of its results; gives the rows changed by the last, and the first column
     // of the last answer with rows.
@@ -73,6 +74,8 @@ private:
     bool m_stalled = false;
     // Savepoint releases not sent yet: they go along with the next statement.
     QByteArray m_owedReleases;
+    // The settings of a new session, not sent yet.
+    QByteArray m_owedSetup;
     // Whether the store takes the writes of the open writing transaction.
     std::optional<bool> m_writable;
 };
