@@ -25,6 +25,7 @@ std::pair<double, double> runOnce(const char* program, const QByteArray& store)
     std::vector<QByteArray> variables{"QT_QPA_PLATFORM=offscreen", "QUOR_STORE=" + store,
                                       "QUOR_MANDANT=Benchmark"};
     std::vector<char*> env;
+    env.reserve(variables.size());
     for (QByteArray& v : variables)
         env.push_back(v.data());
     for (char** e = environ; *e; ++e)

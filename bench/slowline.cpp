@@ -9,6 +9,7 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <stdexcept>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -104,9 +105,10 @@ SlowLine::SlowLine(std::uint16_t serverPort, int delayMs)
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     socklen_t length = sizeof address;
-    ::bind(m_listener, reinterpret_cast<sockaddr*>(&address), length);
-    ::listen(m_listener, 16);
-    ::getsockname(m_listener, reinterpret_cast<sockaddr*>(&address), &length);
+    if (::bind(m_listener, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
+        ::listen(m_listener, 16) != 0 ||
+        ::getsockname(m_listener, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+        throw std::runtime_error("slow line: no port on 127.0.0.1");
     m_port = ntohs(address.sin_port);
     m_acceptor = std::thread([this] { accept(); });
 }
