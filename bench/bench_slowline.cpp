@@ -120,56 +120,55 @@ void startToFilledLists(benchmark::State& state)
     QuorProgramm().SetStore(nullptr);
 }
 
-// A changed selection to the description shown for it.
-void selectionChange(benchmark::State& state)
+// Runs the iterations of body on a shown window over the slow line.
+template <typename Body> void onShownWindow(benchmark::State& state, Body&& body)
 {
     if (!prepared(state))
         return;
-    TfrmRimdal window;
-    window.show();
-    QCoreApplication::processEvents();
-    TQuorStdComboBox* import = list(window, "cmbImport");
-    auto* name = window.findChild<QLabel*>(QStringLiteral("lblBezText"));
     quint64 trips = 0;
-    int entry = 0;
-    for (auto _ : state) {
-        entry = 1 - entry;
-        timed(state, trips, [&] {
-            import->SetItemIndex(entry);
-            Q_EMIT import->OnChange(import);
-            QCoreApplication::processEvents();
-        });
-        if (name->text() != import->Items()[entry])
-            state.SkipWithError("the description was not shown");
+    {
+        TfrmRimdal window;
+        window.show();
+        QCoreApplication::processEvents();
+        int entry = 0;
+        for (auto _ : state) {
+            entry = 1 - entry;
+            body(window, entry, trips);
+        }
     }
     report(state, trips);
     QuorProgramm().SetStore(nullptr);
 }
 
+// A changed selection to the description shown for it.
+void selectionChange(benchmark::State& state)
+{
+    onShownWindow(state, [&](TfrmRimdal& window, int entry, quint64& trips) {
+        TQuorStdComboBox* import = list(window, "cmbImport");
+        timed(state, trips, [&] {
+            import->SetItemIndex(entry);
+            Q_EMIT import->OnChange(import);
+            QCoreApplication::processEvents();
+        });
+        if (window.findChild<QLabel*>(QStringLiteral("lblBezText"))->text() !=
+            import->Items()[entry])
+            state.SkipWithError("the description was not shown");
+    });
+}
+
 // F5 with a setting chosen for each of the three types, to the refilled lists.
 void postThreeTypes(benchmark::State& state)
 {
-    if (!prepared(state))
-        return;
-    TfrmRimdal window;
-    window.show();
-    QCoreApplication::processEvents();
-    auto* post = window.findChild<QAction*>(QStringLiteral("acBuchen"));
-    quint64 trips = 0;
-    int entry = 0;
-    for (auto _ : state) {
-        entry = 1 - entry;
+    onShownWindow(state, [&](TfrmRimdal& window, int entry, quint64& trips) {
         for (const char* name : {"cmbImport", "cmbExport", "cmbBrief"})
             list(window, name)->SetItemIndex(entry);
         timed(state, trips, [&] {
-            post->trigger();
+            window.findChild<QAction*>(QStringLiteral("acBuchen"))->trigger();
             QCoreApplication::processEvents();
         });
         if (list(window, "cmbImport")->currentText() != keys::Standard)
             state.SkipWithError("the lists were not refilled");
-    }
-    report(state, trips);
-    QuorProgramm().SetStore(nullptr);
+    });
 }
 
 } // namespace

@@ -45,6 +45,11 @@ void fillChoiceLists(Tmaskfile& file, TChoiceList& import, TChoiceList& exportLi
         for (TChoiceList* list : lists)
             list->AddNames(names);
 
+        QList<TPrefetch> markers;
+        for (const QString& type : keys::SettingTypes)
+            markers.append(
+                TPrefetch{{keys::Sprache, keys::Rimdal, type, keys::Standard, keys::Index}});
+        file.Prefetch(markers);
         file.Sprache.SetKeyWert(keys::Sprache);
         file.Programm.SetKeyWert(keys::Rimdal);
         file.Bezeichnung.SetKeyWert(keys::Standard);

@@ -40,6 +40,9 @@ bool postStandard(Tmaskfile& file, TStringList& assignments, const QString& type
                 QStringLiteral("„%1“ enthält ein NUL-Zeichen und kann nicht Standard für %2 "
                                "werden. Der Standard für %2 bleibt, wie er war.")
                     .arg(QString(name).replace(QChar(0), u'?'), type));
+        // The setting with its text and the standard it replaces, in one read.
+        file.Prefetch({{{keys::Sprache, keys::Veskalo, keys::Veskalo, name, keys::Index}, true},
+                       {{keys::Sprache, keys::Rimdal, type, keys::Standard, keys::Index}, false}});
         file.ResetRecord();
         file.ResetKey();
         file.SelectKey(file.DefaultKeyNumber());

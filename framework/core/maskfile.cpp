@@ -244,6 +244,12 @@ bool Tmaskfile::CanPost(TWrdon mode)
     return guarded([&] { return m_accessStore->canWrite(); });
 }
 
+void Tmaskfile::Prefetch(const QList<TPrefetch>& records)
+{
+    requireAccess("Prefetch");
+    guarded([&] { m_accessStore->prefetch(records); });
+}
+
 QIODevice* Tmaskfile::StartStreamBuchung(TWrdon mode, bool /*flag*/)
 {
     requireAccess("StartStreamBuchung");

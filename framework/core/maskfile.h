@@ -83,6 +83,8 @@ public:
     std::unique_ptr<QIODevice> CreateBlobStream();
 
     bool CanPost(TWrdon mode);
+    // The records the step will look for next, read in one go.
+    void Prefetch(const QList<TPrefetch>& records);
     // The returned stream belongs to the file; write the whole blob into it.
     QIODevice* StartStreamBuchung(TWrdon mode, bool flag);
     void EndStreamBuchung();

@@ -531,6 +531,7 @@ qint64 TPostgresStore::runToEnd(const QByteArray& sql, const TSqlParams& params,
 
 void TPostgresStore::beginTransaction(TAccess mode)
 {
+    forgetPrefetched();
     // A reader sees one snapshot of the store for the whole step. A writer
     // takes the writers' lock, for a bounded time, and learns whether the store
     // takes its writes, all in the round trip of its BEGIN.

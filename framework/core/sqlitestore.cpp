@@ -220,6 +220,7 @@ void TSqliteStore::ensureSchema(bool newFile)
 
 void TSqliteStore::beginTransaction(TAccess mode)
 {
+    forgetPrefetched();
     // An open connection goes on working on a file that was deleted or replaced,
     // and what it writes would be lost: refuse instead.
     const quint64 identity = ::fileIdentity(displayName());

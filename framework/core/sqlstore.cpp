@@ -45,6 +45,15 @@ TSqlParams keyParams(const TStoreKey& key)
     return params;
 }
 
+// A key as the store holds it, from its parameters.
+TStoreKey storedKey(const TSqlParams& params)
+{
+    TStoreKey key;
+    for (int i = 0; i < kKeyFieldCount; ++i)
+        key[i] = QString::fromUtf8(params[i].bytes);
+    return key;
+}
+
 // One scan in key order. A scan from a group's start (language, program and
 // mask set) first reads that group for its names and indexes alone, then goes
 // on after it; the rest is read in batches of growing size, each one ordered
@@ -180,9 +189,11 @@ void TSqlStore::control(TControl what, std::size_t level)
     const QByteArray savepoint = " quor_" + QByteArray::number(qulonglong(level));
     switch (what) {
     case TControl::Commit:
+        forgetPrefetched();
         execute("COMMIT", {}, TStoreStep::Commit);
         break;
     case TControl::Rollback:
+        forgetPrefetched();
         execute("ROLLBACK");
         break;
     case TControl::Savepoint:
@@ -214,6 +225,12 @@ std::optional<TStoreRow> TSqlStore::find(const TStoreKey& key)
     requireLiveTransaction();
     static const QByteArray sql = "SELECT kurzbeschreibung FROM einstellungen WHERE " + kKeyWhere;
     const TSqlParams params = keyParams(key);
+    const auto ahead = m_prefetched.find(storedKey(params));
+    if (ahead != m_prefetched.end()) {
+        if (!ahead->second.kurzbeschreibung)
+            return std::nullopt;
+        return TStoreRow{ahead->first, *ahead->second.kurzbeschreibung};
+    }
     const std::unique_ptr<TSqlRows> rows = query(sql, params);
     if (!rows->next())
         return std::nullopt;
@@ -228,7 +245,11 @@ TStoreContent TSqlStore::readContent(const TStoreKey& key)
     static const QByteArray sql =
         "SELECT kurzbeschreibung, daten FROM einstellungen WHERE " + kKeyWhere;
     requireLiveTransaction();
-    const std::unique_ptr<TSqlRows> rows = query(sql, keyParams(key));
+    const TSqlParams params = keyParams(key);
+    const auto ahead = m_prefetched.find(storedKey(params));
+    if (ahead != m_prefetched.end() && ahead->second.blob)
+        return {*ahead->second.kurzbeschreibung, *ahead->second.blob};
+    const std::unique_ptr<TSqlRows> rows = query(sql, params);
     if (!rows->next())
         throw EQuorException(
             QStringLiteral("Datensatz „%1“ ist in der Einstellungsdatenbank „%2“ nicht mehr "
@@ -264,6 +285,7 @@ void TSqlStore::insert(const TStoreKey& key, const QString& kurz, const QByteArr
         "bezeichnung, idx) DO UPDATE SET kurzbeschreibung = excluded.kurzbeschreibung, daten = "
         "excluded.daten";
     TSqlParams params = keyParams(key);
+    m_prefetched.erase(storedKey(params));
     params << sqlText(kurz) << sqlBlob(blob);
     execute(sql, params);
 }
@@ -275,6 +297,7 @@ bool TSqlStore::update(const TStoreKey& key, const QString& kurz, const QByteArr
     static const QByteArray sql =
         "UPDATE einstellungen SET kurzbeschreibung = $6, daten = $7 WHERE " + kKeyWhere;
     TSqlParams params = keyParams(key);
+    m_prefetched.erase(storedKey(params));
     params << sqlText(kurz) << sqlBlob(blob);
     return execute(sql, params) > 0;
 }
@@ -282,5 +305,54 @@ bool TSqlStore::update(const TStoreKey& key, const QString& kurz, const QByteArr
 void TSqlStore::removeAll()
 {
     requireLiveTransaction();
+    m_prefetched.clear();
     execute("DELETE FROM einstellungen");
+}
+
+void TSqlStore::prefetch(const QList<TPrefetch>& records)
+{
+    requireLiveTransaction();
+    if (records.isEmpty() || accessDepth() == 0)
+        return;
+    // Each record's key as a condition on its own parameters; those whose
+    // content is wanted first, so that their numbers are the first in the
+    // text (as SQLite numbers its parameters) and the same in both places.
+    TSqlParams params;
+    QByteArray content, all;
+    auto condition = [&](const TStoreKey& key) {
+        QByteArray text = "(";
+        for (int i = 0; i < kKeyFieldCount; ++i) {
+            params.append(sqlText(key[i]));
+            text += (i ? " AND " : "") + QByteArray(kColumns[i]) + " = $" +
+                    QByteArray::number(params.size());
+        }
+        return text + ")";
+    };
+    for (const TPrefetch& record : records)
+        if (record.content)
+            content += (content.isEmpty() ? "" : " OR ") + condition(record.key);
+    all = content;
+    for (const TPrefetch& record : records)
+        if (!record.content)
+            all += (all.isEmpty() ? "" : " OR ") + condition(record.key);
+    const QByteArray wanted = content.isEmpty() ? QByteArray("1 = 0") : content;
+    const QByteArray sql = "SELECT sprache, programm, maske, bezeichnung, idx, kurzbeschreibung, "
+                           "CASE WHEN " +
+                           wanted + " THEN daten END, CASE WHEN " + wanted +
+                           " THEN 'j' ELSE 'n' END FROM einstellungen WHERE " + all;
+    std::map<TStoreKey, TPrefetched> found;
+    for (const TPrefetch& record : records)
+        found[storedKey(keyParams(record.key))] = {};
+    const std::unique_ptr<TSqlRows> rows = query(sql, params);
+    while (rows->next()) {
+        TStoreKey key;
+        for (int i = 0; i < kKeyFieldCount; ++i)
+            key[i] = QString::fromUtf8(rows->column(i));
+        TPrefetched& record = found[key];
+        record.kurzbeschreibung = QString::fromUtf8(rows->column(5));
+        if (rows->column(7) == "j")
+            record.blob = rows->column(6).toByteArray();
+    }
+    found.merge(m_prefetched);
+    m_prefetched = std::move(found);
 }

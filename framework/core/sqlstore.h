@@ -6,6 +6,7 @@
 
 #include <QByteArrayView>
 #include <QList>
+#include <map>
 
 // A statement's parameter: a text (UTF-8) or a blob's bytes.
 struct TSqlParam {
@@ -43,6 +44,7 @@ public:
     void insert(const TStoreKey& key, const QString& kurz, const QByteArray& blob) override;
     bool update(const TStoreKey& key, const QString& kurz, const QByteArray& blob) override;
     void removeAll() override;
+    void prefetch(const QList<TPrefetch>& records) override;
 
     // A statement's rows; the engine streams them as they are stepped.
     virtual std::unique_ptr<TSqlRows> query(const QByteArray& sql,
@@ -63,7 +65,17 @@ protected:
     void control(TControl what, std::size_t level) override;
     // The first column of a one-row answer as text ("" without a row).
     QByteArray scalar(const QByteArray& sql);
+    // What a transaction prefetched is forgotten when it ends.
+    void forgetPrefetched() { m_prefetched.clear(); }
 
     QString m_displayName;
     TStoreEngine m_engine;
+
+private:
+    struct TPrefetched {
+        std::optional<QString> kurzbeschreibung; // unset: no such record
+        std::optional<QByteArray> blob;
+    };
+    // Records read ahead in the open transaction; a write drops its key.
+    std::map<TStoreKey, TPrefetched> m_prefetched;
 };

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QList>
 #include <QString>
 #include <array>
 #include <exception>
@@ -41,6 +42,13 @@ public:
     virtual bool next(TStoreRow& row) = 0;
 };
 
+// A record a step is about to read: found or not, with its short description,
+// and its blob where content is set.
+struct TPrefetch {
+    TStoreKey key;
+    bool content = false;
+};
+
 // A bracket that only reads sees one consistent state of the store and never
 // waits for another connection's open write transaction, only for the moment
 // of its commit. A writing bracket holds the store's write lock from its start,
@@ -76,6 +84,10 @@ public:
     virtual TStoreContent readContent(const TStoreKey& key) = 0;
     QByteArray readBlob(const TStoreKey& key) { return readContent(key).blob; }
     virtual bool canWrite() = 0;
+    // Reads the records in one go, for find() and readContent() of them until
+    // the transaction ends: a step that knows what it will read asks once
+    // instead of key by key. A store may do nothing.
+    virtual void prefetch(const QList<TPrefetch>& /*records*/) {}
     virtual void insert(const TStoreKey& key, const QString& kurz, const QByteArray& blob) = 0;
     // Removes every record (store tool: restoring a backup over a store).
     virtual void removeAll() = 0;

@@ -116,6 +116,35 @@ private Q_SLOTS:
         });
     }
 
+    // Records read ahead answer as the store would: exact keys, missing ones
+    // missing, a write seen at once, and nothing kept past the transaction.
+    void prefetchedRecordsAreAsTheStoreHoldsThem()
+    {
+        TestStore db;
+        const TStoreKey a{"DEU", "VESKALO", "VESKALO", "STANDARD", "0"};
+        const TStoreKey lower{"DEU", "VESKALO", "VESKALO", "standard", "0"};
+        const TStoreKey gone{"DEU", "RIMDAL", "IMPORT", "STANDARD", "0"};
+        db.put(a, "upper", "text A");
+        db.put(lower, "lower", "text a");
+        TStoreBackend& s = db.store();
+        inStoreAccess(
+            s,
+            [&] {
+                s.prefetch({{a, true}, {gone, false}});
+                QCOMPARE(s.find(a)->kurzbeschreibung, QStringLiteral("upper"));
+                QCOMPARE(s.readBlob(a), QByteArray("text A"));
+                QCOMPARE(s.find(lower)->kurzbeschreibung, QStringLiteral("lower"));
+                QVERIFY(!s.find(gone));
+                s.insert(gone, "neu", "kopie");
+                QCOMPARE(s.readContent(gone).kurzbeschreibung, QStringLiteral("neu"));
+                s.update(a, "geändert", "text B");
+                QCOMPARE(s.readBlob(a), QByteArray("text B"));
+            },
+            TAccess::Write);
+        db.put(a, "von anderen", "text C");
+        inStoreAccess(s, [&] { QCOMPARE(s.readBlob(a), QByteArray("text C")); });
+    }
+
     void insertAndUpdateThroughBlobStream()
     {
         TestStore db;

@@ -29,6 +29,7 @@ public:
     std::unique_ptr<TStoreCursor> scanFrom(const TSearchKey& key) override;
     TStoreContent readContent(const TStoreKey& key) override;
     bool canWrite() override;
+    void prefetch(const QList<TPrefetch>& records) override { m_inner.prefetch(records); }
     void insert(const TStoreKey& key, const QString& kurz, const QByteArray& blob) override;
     void removeAll() override;
     bool update(const TStoreKey& key, const QString& kurz, const QByteArray& blob) override;
