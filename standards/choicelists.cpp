@@ -34,6 +34,12 @@ void fillChoiceLists(Tmaskfile& file, TChoiceList& import, TChoiceList& exportLi
     withAccess(file, [&] {
         for (TChoiceList* list : lists)
             list->Clear();
+        // The markers are read along with the names.
+        QList<TPrefetch> markers;
+        for (const QString& type : keys::SettingTypes)
+            markers.append(
+                TPrefetch{{keys::Sprache, keys::Rimdal, type, keys::Standard, keys::Index}});
+        file.Prefetch(markers);
         TCompactStrings names;
         try {
             scanNamedSettings(file, &names);
@@ -45,11 +51,6 @@ void fillChoiceLists(Tmaskfile& file, TChoiceList& import, TChoiceList& exportLi
         for (TChoiceList* list : lists)
             list->AddNames(names);
 
-        QList<TPrefetch> markers;
-        for (const QString& type : keys::SettingTypes)
-            markers.append(
-                TPrefetch{{keys::Sprache, keys::Rimdal, type, keys::Standard, keys::Index}});
-        file.Prefetch(markers);
         file.Sprache.SetKeyWert(keys::Sprache);
         file.Programm.SetKeyWert(keys::Rimdal);
         file.Bezeichnung.SetKeyWert(keys::Standard);

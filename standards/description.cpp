@@ -26,6 +26,12 @@ void fillDescription(Tmaskfile& file, TQuorFormStore& textStore, TQuorFormStore&
         const bool standard = text == keys::Standard;
         const QString& program = standard ? keys::Rimdal : keys::Veskalo;
         const QString& mask = standard ? type : keys::Veskalo;
+        // The record with its text and, for the standard, the assignment
+        // list, in one read.
+        QList<TPrefetch> wanted{{{keys::Sprache, program, mask, text, keys::Index}, true}};
+        if (standard)
+            wanted.append({assignmentStore.OwnEntryKey(), true});
+        file.Prefetch(wanted);
         file.Sprache.SetKeyWert(keys::Sprache);
         file.Programm.SetKeyWert(program);
         file.Maske.SetKeyWert(mask);

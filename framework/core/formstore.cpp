@@ -55,13 +55,13 @@ QObject* TQuorFormStore::component(const QString& path, QString& property) const
 void TQuorFormStore::RestoreEntry(const QString& entryName, const QString& qualifier,
                                   const QString& index)
 {
-    // The second qualifier narrows the entry name; this suite files entries without one.
-    const QString entry = qualifier.isEmpty() ? entryName : entryName + qualifier;
-    const TStoreKey key{FormName.Sprache, FormName.Programm, FormName.Maske, entry, index};
+    const TStoreKey key = EntryKey(entryName, qualifier, index);
     TStoreBackend& s = store();
     QByteArray blob;
     bool found = false;
     inStoreAccess(s, [&] {
+        // Whether the entry is there and what it holds, in one read.
+        s.prefetch({{key, true}});
         if (s.find(key)) {
             blob = s.readBlob(key);
             found = true;
@@ -81,6 +81,14 @@ void TQuorFormStore::RestoreEntry(const QString& entryName, const QString& quali
     }
 }
 
+TStoreKey TQuorFormStore::EntryKey(const QString& entryName, const QString& qualifier,
+                                   const QString& index) const
+{
+    // The second qualifier narrows the entry name; this suite files entries without one.
+    const QString entry = qualifier.isEmpty() ? entryName : entryName + qualifier;
+    return {FormName.Sprache, FormName.Programm, FormName.Maske, entry, index};
+}
+
 void TQuorFormStore::Restore()
 {
     RestoreEntry(OwnEntryName(), QString(), IndexName);
@@ -96,8 +104,7 @@ void TQuorFormStore::Store()
             {path, target->property(property.toUtf8().constData()).value<TStringList>()});
     }
     const QByteArray blob = formStoreBlob(properties);
-    const TStoreKey key{FormName.Sprache, FormName.Programm, FormName.Maske, OwnEntryName(),
-                        IndexName};
+    const TStoreKey key = OwnEntryKey();
     TStoreBackend& s = store();
     inStoreAccess(
         s,

@@ -3,6 +3,7 @@
 
 #include <QObject>
 #include <QStringList>
+#include <array>
 
 class TStoreBackend;
 
@@ -53,6 +54,13 @@ public:
     void RestoreEntry(const QString& entryName, const QString& qualifier, const QString& index);
 
     QString OwnEntryName() const;
+    // The record an entry lives in; that of the store's own entry.
+    std::array<QString, 5> EntryKey(const QString& entryName, const QString& qualifier,
+                                    const QString& index) const;
+    std::array<QString, 5> OwnEntryKey() const
+    {
+        return EntryKey(OwnEntryName(), QString(), IndexName);
+    }
 
     QString formNameSprache() const { return FormName.Sprache; }
     QString formNameProgramm() const { return FormName.Programm; }

@@ -246,6 +246,7 @@ private:
         PQclear(result);
         while (PGresult* rest = m_store.nextResult())
             PQclear(rest);
+        m_store.endStatement();
         return nullptr;
     }
 
@@ -253,6 +254,25 @@ private:
     PGresult* m_current = nullptr;
     std::deque<PGresult*> m_buffered;
 };
+
+namespace
+{
+// The rows of a whole answer, as the client library holds it.
+class TPgResultRows final : public TSqlRows
+{
+public:
+    explicit TPgResultRows(PGresult* result) : m_result(result) {}
+    bool next() override { return ++m_row < PQntuples(m_result); }
+    QByteArrayView column(int index) const override
+    {
+        return {PQgetvalue(m_result, m_row, index), PQgetlength(m_result, m_row, index)};
+    }
+
+private:
+    PGresult* m_result;
+    int m_row = -1;
+};
+} // namespace
 
 TPostgresStore::TPostgresStore(const QString& address, TOpen mode)
     : TSqlStore(displayPostgresAddress(address), TStoreEngine::Server), m_uri(libpqForm(address))
@@ -264,12 +284,10 @@ TPostgresStore::TPostgresStore(const QString& address, TOpen mode)
     PQconninfoFree(options);
     connect();
     try {
-        // The session's settings and the question for the table in one round
-        // trip: with no transaction of its own, the text is one.
-        const QByteArray setup = std::exchange(m_owedSetup, {});
-        const QByteArray check = "SELECT (to_regclass('einstellungen') IS NOT NULL)::text";
+        // The session's settings go along with the question for the table.
         QByteArray exists;
-        runToEnd(setup.isEmpty() ? check : setup + "; " + check, {}, TStoreStep::Open, &exists);
+        runToEnd("SELECT (to_regclass('einstellungen') IS NOT NULL)::text", {}, TStoreStep::Open,
+                 &exists);
         if (exists == "true")
             return;
         if (mode != TOpen::Create)
@@ -346,9 +364,10 @@ void TPostgresStore::connect()
     PQsetNoticeProcessor(
         m_conn, [](void*, const char*) {}, nullptr);
     PQsetnonblocking(m_conn, 1);
-    // Sent with the next statement that may carry it.
+    // Sent with the next statement, behind a sync point of its own: as part
+    // of a transaction it would be undone with it.
     if (!setsStatementTimeout(m_conn))
-        m_owedSetup = kStatementTimeout;
+        enqueue({kStatementTimeout, {}, TStoreStep::Open, {}, true});
 }
 
 void TPostgresStore::disconnect() noexcept
@@ -360,8 +379,8 @@ void TPostgresStore::disconnect() noexcept
     PQfinish(m_conn);
     m_conn = nullptr;
     // The transaction and the session went with the connection.
-    m_owedReleases.clear();
-    m_owedSetup.clear();
+    m_waiting.clear();
+    m_sent.clear();
     m_writable.reset();
 }
 
@@ -375,17 +394,25 @@ void TPostgresStore::connectionFailed(TStoreStep step)
 
 void TPostgresStore::statementFailed(TStoreStep step, PGresult* result)
 {
-    const QString text = QString::fromUtf8(PQresultErrorMessage(result)).trimmed();
-    const char* code = PQresultErrorField(result, PG_DIAG_SQLSTATE);
-    const QByteArray state(code ? code : "");
-    PQclear(result);
     if (m_conn && PQstatus(m_conn) == CONNECTION_OK) {
         try {
             while (PGresult* rest = nextResult())
                 PQclear(rest);
+            endStatement();
         } catch (const EQuorStoreError&) {
+            PQclear(result);
+            throw;
         }
     }
+    failWith(step, result);
+}
+
+void TPostgresStore::failWith(TStoreStep step, PGresult* result)
+{
+    const QString text = QString::fromUtf8(PQresultErrorMessage(result)).trimmed();
+    const char* code = PQresultErrorField(result, PG_DIAG_SQLSTATE);
+    const QByteArray state(code ? code : "");
+    PQclear(result);
     TStoreFailure kind = failureOf(state);
     if (m_conn && PQstatus(m_conn) != CONNECTION_OK) {
         disconnect();
@@ -415,15 +442,8 @@ void TPostgresStore::settle()
         m_stream->drain(true);
 }
 
-void TPostgresStore::send(const QByteArray& sql, const TSqlParams& params, bool rowByRow,
-                          TStoreStep step)
+void TPostgresStore::sendDirect(const QByteArray& sql, const TSqlParams& params, TStoreStep step)
 {
-    settle();
-    if (!m_conn)
-        connectionFailed(step);
-    sendSetup(step);
-    if (!m_owedReleases.isEmpty())
-        execute({}, {}, step);
     QVarLengthArray<Oid, 8> types;
     QVarLengthArray<const char*, 8> values;
     QVarLengthArray<int, 8> lengths;
@@ -437,18 +457,156 @@ void TPostgresStore::send(const QByteArray& sql, const TSqlParams& params, bool 
     if (!PQsendQueryParams(m_conn, sql.constData(), int(params.size()), types.constData(),
                            values.constData(), lengths.constData(), formats.constData(), 1))
         connectionFailed(step);
-    if (rowByRow)
-        PQsetSingleRowMode(m_conn);
-    g_roundTrips.fetch_add(1, std::memory_order_relaxed);
-    flush(step);
 }
 
-void TPostgresStore::sendSetup(TStoreStep step)
+void TPostgresStore::send(const QByteArray& sql, const TSqlParams& params, bool rowByRow,
+                          TStoreStep step)
 {
-    // A session setting never goes in one text with BEGIN: it would become
-    // part of the transaction and be undone with it.
-    if (!m_owedSetup.isEmpty())
-        runToEnd(std::exchange(m_owedSetup, {}), {}, step, nullptr);
+    settle();
+    if (!m_conn)
+        connectionFailed(step);
+    // Always in pipeline mode: row-by-row reading set for a statement outside
+    // it would stay set for the first statement of the next pipeline.
+    TPgStatement statement{sql, params, step, {}, true};
+    exchange(&statement);
+    if (rowByRow)
+        PQsetSingleRowMode(m_conn);
+}
+
+void TPostgresStore::exchange(TPgStatement* last)
+{
+    // A batch that begins the transaction may go again on a new connection
+    // when the old one is found lost: nothing of the transaction ran yet.
+    const bool begins = std::any_of(m_waiting.begin(), m_waiting.end(),
+                                    [](const TPgStatement& s) { return s.begin; });
+    std::deque<TPgStatement> batch;
+    if (begins)
+        std::copy_if(m_waiting.begin(), m_waiting.end(), std::back_inserter(batch),
+                     [](const TPgStatement& s) { return s.step != TStoreStep::Open; });
+    const std::size_t keep = last ? 1 : 0;
+    try {
+        g_roundTrips.fetch_add(1, std::memory_order_relaxed);
+        sendWaiting(last);
+        readAnswers(keep);
+    } catch (const EQuorStoreError&) {
+        if (!begins || m_conn || m_stalled)
+            throw;
+        connect();
+        for (TPgStatement& again : batch)
+            enqueue(std::move(again));
+        g_roundTrips.fetch_add(1, std::memory_order_relaxed);
+        sendWaiting(last);
+        readAnswers(keep);
+    }
+}
+
+void TPostgresStore::sendWaiting(TPgStatement* last)
+{
+    if (!PQenterPipelineMode(m_conn))
+        connectionFailed(TStoreStep::Wait);
+    if (last)
+        m_waiting.push_back(*last);
+    else if (!m_waiting.empty())
+        m_waiting.back().sync = true;
+    while (!m_waiting.empty()) {
+        TPgStatement& statement = m_waiting.front();
+        sendDirect(statement.sql, statement.params, statement.step);
+        if (statement.sync && !PQpipelineSync(m_conn))
+            connectionFailed(statement.step);
+        m_sent.push_back(std::move(statement));
+        m_waiting.pop_front();
+    }
+    flush(TStoreStep::Wait);
+}
+
+void TPostgresStore::readStatement(const TPgStatement& statement, PGresult*& failure,
+                                   TStoreStep& failedStep)
+{
+    while (PGresult* result = nextResult()) {
+        const ExecStatusType status = PQresultStatus(result);
+        if (status == PGRES_TUPLES_OK && statement.take && !failure)
+            statement.take(result);
+        if (status == PGRES_FATAL_ERROR && !statement.quiet && !failure) {
+            failure = result;
+            failedStep = statement.step;
+            continue;
+        }
+        PQclear(result);
+    }
+    if (statement.sync)
+        PQclear(nextResult());
+}
+
+void TPostgresStore::readAnswers(std::size_t keep)
+{
+    PGresult* failure = nullptr;
+    TStoreStep failedStep = TStoreStep::Read;
+    try {
+        while (m_sent.size() > keep) {
+            const TPgStatement statement = std::move(m_sent.front());
+            m_sent.pop_front();
+            readStatement(statement, failure, failedStep);
+        }
+        if (failure) {
+            // What came after a failure did not run: its answers are read
+            // past, to the end of what was sent.
+            while (!m_sent.empty()) {
+                const TPgStatement statement = std::move(m_sent.front());
+                m_sent.pop_front();
+                readStatement(statement, failure, failedStep);
+            }
+        }
+    } catch (...) {
+        PQclear(failure);
+        throw;
+    }
+    if (m_conn && PQstatus(m_conn) != CONNECTION_OK) {
+        PQclear(failure);
+        connectionFailed(failedStep);
+    }
+    if (m_sent.empty() && m_conn)
+        PQexitPipelineMode(m_conn);
+    if (failure)
+        failWith(failedStep, failure);
+}
+
+void TPostgresStore::endStatement()
+{
+    if (m_sent.empty() || !m_conn)
+        return;
+    // The statement's own answers were read; its sync point comes next.
+    const bool sync = m_sent.front().sync;
+    m_sent.pop_front();
+    if (sync)
+        PQclear(nextResult());
+    if (m_sent.empty())
+        PQexitPipelineMode(m_conn);
+}
+
+void TPostgresStore::catchUp()
+{
+    if (std::none_of(m_waiting.begin(), m_waiting.end(),
+                     [](const TPgStatement& s) { return bool(s.take); }))
+        return;
+    settle();
+    if (!m_conn)
+        connectionFailed(TStoreStep::Read);
+    exchange(nullptr);
+}
+
+void TPostgresStore::queryLater(const QByteArray& sql, const TSqlParams& params,
+                                std::function<void(TSqlRows&)> take)
+{
+    enqueue({sql, params, TStoreStep::Read, [take = std::move(take)](PGresult* result) {
+                 TPgResultRows rows(result);
+                 take(rows);
+             }});
+}
+
+void TPostgresStore::dropWaiting()
+{
+    // The session's settings stay; what the transaction put off goes.
+    std::erase_if(m_waiting, [](const TPgStatement& s) { return s.step != TStoreStep::Open; });
 }
 
 void TPostgresStore::flush(TStoreStep step)
@@ -487,15 +645,7 @@ std::unique_ptr<TSqlRows> TPostgresStore::query(const QByteArray& sql, const TSq
 
 qint64 TPostgresStore::execute(const QByteArray& sql, const TSqlParams& params, TStoreStep step)
 {
-    if (!params.isEmpty())
-        return runToEnd(sql, params, step, nullptr);
-    sendSetup(step);
-    // Statements without parameters go in one round trip together with the
-    // savepoint releases still owed: as one text, in the simple protocol.
-    QByteArray text = std::exchange(m_owedReleases, {});
-    if (!sql.isEmpty())
-        text += text.isEmpty() ? sql : "; " + sql;
-    return text.isEmpty() ? 0 : runToEnd(text, {}, step, nullptr);
+    return runToEnd(sql, params, step, nullptr);
 }
 
 qint64 TPostgresStore::runToEnd(const QByteArray& sql, const TSqlParams& params, TStoreStep step,
@@ -504,7 +654,9 @@ qint64 TPostgresStore::runToEnd(const QByteArray& sql, const TSqlParams& params,
     settle();
     if (!m_conn)
         connectionFailed(step);
-    if (params.isEmpty()) {
+    // Without parameters and with nothing waiting, a text may hold several
+    // statements: it goes in the simple protocol.
+    if (params.isEmpty() && m_waiting.empty() && m_sent.empty()) {
         if (!PQsendQuery(m_conn, sql.constData()))
             connectionFailed(step);
         g_roundTrips.fetch_add(1, std::memory_order_relaxed);
@@ -526,85 +678,108 @@ qint64 TPostgresStore::runToEnd(const QByteArray& sql, const TSqlParams& params,
     }
     if (!answered)
         connectionFailed(step);
+    endStatement();
     return changed;
 }
 
 void TPostgresStore::beginTransaction(TAccess mode)
 {
     forgetPrefetched();
-    // A reader sees one snapshot of the store for the whole step. A writer
-    // takes the writers' lock, for a bounded time, and learns whether the store
-    // takes its writes, all in the round trip of its BEGIN.
-    const QByteArray begin = mode == TAccess::Write
-                                 ? "BEGIN ISOLATION LEVEL READ COMMITTED; " + kLockTimeout + "; " +
-                                       kWriterLock + "; " + kCanWrite
-                                 : QByteArray("BEGIN ISOLATION LEVEL REPEATABLE READ");
     m_stalled = false;
     m_writable.reset();
-    m_owedReleases.clear();
-    QByteArray writable;
-    if (!m_conn) {
+    if (!m_conn)
         connect();
-        sendSetup(TStoreStep::Begin);
-        runToEnd(begin, {}, TStoreStep::Begin, &writable);
+    // The BEGIN goes along with the step's first statement. A reader sees one
+    // snapshot of the store for the whole step. A writer takes the writers'
+    // lock, for a bounded time, and learns whether the store takes its writes.
+    const TStoreStep step = TStoreStep::Begin;
+    if (mode == TAccess::Write) {
+        enqueue({"BEGIN ISOLATION LEVEL READ COMMITTED", {}, step, {}, false, false, true});
+        enqueue({kLockTimeout, {}, step, {}});
+        enqueue({kWriterLock, {}, step, {}});
+        enqueue({kCanWrite, {}, step, [this](PGresult* result) {
+                     m_writable =
+                         PQntuples(result) > 0 && qstrcmp(PQgetvalue(result, 0, 0), "true") == 0;
+                 }});
     } else {
-        try {
-            runToEnd(begin, {}, TStoreStep::Begin, &writable);
-        } catch (const EQuorStoreError&) {
-            // The connection was lost since the last step: connect anew once;
-            // a server that stopped answering is not waited for a second time.
-            if (m_conn || m_stalled)
-                throw;
-            connect();
-            sendSetup(TStoreStep::Begin);
-            runToEnd(begin, {}, TStoreStep::Begin, &writable);
-        }
+        enqueue({"BEGIN ISOLATION LEVEL REPEATABLE READ", {}, step, {}, false, false, true});
     }
-    if (mode == TAccess::Write)
-        m_writable = writable == "true";
+    m_inTransaction = true;
+    m_reading = mode == TAccess::Read;
 }
 
 void TPostgresStore::control(TControl what, std::size_t level)
 {
     const QByteArray savepoint = "quor_" + QByteArray::number(qulonglong(level));
+    const bool unsent = std::any_of(m_waiting.begin(), m_waiting.end(),
+                                    [](const TPgStatement& s) { return s.begin; });
     switch (what) {
-    case TControl::ReleaseSavepoint:
-        // Owed until the next statement, which takes it along.
-        if (!m_owedReleases.isEmpty())
-            m_owedReleases += "; ";
-        m_owedReleases += "RELEASE SAVEPOINT " + savepoint;
-        return;
-    case TControl::Rollback:
-    case TControl::RollbackToSavepoint:
-        // Rolling back undoes what an owed release would have kept, and in an
-        // aborted transaction the release would fail and take the rollback
-        // with it.
-        m_owedReleases.clear();
-        break;
-    case TControl::Commit:
     case TControl::Savepoint:
+        enqueue({"SAVEPOINT " + savepoint, {}, TStoreStep::Write, {}});
+        return;
+    case TControl::ReleaseSavepoint:
+        enqueue({"RELEASE SAVEPOINT " + savepoint, {}, TStoreStep::Write, {}});
+        return;
+    case TControl::RollbackToSavepoint:
+        // Rolling back undoes what a waiting release would have kept, and in
+        // an aborted transaction the release would fail and take the rollback
+        // with it.
+        std::erase_if(m_waiting,
+                      [](const TPgStatement& s) { return s.sql.startsWith("RELEASE "); });
+        enqueue({"ROLLBACK TO SAVEPOINT " + savepoint, {}, TStoreStep::Write, {}});
+        return;
+    case TControl::Commit:
+    case TControl::Rollback:
         break;
     }
-    TSqlStore::control(what, level);
-    if (what == TControl::Commit || what == TControl::Rollback)
-        m_writable.reset();
+    forgetPrefetched();
+    m_writable.reset();
+    m_inTransaction = false;
+    if (unsent) {
+        // The transaction never reached the server: nothing to end there.
+        dropWaiting();
+        return;
+    }
+    if (what == TControl::Rollback) {
+        dropWaiting();
+        runToEnd("ROLLBACK", {}, TStoreStep::Write, nullptr);
+        return;
+    }
+    // Reads put off are of no use any more.
+    std::erase_if(m_waiting, [](const TPgStatement& s) { return bool(s.take); });
+    if (m_reading && m_conn) {
+        // A reader's commit is sent, not waited for: it ends the snapshot on
+        // the server at once, and what it answers costs nothing.
+        enqueue({"COMMIT", {}, TStoreStep::Commit, {}, true, true});
+        settle();
+        sendWaiting(nullptr);
+        return;
+    }
+    runToEnd("COMMIT", {}, TStoreStep::Commit, nullptr);
 }
 
 bool TPostgresStore::transactionOpen() const
 {
     // A lost connection takes its transaction with it. A failed statement
     // leaves the transaction open but aborted, until its savepoint is rolled
-    // back.
+    // back. While statements wait or are on their way, the transaction is
+    // what this store began.
     if (!m_conn || PQstatus(m_conn) != CONNECTION_OK)
         return false;
+    if (!m_waiting.empty() || !m_sent.empty())
+        return m_inTransaction;
     const PGTransactionStatusType status = PQtransactionStatus(m_conn);
     return status == PQTRANS_INTRANS || status == PQTRANS_INERROR || status == PQTRANS_ACTIVE;
 }
 
 bool TPostgresStore::canWrite()
 {
-    // A writing transaction learnt it at its start; it holds to its end.
-    if (m_writable && accessDepth() > 0)
-        return *m_writable;
+    // A writing transaction learns it with its BEGIN; it holds to its end.
+    if (accessDepth() > 0 && m_inTransaction && !m_reading) {
+        if (!m_writable)
+            catchUp();
+        if (m_writable)
+            return *m_writable;
+    }
     return scalar(kCanWrite) == "true";
 }

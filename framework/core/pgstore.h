@@ -3,6 +3,9 @@
 
 #include "sqlstore.h"
 
+#include <deque>
+#include <functional>
+
 struct pg_conn;
 struct pg_result;
 class TPgRows;
@@ -47,11 +50,47 @@ protected:
 
 private:
     friend class TPgRows;
+    // A statement sent in pipeline mode, with others in one round trip.
+    struct TPgStatement {
+        QByteArray sql;
+        TSqlParams params;
+        TStoreStep step = TStoreStep::Write;
+        // Given each answer with rows.
+        std::function<void(pg_result*)> take;
+        // A sync point follows: what comes after it is no longer undone
+        // together with what came before, and a failure stops at it.
+        bool sync = false;
+        // Its failure costs nothing (a read's commit).
+        bool quiet = false;
+        // It begins this transaction.
+        bool begin = false;
+    };
+
     void connect();
     void disconnect() noexcept;
+    // Sends a statement, with the statements waiting to go along, and reads
+    // the answers of those; the statement's own answers are next.
     void send(const QByteArray& sql, const TSqlParams& params, bool rowByRow, TStoreStep step);
+    void sendDirect(const QByteArray& sql, const TSqlParams& params, TStoreStep step);
+    // One round trip: sends what waits, last behind it, and reads every
+    // answer but last's.
+    void exchange(TPgStatement* last);
+    // Sends what waits in pipeline mode, a statement of its own last.
+    void sendWaiting(TPgStatement* last);
+    // Reads the answers of sent statements until keep are left.
+    void readAnswers(std::size_t keep);
+    void readStatement(const TPgStatement& statement, pg_result*& failure, TStoreStep& failedStep);
+    // After the last answer of a statement: its sync point, and pipeline mode
+    // left once nothing is outstanding.
+    void endStatement();
+    // Sends the waiting statements and reads every answer.
+    void catchUp() override;
+    void queryLater(const QByteArray& sql, const TSqlParams& params,
+                    std::function<void(TSqlRows&)> take) override;
+    void enqueue(TPgStatement statement) { m_waiting.push_back(std::move(statement)); }
+    // Drops what waits of the transaction: it never reached the server.
+    void dropWaiting();
     void flush(TStoreStep step);
-    void sendSetup(TStoreStep step);
     // Runs a statement, or without parameters several in one text, to the end
     // of its results; gives the rows changed by the last, and the first column
     // of the last answer with rows.
@@ -65,6 +104,7 @@ private:
     void settle();
     [[noreturn]] void connectionFailed(TStoreStep step);
     [[noreturn]] void statementFailed(TStoreStep step, pg_result* result);
+    [[noreturn]] void failWith(TStoreStep step, pg_result* result);
 
     QByteArray m_uri;
     pg_conn* m_conn = nullptr;
@@ -72,10 +112,13 @@ private:
     // reads the rest of them into its buffer.
     TPgRows* m_stream = nullptr;
     bool m_stalled = false;
-    // Savepoint releases not sent yet: they go along with the next statement.
-    QByteArray m_owedReleases;
-    // The settings of a new session, not sent yet.
-    QByteArray m_owedSetup;
+    // Statements that need no answer at once: they go along with the next
+    // one that does.
+    std::deque<TPgStatement> m_waiting;
+    // Sent in pipeline mode, their answers not read yet.
+    std::deque<TPgStatement> m_sent;
+    bool m_inTransaction = false;
+    bool m_reading = false;
     // Whether the store takes the writes of the open writing transaction.
     std::optional<bool> m_writable;
 };

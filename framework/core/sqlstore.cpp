@@ -5,6 +5,7 @@
 
 #include <QStringList>
 #include <string>
+#include <vector>
 
 namespace
 {
@@ -54,14 +55,27 @@ TStoreKey storedKey(const TSqlParams& params)
     return key;
 }
 
+// Rows read ahead into memory, as a statement's rows.
+class TBufferedRows final : public TSqlRows
+{
+public:
+    using TRow = std::array<QByteArray, kKeyFieldCount>;
+    explicit TBufferedRows(std::vector<TRow> rows) : m_rows(std::move(rows)) {}
+    bool next() override { return ++m_index < m_rows.size(); }
+    QByteArrayView column(int index) const override { return m_rows[m_index][index]; }
+
+private:
+    std::vector<TRow> m_rows;
+    std::size_t m_index = std::size_t(-1);
+};
+
 // One scan in key order. A scan from a group's start (language, program and
-// mask set) first reads that group for its names and indexes alone, then goes
-// on after it; the rest is read in batches of growing size, each one ordered
-// query that continues after the last key read, so that a scan left early
-// leaves little unread on the server. A key field equal to the same field of
-// the row before keeps that row's text instead of decoding a new one: in a
-// scan over one group only the names differ. The short description is left
-// to be read when asked for.
+// mask set) reads that group for its names and indexes alone, and in the same
+// round trip the first batch after it; the rest is read in batches of growing size, each one
+// ordered query that continues after the last key read, so that a scan left early leaves little
+// unread on the server. A key field equal to the same field of the row before keeps that row's text
+// instead of decoding a new one: in a scan over one group only the names differ. The short
+// description is left to be read when asked for.
 class TSqlCursor final : public TStoreCursor
 {
 public:
@@ -76,6 +90,14 @@ public:
             m_first = 3;
             for (int i = 0; i < 3; ++i)
                 m_group[i] = QString::fromStdString(m_previous[i]);
+            m_store.queryLater(scanSql(3, true, m_limit), params(3), [this](TSqlRows& rows) {
+                while (rows.next()) {
+                    TBufferedRows::TRow row;
+                    for (int i = 0; i < kKeyFieldCount; ++i)
+                        row[i] = rows.column(i).toByteArray();
+                    m_after.push_back(std::move(row));
+                }
+            });
             m_rows = m_store.query(kGroupSql, params(3));
             return;
         }
@@ -86,9 +108,13 @@ public:
     {
         while (!m_rows->next()) {
             if (m_first == 3) {
-                // The group is read to its end: on with the groups after it.
+                // The group is read to its end: on with the batch after it.
                 m_first = 0;
-            } else if (m_count == m_limit) {
+                m_count = 0;
+                m_rows = std::make_unique<TBufferedRows>(std::exchange(m_after, {}));
+                continue;
+            }
+            if (m_count == m_limit) {
                 // A full batch: more may follow after its last key.
                 m_prefix = kKeyFieldCount;
                 m_limit = std::min(m_limit * 8, kLargestBatch);
@@ -136,6 +162,7 @@ private:
     // Key fields before this one come from the group, not from the statement.
     int m_first = 0;
     std::array<QString, 3> m_group;
+    std::vector<TBufferedRows::TRow> m_after;
     std::array<std::string, kKeyFieldCount> m_previous;
     const TStoreRow* m_lastRow = nullptr;
 };
@@ -225,6 +252,7 @@ std::optional<TStoreRow> TSqlStore::find(const TStoreKey& key)
     requireLiveTransaction();
     static const QByteArray sql = "SELECT kurzbeschreibung FROM einstellungen WHERE " + kKeyWhere;
     const TSqlParams params = keyParams(key);
+    catchUp();
     const auto ahead = m_prefetched.find(storedKey(params));
     if (ahead != m_prefetched.end()) {
         if (!ahead->second.kurzbeschreibung)
@@ -246,6 +274,7 @@ TStoreContent TSqlStore::readContent(const TStoreKey& key)
         "SELECT kurzbeschreibung, daten FROM einstellungen WHERE " + kKeyWhere;
     requireLiveTransaction();
     const TSqlParams params = keyParams(key);
+    catchUp();
     const auto ahead = m_prefetched.find(storedKey(params));
     if (ahead != m_prefetched.end() && ahead->second.blob)
         return {*ahead->second.kurzbeschreibung, *ahead->second.blob};
@@ -285,9 +314,12 @@ void TSqlStore::insert(const TStoreKey& key, const QString& kurz, const QByteArr
         "bezeichnung, idx) DO UPDATE SET kurzbeschreibung = excluded.kurzbeschreibung, daten = "
         "excluded.daten";
     TSqlParams params = keyParams(key);
-    m_prefetched.erase(storedKey(params));
+    const TStoreKey stored = storedKey(params);
+    m_prefetched.erase(stored);
     params << sqlText(kurz) << sqlBlob(blob);
     execute(sql, params);
+    // A read put off until this write may have brought the record back.
+    m_prefetched.erase(stored);
 }
 
 bool TSqlStore::update(const TStoreKey& key, const QString& kurz, const QByteArray& blob)
@@ -297,9 +329,12 @@ bool TSqlStore::update(const TStoreKey& key, const QString& kurz, const QByteArr
     static const QByteArray sql =
         "UPDATE einstellungen SET kurzbeschreibung = $6, daten = $7 WHERE " + kKeyWhere;
     TSqlParams params = keyParams(key);
-    m_prefetched.erase(storedKey(params));
+    const TStoreKey stored = storedKey(params);
+    m_prefetched.erase(stored);
     params << sqlText(kurz) << sqlBlob(blob);
-    return execute(sql, params) > 0;
+    const bool updated = execute(sql, params) > 0;
+    m_prefetched.erase(stored);
+    return updated;
 }
 
 void TSqlStore::removeAll()
@@ -307,12 +342,23 @@ void TSqlStore::removeAll()
     requireLiveTransaction();
     m_prefetched.clear();
     execute("DELETE FROM einstellungen");
+    m_prefetched.clear();
 }
 
-void TSqlStore::prefetch(const QList<TPrefetch>& records)
+void TSqlStore::prefetch(const QList<TPrefetch>& asked)
 {
     requireLiveTransaction();
-    if (records.isEmpty() || accessDepth() == 0)
+    if (accessDepth() == 0)
+        return;
+    // What this transaction already read ahead is not asked for again.
+    QList<TPrefetch> records;
+    for (const TPrefetch& record : asked) {
+        const auto known = m_prefetched.find(storedKey(keyParams(record.key)));
+        if (known == m_prefetched.end() ||
+            (record.content && known->second.kurzbeschreibung && !known->second.blob))
+            records.append(record);
+    }
+    if (records.isEmpty())
         return;
     // Each record's key as a condition on its own parameters; those whose
     // content is wanted first, so that their numbers are the first in the
@@ -343,16 +389,24 @@ void TSqlStore::prefetch(const QList<TPrefetch>& records)
     std::map<TStoreKey, TPrefetched> found;
     for (const TPrefetch& record : records)
         found[storedKey(keyParams(record.key))] = {};
+    queryLater(sql, params, [this, found = std::move(found)](TSqlRows& rows) mutable {
+        while (rows.next()) {
+            TStoreKey key;
+            for (int i = 0; i < kKeyFieldCount; ++i)
+                key[i] = QString::fromUtf8(rows.column(i));
+            TPrefetched& record = found[key];
+            record.kurzbeschreibung = QString::fromUtf8(rows.column(5));
+            if (rows.column(7) == "j")
+                record.blob = rows.column(6).toByteArray();
+        }
+        found.merge(m_prefetched);
+        m_prefetched = std::move(found);
+    });
+}
+
+void TSqlStore::queryLater(const QByteArray& sql, const TSqlParams& params,
+                           std::function<void(TSqlRows&)> take)
+{
     const std::unique_ptr<TSqlRows> rows = query(sql, params);
-    while (rows->next()) {
-        TStoreKey key;
-        for (int i = 0; i < kKeyFieldCount; ++i)
-            key[i] = QString::fromUtf8(rows->column(i));
-        TPrefetched& record = found[key];
-        record.kurzbeschreibung = QString::fromUtf8(rows->column(5));
-        if (rows->column(7) == "j")
-            record.blob = rows->column(6).toByteArray();
-    }
-    found.merge(m_prefetched);
-    m_prefetched = std::move(found);
+    take(*rows);
 }

@@ -54,6 +54,11 @@ public:
     virtual qint64 execute(const QByteArray& sql, const TSqlParams& params = {},
                            TStoreStep step = TStoreStep::Write) = 0;
 
+    // Runs a statement whose rows are wanted later: a store on a server sends
+    // it along with the next statement that waits for an answer.
+    virtual void queryLater(const QByteArray& sql, const TSqlParams& params,
+                            std::function<void(TSqlRows&)> take);
+
     static QString keyText(const TStoreKey& key);
     [[noreturn]] void fail(TStoreFailure kind, TStoreStep step, const QString& detail) const;
 
@@ -65,6 +70,8 @@ protected:
     void control(TControl what, std::size_t level) override;
     // The first column of a one-row answer as text ("" without a row).
     QByteArray scalar(const QByteArray& sql);
+    // Reads now what was put off.
+    virtual void catchUp() {}
     // What a transaction prefetched is forgotten when it ends.
     void forgetPrefetched() { m_prefetched.clear(); }
 

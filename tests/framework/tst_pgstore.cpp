@@ -88,8 +88,9 @@ private:
                 const int from = fds[i].fd, to = from == pair.first ? pair.second : pair.first;
                 char buffer[65536];
                 const ssize_t n = ::read(from, buffer, sizeof buffer);
+                // A side that has gone is no reason to die of SIGPIPE.
                 if (n > 0)
-                    (void)!::write(to, buffer, std::size_t(n));
+                    (void)!::send(to, buffer, std::size_t(n), MSG_NOSIGNAL);
             }
         }
     }
@@ -291,11 +292,18 @@ private Q_SLOTS:
         // Only this program's store connection: tests running alongside on the
         // same server keep theirs.
         auto& store = dynamic_cast<TSqlStore&>(db.store());
-        auto dropConnections = [&] {
+        QByteArray pid;
+        auto learnConnection = [&] {
             const auto rows = store.query("SELECT pg_backend_pid()::text");
             QVERIFY(rows->next());
-            const QByteArray pid = rows->column(0).toByteArray();
+            pid = rows->column(0).toByteArray();
+        };
+        auto terminate = [&] {
             db.sql(QStringLiteral("SELECT pg_terminate_backend(%1)").arg(QString::fromLatin1(pid)));
+        };
+        auto dropConnections = [&] {
+            learnConnection();
+            terminate();
         };
         withAccess(f, [&] { QVERIFY(find()); });
 
@@ -325,10 +333,13 @@ private Q_SLOTS:
         reported = false;
         try {
             withAccess(f, [&] {
+                // Asked before the scan: a statement in between would read
+                // the rest of the scan first.
+                learnConnection();
                 startGroupScan(f);
                 for (int i = 0; i < 10; ++i)
                     f.ReadNext();
-                dropConnections();
+                terminate();
                 for (int i = 0; i < 30000 && f.HasRecord(); ++i)
                     f.ReadNext();
             });
