@@ -111,9 +111,48 @@ QString storeOf(const std::exception_ptr& failure)
         return {};
     }
 }
-} // namespace
 
-TPostingResult postStandards(const TPostingTarget& target, const TChooser& choose)
+TStoreFailure failureOf(const std::exception_ptr& failure)
+{
+    try {
+        std::rethrow_exception(failure);
+    } catch (const std::exception& e) {
+        return storeFailureOf(e);
+    } catch (...) {
+        return TStoreFailure::Other;
+    }
+}
+
+// One report for a posting the store ended: what its types did is gone with it.
+std::exception_ptr postingLost(const std::exception_ptr& cause)
+{
+    return std::make_exception_ptr(EQuorStoreError(
+        TStoreFailure::TransactionLost,
+        QStringLiteral("Die Buchung wurde nicht gespeichert: Die Einstellungsdatenbank "
+                       "hat sie abgebrochen, keine ihrer Änderungen ist gespeichert. "
+                       "Ursache: %1")
+            .arg(exceptionText(cause)),
+        storeOf(cause)));
+}
+
+// What a posting will read, asked for at its start in one read: the
+// assignment list and, for each choice known before, the setting with its
+// text and the standard it replaces.
+void readAhead(const TPostingTarget& target, const TChoices& choices)
+{
+    QList<TPrefetch> wanted{{target.assignmentStore.OwnEntryKey(), true}};
+    for (const auto& [type, choice] : choices) {
+        if (!choice || *choice == keys::Standard || *choice == keys::KeinStandard ||
+            choice->contains(QChar(0)))
+            continue;
+        wanted.append({{keys::Sprache, keys::Veskalo, keys::Veskalo, *choice, keys::Index}, true});
+        wanted.append({{keys::Sprache, keys::Rimdal, type, keys::Standard, keys::Index}, false});
+    }
+    withAccess(target.file, [&] { target.file.Prefetch(wanted); });
+}
+
+TPostingResult postOnce(const TPostingTarget& target, const TChooser& choose, const TChoices& known,
+                        bool writesAhead)
 {
     TStringList& assignments = target.assignments;
     TPostingResult result;
@@ -135,6 +174,9 @@ TPostingResult postStandards(const TPostingTarget& target, const TChooser& choos
         }
     };
     try {
+        if (writesAhead)
+            target.posting().SendWritesAhead();
+        readAhead(target, known);
         target.assignmentStore.Restore();
         for (const auto& [type, choice] : choose(assignments)) {
             TTypePosting posted{type, choice, TPostOutcome::Unchanged, {}};
@@ -162,15 +204,8 @@ TPostingResult postStandards(const TPostingTarget& target, const TChooser& choos
         const bool lost = posting.PostingLost();
         posting.CancelPosting();
         if (lost) {
-            // One report for the whole: what the types did is gone with it.
             result.types.clear();
-            result.failure = std::make_exception_ptr(EQuorStoreError(
-                TStoreFailure::TransactionLost,
-                QStringLiteral("Die Buchung wurde nicht gespeichert: Die Einstellungsdatenbank "
-                               "hat sie abgebrochen, keine ihrer Änderungen ist gespeichert. "
-                               "Ursache: %1")
-                    .arg(exceptionText(cause)),
-                storeOf(cause)));
+            result.failure = postingLost(cause);
         } else {
             result.failure = cause;
         }
@@ -181,12 +216,40 @@ TPostingResult postStandards(const TPostingTarget& target, const TChooser& choos
         target.posting().EndPosting(0);
     } catch (...) {
         result.failure = std::current_exception();
+        // Found gone at the commit: the same one report.
+        if (failureOf(result.failure) == TStoreFailure::TransactionLost) {
+            result.types.clear();
+            result.failure = postingLost(result.failure);
+        }
         readBack();
     }
     return result;
 }
 
+} // namespace
+
+namespace
+{
+TPostingResult post(const TPostingTarget& target, const TChooser& choose, const TChoices& known)
+{
+    const TStringList before = target.assignments;
+    TPostingResult result = postOnce(target, choose, known, true);
+    if (!target.posting().WritesAheadFailed())
+        return result;
+    // A write sent with the commit was refused, and none of the posting was
+    // kept: it runs again step by step, where each type's failure is its own.
+    target.assignments = before;
+    return postOnce(target, choose, known, false);
+}
+} // namespace
+
+TPostingResult postStandards(const TPostingTarget& target, const TChooser& choose)
+{
+    return post(target, choose, {});
+}
+
 TPostingResult postStandards(const TPostingTarget& target, const TChoices& choices)
 {
-    return postStandards(target, [&](const TStringList&) { return choices; });
+    return post(
+        target, [&](const TStringList&) { return choices; }, choices);
 }

@@ -68,7 +68,7 @@ struct TPostingResult {
 // The setting types to post and the entry chosen for each, in this order.
 using TChoices = QList<QPair<QString, std::optional<QString>>>;
 // Decides the choices inside the posting, from the assignment list as the
-// store holds it at the posting's start.
+// store holds it at the posting's start; once for each run of the posting.
 using TChooser = std::function<TChoices(const TStringList& assignments)>;
 
 // Where a posting writes, and who posts: the record file, the assignment list

@@ -108,13 +108,11 @@ int post(TInvocation& call)
     QHash<QString, QString> lines;
     // A refresh decides inside the posting, from the assignment list as it is
     // stored then, so that a choice another workstation just posted is kept.
+    // Called once for each run of the posting: a run again starts afresh.
     const TChooser choose = [&](const TStringList& assignments) {
+        lines.clear();
+        status = Ok;
         TChoices choices;
-        if (!refresh) {
-            for (const auto& [type, name] : pairs)
-                choices.append({type, name});
-            return choices;
-        }
         for (const TStandardStatus& standard : checkStandards(file, assignments)) {
             if (!types.contains(standard.type))
                 continue;
@@ -131,10 +129,13 @@ int post(TInvocation& call)
         }
         return choices;
     };
+    const TPostingTarget target{file, assignmentFile.FormStore(), assignmentFile.Items(),
+                                [&]() -> TQuorBuchung& { return posting; }, frontEnds::Tool};
+    TChoices given;
+    for (const auto& [type, name] : pairs)
+        given.append({type, name});
     const TPostingResult result =
-        postStandards({file, assignmentFile.FormStore(), assignmentFile.Items(),
-                       [&]() -> TQuorBuchung& { return posting; }, frontEnds::Tool},
-                      choose);
+        refresh ? postStandards(target, choose) : postStandards(target, given);
     if (result.failure)
         std::rethrow_exception(result.failure);
     for (const TTypePosting& posted : result.types) {

@@ -520,7 +520,7 @@ void TPostgresStore::sendWaiting(TPgStatement* last)
 }
 
 void TPostgresStore::readStatement(const TPgStatement& statement, PGresult*& failure,
-                                   TStoreStep& failedStep)
+                                   TStoreStep& failedStep, bool& aheadFailed)
 {
     while (PGresult* result = nextResult()) {
         const ExecStatusType status = PQresultStatus(result);
@@ -529,6 +529,7 @@ void TPostgresStore::readStatement(const TPgStatement& statement, PGresult*& fai
         if (status == PGRES_FATAL_ERROR && !statement.quiet && !failure) {
             failure = result;
             failedStep = statement.step;
+            aheadFailed = statement.ahead;
             continue;
         }
         PQclear(result);
@@ -541,11 +542,12 @@ void TPostgresStore::readAnswers(std::size_t keep)
 {
     PGresult* failure = nullptr;
     TStoreStep failedStep = TStoreStep::Read;
+    bool aheadFailed = false;
     try {
         while (m_sent.size() > keep) {
             const TPgStatement statement = std::move(m_sent.front());
             m_sent.pop_front();
-            readStatement(statement, failure, failedStep);
+            readStatement(statement, failure, failedStep, aheadFailed);
         }
         if (failure) {
             // What came after a failure did not run: its answers are read
@@ -553,7 +555,7 @@ void TPostgresStore::readAnswers(std::size_t keep)
             while (!m_sent.empty()) {
                 const TPgStatement statement = std::move(m_sent.front());
                 m_sent.pop_front();
-                readStatement(statement, failure, failedStep);
+                readStatement(statement, failure, failedStep, aheadFailed);
             }
         }
     } catch (...) {
@@ -566,6 +568,8 @@ void TPostgresStore::readAnswers(std::size_t keep)
     }
     if (m_sent.empty() && m_conn)
         PQexitPipelineMode(m_conn);
+    if (aheadFailed)
+        m_aheadFailed = true;
     if (failure)
         failWith(failedStep, failure);
 }
@@ -687,6 +691,9 @@ void TPostgresStore::beginTransaction(TAccess mode)
     forgetPrefetched();
     m_stalled = false;
     m_writable.reset();
+    // A session found gone since the last step is opened anew.
+    if (m_conn && PQstatus(m_conn) != CONNECTION_OK)
+        disconnect();
     if (!m_conn)
         connect();
     // The BEGIN goes along with the step's first statement. A reader sees one
@@ -706,6 +713,25 @@ void TPostgresStore::beginTransaction(TAccess mode)
     }
     m_inTransaction = true;
     m_reading = mode == TAccess::Read;
+    m_writesAhead = false;
+    if (!m_reading)
+        m_aheadFailed = false;
+}
+
+void TPostgresStore::sendWritesAhead()
+{
+    if (m_inTransaction && !m_reading)
+        m_writesAhead = true;
+}
+
+bool TPostgresStore::executeLater(const QByteArray& sql, const TSqlParams& params)
+{
+    if (!m_writesAhead || accessDepth() == 0)
+        return false;
+    TPgStatement write{sql, params, TStoreStep::Write, {}};
+    write.ahead = true;
+    enqueue(std::move(write));
+    return true;
 }
 
 void TPostgresStore::control(TControl what, std::size_t level)
@@ -735,6 +761,14 @@ void TPostgresStore::control(TControl what, std::size_t level)
     forgetPrefetched();
     m_writable.reset();
     m_inTransaction = false;
+    m_writesAhead = false;
+    if (what == TControl::Commit && m_aheadFailed) {
+        // A write sent ahead was refused: none of the transaction is kept.
+        dropWaiting();
+        runToEnd("ROLLBACK", {}, TStoreStep::Write, nullptr);
+        fail(TStoreFailure::Other, TStoreStep::Commit,
+             QStringLiteral("eine vorausgesandte Änderung wurde abgelehnt"));
+    }
     if (unsent) {
         // The transaction never reached the server: nothing to end there.
         dropWaiting();
@@ -764,7 +798,13 @@ bool TPostgresStore::transactionOpen() const
     // leaves the transaction open but aborted, until its savepoint is rolled
     // back. While statements wait or are on their way, the transaction is
     // what this store began.
-    if (!m_conn || PQstatus(m_conn) != CONNECTION_OK)
+    if (!m_conn)
+        return false;
+    // What the server sent meanwhile, its notice that it ended the session
+    // included, is read without waiting: statements put off must not go to
+    // a session that is gone.
+    PQconsumeInput(m_conn);
+    if (PQstatus(m_conn) != CONNECTION_OK)
         return false;
     if (!m_waiting.empty() || !m_sent.empty())
         return m_inTransaction;

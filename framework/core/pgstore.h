@@ -43,6 +43,9 @@ public:
                    TStoreStep step = TStoreStep::Write) override;
 
     bool transactionOpen() const override;
+    void sendWritesAhead() override;
+    bool writesAheadFailed() const override { return m_aheadFailed; }
+    bool executeLater(const QByteArray& sql, const TSqlParams& params) override;
 
 protected:
     void beginTransaction(TAccess mode) override;
@@ -64,6 +67,8 @@ private:
         bool quiet = false;
         // It begins this transaction.
         bool begin = false;
+        // A write sent ahead.
+        bool ahead = false;
     };
 
     void connect();
@@ -79,7 +84,8 @@ private:
     void sendWaiting(TPgStatement* last);
     // Reads the answers of sent statements until keep are left.
     void readAnswers(std::size_t keep);
-    void readStatement(const TPgStatement& statement, pg_result*& failure, TStoreStep& failedStep);
+    void readStatement(const TPgStatement& statement, pg_result*& failure, TStoreStep& failedStep,
+                       bool& aheadFailed);
     // After the last answer of a statement: its sync point, and pipeline mode
     // left once nothing is outstanding.
     void endStatement();
@@ -118,6 +124,8 @@ private:
     // Sent in pipeline mode, their answers not read yet.
     std::deque<TPgStatement> m_sent;
     bool m_inTransaction = false;
+    bool m_writesAhead = false;
+    bool m_aheadFailed = false;
     bool m_reading = false;
     // Whether the store takes the writes of the open writing transaction.
     std::optional<bool> m_writable;

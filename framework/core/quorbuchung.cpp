@@ -18,8 +18,10 @@ void TQuorBuchung::BeginPosting(char kind, int /*a*/, int /*b*/, qint64& posting
     if (kind == '\0')
         throw EQuorException(QStringLiteral("Buchungskontext: keine Buchungsart angegeben"));
     TStoreBackend& store = m_store ? *m_store : QuorProgramm().Store();
+    m_last = nullptr;
     store.beginAccess(TAccess::Write);
     m_stores.push_back(&store);
+    m_last = &store;
     ++m_open;
     ++m_begun;
     postingNumber = ++m_lastNumber;
@@ -59,4 +61,15 @@ void TQuorBuchung::giveBack() noexcept
         store->endAccess();
     } catch (const std::exception&) {
     }
+}
+
+void TQuorBuchung::SendWritesAhead()
+{
+    if (!m_stores.empty())
+        m_stores.back()->sendWritesAhead();
+}
+
+bool TQuorBuchung::WritesAheadFailed() const
+{
+    return m_last && m_last->writesAheadFailed();
 }

@@ -27,6 +27,12 @@ public:
     // The store ended the innermost posting's transaction by itself: nothing
     // of it is kept, and it can only be cancelled.
     bool PostingLost() const;
+    // The innermost posting's writes may go to the store with its end; see
+    // TStoreBackend::sendWritesAhead.
+    void SendWritesAhead();
+    // A write of the last posting, sent ahead, was refused: nothing of it is
+    // kept, and it may run again step by step.
+    bool WritesAheadFailed() const;
 
     int OpenPostings() const { return m_open; }
     int BegunPostings() const { return m_begun; }
@@ -43,6 +49,7 @@ private:
     int m_ended = 0;
     qint64 m_lastNumber = 0;
     TStoreBackend* m_store = nullptr;
+    TStoreBackend* m_last = nullptr;
     // The store each open posting writes to, innermost last.
     std::vector<TStoreBackend*> m_stores;
 };

@@ -317,7 +317,8 @@ void TSqlStore::insert(const TStoreKey& key, const QString& kurz, const QByteArr
     const TStoreKey stored = storedKey(params);
     m_prefetched.erase(stored);
     params << sqlText(kurz) << sqlBlob(blob);
-    execute(sql, params);
+    if (!executeLater(sql, params))
+        execute(sql, params);
     // A read put off until this write may have brought the record back.
     m_prefetched.erase(stored);
 }
@@ -332,7 +333,12 @@ bool TSqlStore::update(const TStoreKey& key, const QString& kurz, const QByteArr
     const TStoreKey stored = storedKey(params);
     m_prefetched.erase(stored);
     params << sqlText(kurz) << sqlBlob(blob);
-    const bool updated = execute(sql, params) > 0;
+    // Sent ahead, a record gone meanwhile fails the statement, and with it
+    // the commit, instead of changing nothing unnoticed.
+    static const QByteArray ahead = "WITH changed AS (UPDATE einstellungen SET kurzbeschreibung = "
+                                    "$6, daten = $7 WHERE " +
+                                    kKeyWhere + " RETURNING 1) SELECT 1 / count(*) FROM changed";
+    const bool updated = executeLater(ahead, params) || execute(sql, params) > 0;
     m_prefetched.erase(stored);
     return updated;
 }

@@ -59,6 +59,13 @@ public:
     virtual void queryLater(const QByteArray& sql, const TSqlParams& params,
                             std::function<void(TSqlRows&)> take);
 
+    // Queues a write to go with the next statement that waits for an answer,
+    // where the store sends writes ahead; false where it is to run now.
+    virtual bool executeLater(const QByteArray& /*sql*/, const TSqlParams& /*params*/)
+    {
+        return false;
+    }
+
     static QString keyText(const TStoreKey& key);
     [[noreturn]] void fail(TStoreFailure kind, TStoreStep step, const QString& detail) const;
 

@@ -88,6 +88,14 @@ public:
     // the transaction ends: a step that knows what it will read asks once
     // instead of key by key. A store may do nothing.
     virtual void prefetch(const QList<TPrefetch>& /*records*/) {}
+    // The writes of the open writing transaction may go to the store together
+    // with its commit instead of one by one: for a posting that runs again,
+    // step by step, should one of them be refused. A refused write fails the
+    // commit, nothing of the transaction is kept, and writesAheadFailed() is
+    // true until the next writing transaction begins. A store may write at
+    // once all the same.
+    virtual void sendWritesAhead() {}
+    virtual bool writesAheadFailed() const { return false; }
     virtual void insert(const TStoreKey& key, const QString& kurz, const QByteArray& blob) = 0;
     // Removes every record (store tool: restoring a backup over a store).
     virtual void removeAll() = 0;

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "formstoretext.h"
+#include "journal.h"
 #include "keys.h"
 #include "pgstore.h"
 #include "sqlstore.h"
@@ -71,6 +72,53 @@ private Q_SLOTS:
         QVERIFY(db.find(namedKey("B")) && db.find(namedKey("C")) && !db.find(namedKey("A")));
     }
 
+    // A step that only reads leaves no transaction open on the server, though
+    // its commit is not waited for: no snapshot stays held while the window
+    // waits for the person.
+    void readingLeavesNoTransactionOpen()
+    {
+        WindowFixture f;
+        if (!f.db.isPostgres())
+            QSKIP("round trips are a server's matter");
+        seed(f.db);
+        QVERIFY(f.open());
+        const auto rows =
+            dynamic_cast<TSqlStore&>(f.db.store()).query("SELECT pg_backend_pid()::text");
+        QVERIFY(rows->next());
+        const QByteArray pid = rows->column(0).toByteArray();
+        auto state = [&] {
+            auto other = openStore(f.db.path());
+            const auto answer = dynamic_cast<TSqlStore&>(*other).query(
+                "SELECT state FROM pg_stat_activity WHERE pid = $1::int", {{pid}});
+            return answer->next() ? answer->column(0).toByteArray() : QByteArray("gone");
+        };
+        QTest::keyClick(f.combo("cmbExport"), Qt::Key_Home);
+        QTRY_COMPARE(state(), QByteArray("idle"));
+    }
+
+    // A posting whose writes go with its commit keeps the guarantees of one
+    // written step by step: a standard another program removed meanwhile is
+    // made anew, not left out, and the other types' copies stay.
+    void writesSentAheadKeepTheGuarantees()
+    {
+        WindowFixture f;
+        if (!f.db.isPostgres())
+            QSKIP("writes are sent ahead to a server only");
+        seed(f.db);
+        QVERIFY(f.open());
+        QVERIFY(f.choose("cmbImport", "Beta"));
+        QVERIFY(f.choose("cmbExport", "Gamma"));
+        // After the posting has read the standards, before its writes go.
+        f.db.faults().at(FaultStore::Call::Write, 1,
+                         [&] { f.db.sql("DELETE FROM einstellungen WHERE maske = 'IMPORT'"); });
+        f.post();
+        QVERIFY2(f.reports.reports.isEmpty(), qPrintable(f.reports.reports.value(0).second));
+        QCOMPARE(f.db.find(standardKey("IMPORT"))->kurzbeschreibung, QStringLiteral("Kurz Beta"));
+        QCOMPARE(f.db.find(standardKey("EXPORT"))->kurzbeschreibung, QStringLiteral("Kurz Gamma"));
+        QCOMPARE(f.db.find(standardKey("BRIEF"))->kurzbeschreibung, QStringLiteral("Kurz Alpha"));
+        QCOMPARE(readJournal(*f.maskfile(), QString(), 0).size(), 2);
+    }
+
     void stepsWithinTheirRoundTrips()
     {
         WindowFixture f;
@@ -90,7 +138,7 @@ private Q_SLOTS:
         QVERIFY(f.choose("cmbExport", "Beta"));
         QVERIFY(f.choose("cmbBrief", "Gamma"));
         QVERIFY(f.choose("cmbImport", "Delta"));
-        QCOMPARE(roundTrips([&] { f.post(); }), 13u);
+        QCOMPARE(roundTrips([&] { f.post(); }), 3u);
         QVERIFY(f.reports.reports.isEmpty());
         QCOMPARE(f.db.find(standardKey("BRIEF"))->kurzbeschreibung, QStringLiteral("Kurz Gamma"));
 
@@ -101,7 +149,7 @@ private Q_SLOTS:
                                   console),
                               0);
                  }),
-                 7u);
+                 3u);
     }
 };
 

@@ -30,6 +30,8 @@ public:
     TStoreContent readContent(const TStoreKey& key) override;
     bool canWrite() override;
     void prefetch(const QList<TPrefetch>& records) override { m_inner.prefetch(records); }
+    void sendWritesAhead() override { m_inner.sendWritesAhead(); }
+    bool writesAheadFailed() const override { return m_inner.writesAheadFailed(); }
     void insert(const TStoreKey& key, const QString& kurz, const QByteArray& blob) override;
     void removeAll() override;
     bool update(const TStoreKey& key, const QString& kurz, const QByteArray& blob) override;
