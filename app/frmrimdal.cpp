@@ -96,18 +96,36 @@ TfrmRimdal::~TfrmRimdal() = default;
 
 void TfrmRimdal::FormCreate()
 {
+    // The lists and the assignment list come from one state of the store, in
+    // one round trip: one access around both, begun where the lists are
+    // filled, so that a store that cannot be had is reported there, once.
+    bool together = false;
     guarded("FormCreate", [&] {
         setWindowTitle(kTitle + QStringLiteral(" - ") + QuorProgramm().GetTextMandant());
         ui->lblKurzText->setText(QString());
         ui->lblBezText->setText(QString());
-        FillCombos();
+        FillCombos(&together);
         ui->fsBez->Restore();
+        if (std::exchange(together, false))
+            ui->maskfile->EndAccess();
     });
+    if (together) {
+        ui->maskfile->MarkFailed();
+        try {
+            ui->maskfile->EndAccess();
+        } catch (const std::exception&) {
+        }
+    }
 }
 
-void TfrmRimdal::FillCombos()
+void TfrmRimdal::FillCombos(bool* together)
 {
     guarded("FillCombos", [&] {
+        if (together) {
+            ui->maskfile->BeginAccess(-1);
+            *together = true;
+            ui->maskfile->Prefetch({{ui->fsBez->OwnEntryKey(), true}});
+        }
         TComboChoiceList import(ui->cmbImport), exportList(ui->cmbExport), brief(ui->cmbBrief);
         fillChoiceLists(*ui->maskfile, import, exportList, brief);
     });

@@ -23,7 +23,8 @@ public:
 
 private:
     void FormCreate();
-    void FillCombos();
+    // together: begins one access around the start's reads, ended by the caller.
+    void FillCombos(bool* together = nullptr);
     void FillBeschreibung(const QString& type, TQuorStdComboBox* list);
     void StanBuchen(const TTypePosting& posted);
 

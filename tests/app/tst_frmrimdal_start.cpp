@@ -176,9 +176,9 @@ private Q_SLOTS:
     {
         WindowFixture f;
         f.db.putNamedSetting("Alpha", "a");
-        // The window's second access, after filling the lists: fsBez restoring
-        // the assignment list.
-        f.db.faults().fail(FaultStore::Call::Begin, 2);
+        // After the lists and their three markers: fsBez looking for the
+        // assignment list.
+        f.db.faults().fail(FaultStore::Call::Find, 4);
         QVERIFY(f.open());
         QCOMPARE(f.reports.methods(), QStringList{"TfrmRimdal.FormCreate"});
         QCOMPARE(f.combo("cmbImport")->Items(), (QStringList{"Alpha", keys::KeinStandard}));

@@ -126,7 +126,7 @@ private Q_SLOTS:
             QSKIP("round trips are a server's matter");
         seed(f.db);
 
-        QCOMPARE(roundTrips([&] { QVERIFY(f.open()); }), 3u);
+        QCOMPARE(roundTrips([&] { QVERIFY(f.open()); }), 2u);
         QCOMPARE(f.combo("cmbImport")->currentText(), keys::Standard);
 
         TQuorStdComboBox* list = f.combo("cmbImport");
