@@ -112,17 +112,6 @@ QString storeOf(const std::exception_ptr& failure)
     }
 }
 
-TStoreFailure failureOf(const std::exception_ptr& failure)
-{
-    try {
-        std::rethrow_exception(failure);
-    } catch (const std::exception& e) {
-        return storeFailureOf(e);
-    } catch (...) {
-        return TStoreFailure::Other;
-    }
-}
-
 // One report for a posting the store ended: what its types did is gone with it.
 std::exception_ptr postingLost(const std::exception_ptr& cause)
 {
@@ -217,7 +206,7 @@ TPostingResult postOnce(const TPostingTarget& target, const TChooser& choose, co
     } catch (...) {
         result.failure = std::current_exception();
         // Found gone at the commit: the same one report.
-        if (failureOf(result.failure) == TStoreFailure::TransactionLost) {
+        if (storeFailureOf(result.failure) == TStoreFailure::TransactionLost) {
             result.types.clear();
             result.failure = postingLost(result.failure);
         }

@@ -41,3 +41,14 @@ QString exceptionText(const std::exception_ptr& failure)
         return QStringLiteral("Unbekannter Fehler");
     }
 }
+
+TStoreFailure storeFailureOf(const std::exception_ptr& failure)
+{
+    try {
+        std::rethrow_exception(failure);
+    } catch (const std::exception& e) {
+        return storeFailureOf(e);
+    } catch (...) {
+        return TStoreFailure::Other;
+    }
+}

@@ -42,6 +42,7 @@ private:
 
 // The kind of a store failure; Other for any other exception.
 TStoreFailure storeFailureOf(const std::exception& e);
+TStoreFailure storeFailureOf(const std::exception_ptr& failure);
 
 // Message text of any exception, for reports.
 QString exceptionText(const std::exception& e);

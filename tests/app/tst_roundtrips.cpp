@@ -41,6 +41,12 @@ class TestRoundTrips : public QObject
             formStoreBlob({{"scStanBez.Items", {"IMPORT=Alpha", "EXPORT=Alpha", "BRIEF=Alpha"}}}));
     }
 
+    static bool openSeeded(WindowFixture& f)
+    {
+        seed(f.db);
+        return f.open();
+    }
+
 private Q_SLOTS:
     // What goes along with another statement keeps its effect: the session's
     // statement timeout outlives a rolled-back transaction, and a release sent
@@ -80,8 +86,7 @@ private Q_SLOTS:
         WindowFixture f;
         if (!f.db.isPostgres())
             QSKIP("round trips are a server's matter");
-        seed(f.db);
-        QVERIFY(f.open());
+        QVERIFY(openSeeded(f));
         const auto rows =
             dynamic_cast<TSqlStore&>(f.db.store()).query("SELECT pg_backend_pid()::text");
         QVERIFY(rows->next());
@@ -104,8 +109,7 @@ private Q_SLOTS:
         WindowFixture f;
         if (!f.db.isPostgres())
             QSKIP("writes are sent ahead to a server only");
-        seed(f.db);
-        QVERIFY(f.open());
+        QVERIFY(openSeeded(f));
         QVERIFY(f.choose("cmbImport", "Beta"));
         QVERIFY(f.choose("cmbExport", "Gamma"));
         // After the posting has read the standards, before its writes go.
