@@ -382,6 +382,7 @@ void TPostgresStore::disconnect() noexcept
     m_waiting.clear();
     m_sent.clear();
     m_writable.reset();
+    m_inTransaction = false;
 }
 
 void TPostgresStore::connectionFailed(TStoreStep step)
@@ -739,6 +740,8 @@ void TPostgresStore::control(TControl what, std::size_t level)
     const QByteArray savepoint = "quor_" + QByteArray::number(qulonglong(level));
     const bool unsent = std::any_of(m_waiting.begin(), m_waiting.end(),
                                     [](const TPgStatement& s) { return s.begin; });
+    const bool writesWaiting = std::any_of(m_waiting.begin(), m_waiting.end(),
+                                           [](const TPgStatement& s) { return s.ahead; });
     switch (what) {
     case TControl::Savepoint:
         enqueue({"SAVEPOINT " + savepoint, {}, TStoreStep::Write, {}});
@@ -769,7 +772,7 @@ void TPostgresStore::control(TControl what, std::size_t level)
         fail(TStoreFailure::Other, TStoreStep::Commit,
              QStringLiteral("eine vorausgesandte Änderung wurde abgelehnt"));
     }
-    if (unsent) {
+    if (unsent && (what == TControl::Rollback || !writesWaiting)) {
         // The transaction never reached the server: nothing to end there.
         dropWaiting();
         return;

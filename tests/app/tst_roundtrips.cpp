@@ -76,6 +76,16 @@ private Q_SLOTS:
             },
             TAccess::Write);
         QVERIFY(db.find(namedKey("B")) && db.find(namedKey("C")) && !db.find(namedKey("A")));
+        // Writes waiting to go with the commit of a transaction that asked
+        // nothing before: its BEGIN goes with them, not dropped with them.
+        inStoreAccess(
+            *store,
+            [&] {
+                store->sendWritesAhead();
+                store->insert(namedKey("D"), "k", "x");
+            },
+            TAccess::Write);
+        QVERIFY(db.find(namedKey("D")));
     }
 
     // A step that only reads leaves no transaction open on the server, though
