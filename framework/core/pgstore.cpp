@@ -600,9 +600,9 @@ void TPostgresStore::catchUp()
 }
 
 void TPostgresStore::queryLater(const QByteArray& sql, const TSqlParams& params,
-                                std::function<void(TSqlRows&)> take)
+                                const std::function<void(TSqlRows&)>& take)
 {
-    enqueue({sql, params, TStoreStep::Read, [take = std::move(take)](PGresult* result) {
+    enqueue({sql, params, TStoreStep::Read, [take](PGresult* result) {
                  TPgResultRows rows(result);
                  take(rows);
              }});

@@ -92,7 +92,7 @@ private:
     // Sends the waiting statements and reads every answer.
     void catchUp() override;
     void queryLater(const QByteArray& sql, const TSqlParams& params,
-                    std::function<void(TSqlRows&)> take) override;
+                    const std::function<void(TSqlRows&)>& take) override;
     void enqueue(TPgStatement statement) { m_waiting.push_back(std::move(statement)); }
     // Drops what waits of the transaction: it never reached the server.
     void dropWaiting();

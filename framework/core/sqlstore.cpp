@@ -411,7 +411,7 @@ void TSqlStore::prefetch(const QList<TPrefetch>& asked)
 }
 
 void TSqlStore::queryLater(const QByteArray& sql, const TSqlParams& params,
-                           std::function<void(TSqlRows&)> take)
+                           const std::function<void(TSqlRows&)>& take)
 {
     const std::unique_ptr<TSqlRows> rows = query(sql, params);
     take(*rows);

@@ -57,7 +57,7 @@ public:
     // Runs a statement whose rows are wanted later: a store on a server sends
     // it along with the next statement that waits for an answer.
     virtual void queryLater(const QByteArray& sql, const TSqlParams& params,
-                            std::function<void(TSqlRows&)> take);
+                            const std::function<void(TSqlRows&)>& take);
 
     // Queues a write to go with the next statement that waits for an answer,
     // where the store sends writes ahead; false where it is to run now.
