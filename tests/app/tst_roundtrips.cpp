@@ -3,6 +3,7 @@
 #include "journal.h"
 #include "keys.h"
 #include "pgstore.h"
+#include "quorexception.h"
 #include "sqlstore.h"
 #include "tool.h"
 #include "windowfixture.h"
@@ -85,6 +86,34 @@ private Q_SLOTS:
                 store->insert(namedKey("D"), "k", "x");
             },
             TAccess::Write);
+        QVERIFY(db.find(namedKey("D")));
+    }
+
+    // A write refused where writes go with the commit: the commit fails,
+    // nothing of the transaction is kept, the store says why, and the next
+    // writing transaction starts clean.
+    void refusedWriteSentAheadKeepsNothing()
+    {
+        TestStore db;
+        if (!db.isPostgres())
+            QSKIP("writes are sent ahead to a server only");
+        db.sql("CREATE FUNCTION refuse() RETURNS trigger LANGUAGE plpgsql AS $$BEGIN IF "
+               "NEW.bezeichnung = 'B' THEN RAISE EXCEPTION 'abgelehnt'; END IF; RETURN NEW; END$$");
+        db.sql("CREATE TRIGGER refuse BEFORE INSERT ON einstellungen FOR EACH ROW "
+               "EXECUTE FUNCTION refuse()");
+        auto store = openStore(db.path());
+        auto writeAll = [&] {
+            store->sendWritesAhead();
+            for (const char* name : {"A", "B", "C"})
+                inStoreAccess(
+                    *store, [&] { store->insert(namedKey(name), "k", "x"); }, TAccess::Write);
+        };
+        QVERIFY_THROWS_EXCEPTION(EQuorStoreError, inStoreAccess(*store, writeAll, TAccess::Write));
+        QVERIFY(store->writesAheadFailed());
+        QVERIFY(!db.find(namedKey("A")) && !db.find(namedKey("C")));
+        inStoreAccess(
+            *store, [&] { store->insert(namedKey("D"), "k", "x"); }, TAccess::Write);
+        QVERIFY(!store->writesAheadFailed());
         QVERIFY(db.find(namedKey("D")));
     }
 
