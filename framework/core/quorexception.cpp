@@ -31,24 +31,31 @@ QString exceptionText(const std::exception& e)
     return QString::fromLocal8Bit(e.what());
 }
 
-QString exceptionText(const std::exception_ptr& failure)
+namespace
+{
+// What of a held exception is asked for, or other for one of no known type.
+template <typename Result, typename Ask>
+Result ofException(const std::exception_ptr& failure, Ask&& ask, Result other)
 {
     try {
         std::rethrow_exception(failure);
     } catch (const std::exception& e) {
-        return exceptionText(e);
+        return ask(e);
     } catch (...) {
-        return QStringLiteral("Unbekannter Fehler");
+        return other;
     }
+}
+} // namespace
+
+QString exceptionText(const std::exception_ptr& failure)
+{
+    return ofException(
+        failure, [](const std::exception& e) { return exceptionText(e); },
+        QStringLiteral("Unbekannter Fehler"));
 }
 
 TStoreFailure storeFailureOf(const std::exception_ptr& failure)
 {
-    try {
-        std::rethrow_exception(failure);
-    } catch (const std::exception& e) {
-        return storeFailureOf(e);
-    } catch (...) {
-        return TStoreFailure::Other;
-    }
+    return ofException(
+        failure, [](const std::exception& e) { return storeFailureOf(e); }, TStoreFailure::Other);
 }
