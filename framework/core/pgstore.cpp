@@ -463,9 +463,6 @@ void TPostgresStore::sendDirect(const QByteArray& sql, const TSqlParams& params,
 void TPostgresStore::send(const QByteArray& sql, const TSqlParams& params, bool rowByRow,
                           TStoreStep step)
 {
-    settle();
-    if (!m_conn)
-        connectionFailed(step);
     // Always in pipeline mode: row-by-row reading set for a statement outside
     // it would stay set for the first statement of the next pipeline.
     TPgStatement statement{sql, params, step, {}, true};
@@ -476,6 +473,9 @@ void TPostgresStore::send(const QByteArray& sql, const TSqlParams& params, bool 
 
 void TPostgresStore::exchange(TPgStatement* last)
 {
+    settle();
+    if (!m_conn)
+        connectionFailed(last ? last->step : TStoreStep::Read);
     // A batch that begins the transaction may go again on a new connection
     // when the old one is found lost: nothing of the transaction ran yet.
     const bool begins = std::any_of(m_waiting.begin(), m_waiting.end(),
@@ -484,20 +484,20 @@ void TPostgresStore::exchange(TPgStatement* last)
     if (begins)
         std::copy_if(m_waiting.begin(), m_waiting.end(), std::back_inserter(batch),
                      [](const TPgStatement& s) { return s.step != TStoreStep::Open; });
-    const std::size_t keep = last ? 1 : 0;
-    try {
+    auto roundTrip = [&] {
         g_roundTrips.fetch_add(1, std::memory_order_relaxed);
         sendWaiting(last);
-        readAnswers(keep);
+        readAnswers(last ? 1 : 0);
+    };
+    try {
+        roundTrip();
     } catch (const EQuorStoreError&) {
         if (!begins || m_conn || m_stalled)
             throw;
         connect();
         for (TPgStatement& again : batch)
             enqueue(std::move(again));
-        g_roundTrips.fetch_add(1, std::memory_order_relaxed);
-        sendWaiting(last);
-        readAnswers(keep);
+        roundTrip();
     }
 }
 
@@ -545,19 +545,12 @@ void TPostgresStore::readAnswers(std::size_t keep)
     TStoreStep failedStep = TStoreStep::Read;
     bool aheadFailed = false;
     try {
-        while (m_sent.size() > keep) {
+        // What came after a failure did not run: its answers are read past,
+        // to the end of what was sent.
+        while (m_sent.size() > (failure ? 0 : keep)) {
             const TPgStatement statement = std::move(m_sent.front());
             m_sent.pop_front();
             readStatement(statement, failure, failedStep, aheadFailed);
-        }
-        if (failure) {
-            // What came after a failure did not run: its answers are read
-            // past, to the end of what was sent.
-            while (!m_sent.empty()) {
-                const TPgStatement statement = std::move(m_sent.front());
-                m_sent.pop_front();
-                readStatement(statement, failure, failedStep, aheadFailed);
-            }
         }
     } catch (...) {
         PQclear(failure);
@@ -593,9 +586,6 @@ void TPostgresStore::catchUp()
     if (std::none_of(m_waiting.begin(), m_waiting.end(),
                      [](const TPgStatement& s) { return bool(s.take); }))
         return;
-    settle();
-    if (!m_conn)
-        connectionFailed(TStoreStep::Read);
     exchange(nullptr);
 }
 
