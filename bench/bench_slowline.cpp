@@ -17,6 +17,7 @@
 #include "settingsfile.h"
 #include "slowline.h"
 #include "sqlstore.h"
+#include "storeopen.h"
 
 #include <QAction>
 #include <QApplication>

@@ -16,6 +16,7 @@
 #include "quorprogramm.h"
 #include "sqlstore.h"
 #include "storebackend.h"
+#include "storeopen.h"
 #include "tstringlist.h"
 
 #include <QApplication>

@@ -3,6 +3,7 @@
 
 #include "formstoretext.h"
 #include "storebackend.h"
+#include "storeopen.h"
 
 #include <sqlite3.h>
 #include <stdexcept>

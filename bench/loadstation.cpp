@@ -17,6 +17,7 @@
 #include "quorbuchung.h"
 #include "quorexception.h"
 #include "storebackend.h"
+#include "storeopen.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

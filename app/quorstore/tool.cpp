@@ -3,6 +3,7 @@
 
 #include "jsonfile.h"
 #include "quorexception.h"
+#include "storeopen.h"
 
 namespace quorstore
 {

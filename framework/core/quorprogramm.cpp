@@ -4,6 +4,7 @@
 #include "quorexception.h"
 #include "quorinfo.h"
 #include "storebackend.h"
+#include "storeopen.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -8,6 +8,7 @@
 #include "quorinfo.h"
 #include "quorstrings.h"
 #include "sqlstore.h"
+#include "storeopen.h"
 #include "windowfixture.h"
 
 #include <QAction>

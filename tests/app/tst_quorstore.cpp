@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "formstoretext.h"
 #include "sqlstore.h"
+#include "storeopen.h"
 #include "teststore.h"
 #include "tool.h"
 

@@ -5,6 +5,7 @@
 #include "pgstore.h"
 #include "quorexception.h"
 #include "sqlstore.h"
+#include "storeopen.h"
 #include "tool.h"
 #include "windowfixture.h"
 

@@ -3,6 +3,7 @@
 #include "quorexception.h"
 #include "quorinfo.h"
 #include "quorprogramm.h"
+#include "storeopen.h"
 #include "teststore.h"
 
 #include <QBuffer>

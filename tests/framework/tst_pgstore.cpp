@@ -3,6 +3,7 @@
 #include "pgstore.h"
 #include "quorexception.h"
 #include "sqlstore.h"
+#include "storeopen.h"
 #include "teststore.h"
 
 #include <QElapsedTimer>

@@ -2,6 +2,7 @@
 #include "faults.h"
 #include "maskfile.h"
 #include "quorexception.h"
+#include "storeopen.h"
 #include "teststore.h"
 
 #include <QElapsedTimer>

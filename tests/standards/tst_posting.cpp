@@ -5,6 +5,7 @@
 #include "maskfile.h"
 #include "posting.h"
 #include "quorexception.h"
+#include "storeopen.h"
 #include "teststore.h"
 
 #include <QTemporaryDir>

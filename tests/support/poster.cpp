@@ -21,6 +21,7 @@
 #include "quorbuchung.h"
 #include "quorexception.h"
 #include "storebackend.h"
+#include "storeopen.h"
 #include "tstringlist.h"
 
 #include <QCoreApplication>

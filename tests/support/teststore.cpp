@@ -8,6 +8,7 @@
 #include "quorinfo.h"
 #include "quorprogramm.h"
 #include "sqlstore.h"
+#include "storeopen.h"
 
 #include <QCoreApplication>
 #include <QFile>

@@ -3,6 +3,7 @@
 
 #include "platform.h"
 #include "quorexception.h"
+#include "storeopen.h"
 
 #include <QDir>
 #include <QFile>

@@ -165,23 +165,7 @@ void inStoreAccess(TStoreBackend& store, Body&& body, TAccess mode = TAccess::Re
 // Throws the store's read-only failure when it takes no writes.
 void requireWritable(TStoreBackend& store);
 
-// The suite configuration: QUOR_STORE names the store (a SQLite file, a SQLite
-// "file:" URI, or a PostgreSQL address: a postgresql:// URI, key=value pairs
-// or service=NAME); unset, the suite's settings.sqlite under
-// the user's data folder. Throws EQuorStoreError when there is no data folder
-// (neither HOME nor XDG_DATA_HOME set).
-QString configuredStoreLocation();
-// Whether a location names a PostgreSQL server: an address its client library
-// takes (postgresql:// or postgres:// in any case, key=value pairs, service=).
-bool isPostgresLocation(const QString& location);
-// The file behind a SQLite location (a file name or a "file:" URI); empty for
-// a server.
-QString storeFileOf(const QString& location);
-// A location as messages show it: an address never with its password.
-QString displayLocation(const QString& location);
-
 // Whether opening may make a new store: only what the person asked to be
 // written (the suite's own default store, an import or a restore) may; a
 // named store that is missing, or that holds no settings table, is an error.
 enum class TOpen { Existing, Create };
-std::unique_ptr<TStoreBackend> openStore(const QString& location, TOpen mode = TOpen::Existing);
