@@ -4,49 +4,83 @@
 #include "platform.h"
 #include "quorexception.h"
 
+#include <QCoreApplication>
 #include <QRegularExpression>
+#include <QSysInfo>
+#include <QThread>
+#include <QUrl>
 #include <QVarLengthArray>
 #include <algorithm>
-#include <atomic>
 #include <cstring>
-#include <deque>
 #include <libpq-fe.h>
 
 namespace
 {
 
-constexpr int kStallMs = 15000;
-// Writers queue for the writers' lock at most this long; it stays below the
-// stall limit, so a long queue is reported as such and not as a dead server.
-const QByteArray kLockTimeout = "SET LOCAL lock_timeout = '10s'";
+// Writers queue for the writers' lock at most this long, and a statement runs
+// at most that long; both stay below the stall limit, so a long queue is
+// reported as such and not as a dead server. Set for the transaction alone:
+// behind a connection pooler the server session is another program's next.
+const QByteArray kWriterSettings = "SELECT set_config('lock_timeout', '10s', true)";
+const QByteArray kStatementTimeout = "SELECT set_config('statement_timeout', '12s', true)";
+// A commit waits for a synchronous standby as long as it must: cancelled by
+// a timeout, the server would answer it as done though the standby never
+// confirmed it.
+const QByteArray kCommitUnbounded = "SELECT set_config('statement_timeout', '0', true)";
 // Taken by every writing transaction and held to its end.
 const QByteArray kWriterLock = "SELECT pg_advisory_xact_lock(7415270358)";
+// Who holds it: the lock's two halves as the server lists them.
+const QByteArray kLockHolder =
+    "SELECT coalesce(a.application_name, ''), coalesce(a.wait_event, ''), "
+    "coalesce(extract(epoch FROM now() - a.xact_start)::int, 0)::text FROM pg_locks l "
+    "JOIN pg_stat_activity a ON a.pid = l.pid WHERE l.locktype = 'advisory' AND l.granted AND "
+    "l.classid::text = '1' AND l.objid::text = '3120303062' AND l.objsubid = 1";
 const QByteArray kCanWrite = "SELECT (current_setting('transaction_read_only') = 'off' AND "
                              "has_table_privilege('einstellungen', 'INSERT, UPDATE'))::text";
-constexpr Oid kTextType = 25;
-std::atomic<quint64> g_roundTrips{0};
-constexpr Oid kByteaType = 17;
+const QByteArray kSessionState = "SELECT coalesce(state, ''), coalesce(wait_event, '') FROM "
+                                 "pg_stat_activity WHERE pid = $1::int AND application_name = $2 AND "
+                                 "pid <> pg_backend_pid()";
+const QByteArray kWitnessSql = "SELECT 1 FROM einstellungen WHERE sprache = $1 AND programm = $2 "
+                               "AND maske = $3 AND bezeichnung = $4 AND idx = $5";
+// How long a session left behind is waited for before its outcome is
+// called unknown.
+constexpr int kLearnTries = 50;
+constexpr int kLearnPauseMs = 200;
 
 // What this program sets on a connection unless the address says otherwise:
-// a bounded wait for the server, and a dead network noticed within seconds.
-const char* const kDefaultKeywords[] = {
-    "connect_timeout",     "application_name", "keepalives",      "keepalives_idle",
-    "keepalives_interval", "keepalives_count", "tcp_user_timeout"};
-const char* const kDefaultValues[] = {"5", "quor", "1", "5", "2", "3", "15000"};
-const char* const kStatementTimeout = "SET statement_timeout = '12s'";
+// a bounded wait for the server, a dead network noticed within seconds, and
+// the program and workstation in the server's list of sessions.
+const char* const kDefaultKeywords[] = {"connect_timeout",     "keepalives",
+                                        "keepalives_idle",     "keepalives_interval",
+                                        "keepalives_count",    "tcp_user_timeout",
+                                        "fallback_application_name"};
+const char* const kDefaultValues[] = {"5", "1", "5", "2", "3", "15000"};
+constexpr int kDefaultConnectSeconds = 5;
 
-// Whether the connection's options (from the address or its service) set
-// their own statement timeout.
-bool setsStatementTimeout(pg_conn* conn)
+// The session's name as the server shows it: program and workstation, in
+// the ASCII the server keeps of it.
+QByteArray applicationName()
 {
-    bool sets = false;
+    QString program = QCoreApplication::applicationName();
+    if (program.isEmpty())
+        program = QStringLiteral("quor");
+    QByteArray name = (program + QLatin1Char('@') + QSysInfo::machineHostName()).toUtf8();
+    for (char& c : name)
+        if (c < 0x20 || c > 0x7e)
+            c = '?';
+    return name.left(63);
+}
+
+// The value of one of the connection's options.
+QByteArray optionOf(pg_conn* conn, const char* keyword)
+{
+    QByteArray value;
     PQconninfoOption* options = PQconninfo(conn);
     for (const PQconninfoOption* option = options; option && option->keyword; ++option)
-        if (qstrcmp(option->keyword, "options") == 0 && option->val &&
-            std::strstr(option->val, "statement_timeout"))
-            sets = true;
+        if (qstrcmp(option->keyword, keyword) == 0 && option->val)
+            value = option->val;
     PQconninfoFree(options);
-    return sets;
+    return value;
 }
 
 // The kind of failure behind a SQLSTATE.
@@ -75,47 +109,60 @@ TStoreFailure failureOf(QByteArrayView state)
     return TStoreFailure::Other;
 }
 
-// The SQLSTATE of a failed connection's last server error, from a message
-// made with the SQLSTATE verbosity: "SEVERITY:  CODE" closes each error the
-// server sent. Empty when no server answered.
-QByteArray connectionState(const char* message)
+// The server's or library's words on one line, for support.
+QString engineWords(const char* message)
 {
-    const QList<QByteArray> lines = QByteArray(message).trimmed().split('\n');
-    for (auto line = lines.crbegin(); line != lines.crend(); ++line) {
-        const QByteArray text = line->trimmed();
-        const qsizetype mark = text.lastIndexOf(":  ");
-        if (mark < 0 || text.size() - mark - 3 != 5)
-            continue;
-        QByteArray code = text.mid(mark + 3);
-        if (std::all_of(code.begin(), code.end(),
-                        [](char c) { return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z'); }))
-            return code;
+    return QString::fromUtf8(message).simplified();
+}
+
+// A failed connection's last server error, from a message made with the
+// verbose verbosity: "SEVERITY:  CODE: words" for each error the server sent,
+// LOCATION lines after them. No code when no server answered; then the
+// library's own words.
+struct TConnectFailure {
+    QByteArray state;
+    QString words;
+};
+
+TConnectFailure connectFailure(const char* message)
+{
+    static const QRegularExpression error(
+        QStringLiteral("(?:FATAL|ERROR|PANIC):  ([0-9A-Z]{5}): ([^\\n]*)"));
+    const QString text = QString::fromUtf8(message);
+    TConnectFailure failure;
+    for (const QRegularExpressionMatch& match : error.globalMatch(text)) {
+        failure.state = match.captured(1).toLatin1();
+        failure.words = match.captured(2).simplified();
     }
+    if (failure.state.isEmpty()) {
+        static const QRegularExpression location(QStringLiteral("(?m)^LOCATION:.*$"));
+        failure.words = QString(text).remove(location).simplified();
+    }
+    return failure;
+}
+
+QString scheme(const QString& location)
+{
+    for (const QLatin1String name :
+         {QLatin1String("postgresql://"), QLatin1String("postgres://")})
+        if (location.startsWith(name, Qt::CaseInsensitive))
+            return name;
     return {};
 }
 
 // The address as the client library takes it: a URI's scheme in small letters.
 QByteArray libpqForm(const QString& location)
 {
-    for (const QLatin1String scheme :
-         {QLatin1String("postgresql://"), QLatin1String("postgres://")})
-        if (location.startsWith(scheme, Qt::CaseInsensitive))
-            return (QString(scheme) + location.mid(scheme.size())).toUtf8();
-    return location.toUtf8();
+    const QString name = scheme(location);
+    return (name + location.mid(name.size())).toUtf8();
 }
 
-bool isUri(const QByteArray& address)
-{
-    return address.startsWith("postgresql://") || address.startsWith("postgres://");
-}
-
-// The address's own settings, or nullptr with the library's reason.
-PQconninfoOption* parseAddress(const QByteArray& address, QString* reason = nullptr)
+// The address's own options, or nullptr where the library cannot read it.
+// Its reason is not kept: it may quote the password.
+PQconninfoOption* parseAddress(const QByteArray& address)
 {
     char* error = nullptr;
     PQconninfoOption* options = PQconninfoParse(address.constData(), &error);
-    if (reason && error)
-        *reason = QString::fromUtf8(error).trimmed();
     PQfreemem(error);
     return options;
 }
@@ -132,131 +179,57 @@ QString quotedValue(const QString& value)
            QLatin1Char('\'');
 }
 
-} // namespace
-
-bool isPostgresAddress(const QString& location)
+QString uriPart(const QString& value)
 {
-    const QByteArray address = libpqForm(location);
-    if (isUri(address))
-        return true; // a URI it cannot read is refused with the library's reason
-    if (!address.contains('='))
-        return false;
-    PQconninfoOption* options = parseAddress(address);
-    PQconninfoFree(options);
-    return options != nullptr;
+    return QString::fromLatin1(QUrl::toPercentEncoding(value, "/:,[]"));
 }
 
-QString displayPostgresAddress(const QString& location)
+// A URI made anew from the options read, without the password.
+QString shownUri(const QString& schemeName, PQconninfoOption* options)
 {
-    const QByteArray address = libpqForm(location);
-    if (isUri(address)) {
-        // The password may stand in the user part of the authority and in the query.
-        static const QRegularExpression userPassword(
-            QStringLiteral("^(postgres(?:ql)?://[^:@/?]*):[^@/?]*@"));
-        static const QRegularExpression queryPassword(QStringLiteral("([?&])password=[^&]*(&|$)"));
-        QString shown = QString::fromUtf8(address);
-        shown.replace(userPassword, QStringLiteral("\\1@"));
-        while (shown.contains(queryPassword))
-            shown.replace(queryPassword, QStringLiteral("\\1"));
-        if (shown.endsWith(QLatin1Char('?')) || shown.endsWith(QLatin1Char('&')))
-            shown.chop(1);
-        return shown;
+    QMap<QByteArray, QString> values;
+    QList<QByteArray> order;
+    for (const PQconninfoOption* option = options; option->keyword; ++option) {
+        if (!option->val || qstrcmp(option->keyword, "password") == 0)
+            continue;
+        values.insert(option->keyword, QString::fromUtf8(option->val));
+        order.append(option->keyword);
     }
-    PQconninfoOption* options = parseAddress(address);
-    if (!options)
-        return location;
-    QStringList pairs;
-    for (const PQconninfoOption* option = options; option->keyword; ++option)
-        if (option->val && qstrcmp(option->keyword, "password") != 0)
-            pairs << QString::fromUtf8(option->keyword) + QLatin1Char('=') +
-                         quotedValue(QString::fromUtf8(option->val));
-    PQconninfoFree(options);
-    return pairs.join(QLatin1Char(' '));
+    const QStringList hosts = values.value("host").split(QLatin1Char(','), Qt::SkipEmptyParts);
+    const QStringList ports = values.value("port").split(QLatin1Char(','));
+    // Socket folders stay in the query, as the library takes them there.
+    const bool inAuthority =
+        !hosts.isEmpty() && std::none_of(hosts.begin(), hosts.end(), [](const QString& host) {
+            return host.startsWith(QLatin1Char('/')) || host.startsWith(QLatin1Char('@'));
+        });
+    QString shown = schemeName;
+    if (values.contains("user"))
+        shown += uriPart(values.value("user")) + QLatin1Char('@');
+    if (inAuthority) {
+        QStringList parts;
+        for (int i = 0; i < hosts.size(); ++i) {
+            QString host = hosts[i].contains(QLatin1Char(':'))
+                               ? QLatin1Char('[') + hosts[i] + QLatin1Char(']')
+                               : uriPart(hosts[i]);
+            const QString port = ports.value(ports.size() == 1 ? 0 : i);
+            parts << (port.isEmpty() ? host : host + QLatin1Char(':') + port);
+        }
+        shown += parts.join(QLatin1Char(','));
+    }
+    if (values.contains("dbname"))
+        shown += QLatin1Char('/') + uriPart(values.value("dbname"));
+    QStringList query;
+    for (const QByteArray& keyword : order) {
+        if (keyword == "user" || keyword == "dbname" ||
+            (inAuthority && (keyword == "host" || keyword == "port")))
+            continue;
+        query << QString::fromLatin1(keyword) + QLatin1Char('=') + uriPart(values.value(keyword));
+    }
+    if (!query.isEmpty())
+        shown += QLatin1Char('?') + query.join(QLatin1Char('&'));
+    return shown;
 }
 
-// The rows of a statement streamed one result per row, as the server sends
-// them.
-class TPgRows final : public TSqlRows
-{
-public:
-    explicit TPgRows(TPostgresStore& store) : m_store(store) {}
-    ~TPgRows() override
-    {
-        PQclear(m_current);
-        for (PGresult* row : m_buffered)
-            PQclear(row);
-        if (streaming()) {
-            try {
-                drain(false);
-            } catch (const std::exception&) {
-            }
-        }
-    }
-
-    bool next() override
-    {
-        PQclear(m_current);
-        m_current = nullptr;
-        if (!m_buffered.empty()) {
-            m_current = m_buffered.front();
-            m_buffered.pop_front();
-            return true;
-        }
-        if (m_lost)
-            m_store.fail(TStoreFailure::ConnectionLost, TStoreStep::Read,
-                         QStringLiteral("keine Verbindung"));
-        if (!streaming())
-            return false;
-        m_current = take();
-        return m_current != nullptr;
-    }
-    QByteArrayView column(int index) const override
-    {
-        return {PQgetvalue(m_current, 0, index), PQgetlength(m_current, 0, index)};
-    }
-
-    // Reads the rest of the stream, kept for later steps or dropped.
-    void drain(bool keep)
-    {
-        while (PGresult* row = take()) {
-            if (keep)
-                m_buffered.push_back(row);
-            else
-                PQclear(row);
-        }
-    }
-
-    bool m_lost = false;
-
-private:
-    bool streaming() const { return m_store.m_stream == this; }
-
-    // One row of the stream, or nullptr at its end.
-    PGresult* take()
-    {
-        if (!streaming())
-            return nullptr;
-        PGresult* result = m_store.nextResult();
-        const ExecStatusType status = PQresultStatus(result);
-        if (status == PGRES_SINGLE_TUPLE)
-            return result;
-        m_store.m_stream = nullptr;
-        if (status != PGRES_TUPLES_OK && result)
-            m_store.statementFailed(TStoreStep::Read, result);
-        PQclear(result);
-        while (PGresult* rest = m_store.nextResult())
-            PQclear(rest);
-        m_store.endStatement();
-        return nullptr;
-    }
-
-    TPostgresStore& m_store;
-    PGresult* m_current = nullptr;
-    std::deque<PGresult*> m_buffered;
-};
-
-namespace
-{
 // The rows of a whole answer, as the client library holds it.
 class TPgResultRows final : public TSqlRows
 {
@@ -272,19 +245,50 @@ private:
     PGresult* m_result;
     int m_row = -1;
 };
+
 } // namespace
 
-TPostgresStore::TPostgresStore(const QString& address, TOpen mode)
-    : TSqlStore(displayPostgresAddress(address), TStoreEngine::Server), m_uri(libpqForm(address))
+bool isPostgresAddress(const QString& location)
 {
-    QString reason;
-    PQconninfoOption* options = parseAddress(m_uri, &reason);
+    if (!scheme(location).isEmpty())
+        return true;
+    static const QRegularExpression pairs(QStringLiteral("^\\s*[A-Za-z_]+\\s*="));
+    return pairs.match(location).hasMatch();
+}
+
+QString displayPostgresAddress(const QString& location)
+{
+    const QString schemeName = scheme(location);
+    PQconninfoOption* options = parseAddress(libpqForm(location));
     if (!options)
-        fail(TStoreFailure::BadAddress, TStoreStep::Open, reason);
+        return schemeName.isEmpty()
+                   ? location.section(QLatin1Char('='), 0, 0).trimmed() + QStringLiteral("=…")
+                   : schemeName.toLower() + QStringLiteral("…");
+    QString shown;
+    if (!schemeName.isEmpty()) {
+        shown = shownUri(schemeName.toLower(), options);
+    } else {
+        QStringList pairs;
+        for (const PQconninfoOption* option = options; option->keyword; ++option)
+            if (option->val && qstrcmp(option->keyword, "password") != 0)
+                pairs << QString::fromUtf8(option->keyword) + QLatin1Char('=') +
+                             quotedValue(QString::fromUtf8(option->val));
+        shown = pairs.join(QLatin1Char(' '));
+    }
+    PQconninfoFree(options);
+    return shown;
+}
+
+TPostgresStore::TPostgresStore(const QString& address, TOpen mode)
+    : TSqlStore(displayPostgresAddress(address), TStoreEngine::Server), m_address(libpqForm(address))
+{
+    PQconninfoOption* options = parseAddress(m_address);
+    if (!options)
+        fail(TStoreFailure::BadAddress, TStoreStep::Open, {});
     PQconninfoFree(options);
     connect();
+    m_ownTimeout = optionOf(m_conn, "options").contains("statement_timeout");
     try {
-        // The session's settings go along with the question for the table.
         QByteArray exists;
         runToEnd("SELECT (to_regclass('einstellungen') IS NOT NULL)::text", {}, TStoreStep::Open,
                  &exists);
@@ -318,99 +322,108 @@ TPostgresStore::~TPostgresStore()
     disconnect();
 }
 
-quint64 postgresRoundTrips()
-{
-    return g_roundTrips.load(std::memory_order_relaxed);
-}
-
 void TPostgresStore::connect()
 {
     disconnect();
-    const qsizetype defaults = std::size(kDefaultKeywords);
-    QVarLengthArray<const char*, 10> keywords(kDefaultKeywords, kDefaultKeywords + defaults);
-    QVarLengthArray<const char*, 10> values(kDefaultValues, kDefaultValues + defaults);
+    const QByteArray name = applicationName();
+    QVarLengthArray<const char*, 10> keywords(std::begin(kDefaultKeywords),
+                                              std::end(kDefaultKeywords));
+    QVarLengthArray<const char*, 10> values(std::begin(kDefaultValues), std::end(kDefaultValues));
+    values << name.constData();
     // The address comes after the defaults, so that what it sets wins.
     keywords << "dbname" << nullptr;
-    values << m_uri.constData() << nullptr;
-    // The connection is made with the SQLSTATE verbosity set, so that a
-    // failure tells its kind by the server's code.
+    values << m_address.constData() << nullptr;
+    // One connection, made with the verbose verbosity set, so that a failure
+    // tells its kind by the server's code and the person the server's words.
     m_conn = PQconnectStartParams(keywords.constData(), values.constData(), 1);
-    PQsetErrorVerbosity(m_conn, PQERRORS_SQLSTATE);
-    PQreset(m_conn);
+    if (!m_conn)
+        fail(TStoreFailure::Other, TStoreStep::Open, QStringLiteral("kein Speicher"));
+    PQsetErrorVerbosity(m_conn, PQERRORS_VERBOSE);
+    const int seconds = optionOf(m_conn, "connect_timeout").toInt();
+    const int waitMs = 1000 * (seconds > 0 ? seconds : kDefaultConnectSeconds);
+    PostgresPollingStatusType polling = PGRES_POLLING_WRITING;
+    while (PQstatus(m_conn) != CONNECTION_BAD && polling != PGRES_POLLING_OK &&
+           polling != PGRES_POLLING_FAILED) {
+        if (::waitForSocket(PQsocket(m_conn), polling == PGRES_POLLING_WRITING, waitMs) ==
+            TSocketWait::TimedOut) {
+            // A host that does not answer: the library's own wait moves on to
+            // the address's next host.
+            PQreset(m_conn);
+            break;
+        }
+        polling = PQconnectPoll(m_conn);
+    }
     if (PQstatus(m_conn) != CONNECTION_OK) {
-        const QByteArray state = connectionState(PQerrorMessage(m_conn));
-        TStoreFailure kind = failureOf(state);
+        const TConnectFailure failure = connectFailure(PQerrorMessage(m_conn));
+        TStoreFailure kind = failureOf(failure.state);
         if (PQconnectionNeedsPassword(m_conn))
             kind = TStoreFailure::LoginRefused;
-        else if (state.isEmpty())
+        else if (failure.state.isEmpty())
             kind = TStoreFailure::Unreachable;
-        if (!state.isEmpty()) {
-            // The server answered: once more for its own words, which the
-            // person can act on.
-            PQsetErrorVerbosity(m_conn, PQERRORS_DEFAULT);
-            PQreset(m_conn);
-        }
-        const QString text = QString::fromUtf8(PQerrorMessage(m_conn)).trimmed();
-        if (PQstatus(m_conn) == CONNECTION_OK) {
-            // It took the second time after all.
-            PQsetErrorVerbosity(m_conn, PQERRORS_DEFAULT);
-        } else {
-            disconnect();
-            fail(kind, TStoreStep::Open, text);
-        }
+        disconnect();
+        fail(kind, TStoreStep::Open, failure.words);
     }
     PQsetErrorVerbosity(m_conn, PQERRORS_DEFAULT);
     // The server's notices are not for the user; failures come as results.
     PQsetNoticeProcessor(
         m_conn, [](void*, const char*) {}, nullptr);
     PQsetnonblocking(m_conn, 1);
-    // Sent with the next statement, behind a sync point of its own: as part
-    // of a transaction it would be undone with it.
-    if (!setsStatementTimeout(m_conn))
-        enqueue({kStatementTimeout, {}, TStoreStep::Open, {}, true});
+    m_pipe.attach(m_conn);
+    m_backendPid = PQbackendPID(m_conn);
 }
 
 void TPostgresStore::disconnect() noexcept
 {
-    if (m_stream) {
-        m_stream->m_lost = true;
-        m_stream = nullptr;
-    }
+    m_pipe.reset();
     PQfinish(m_conn);
     m_conn = nullptr;
-    // The transaction and the session went with the connection.
-    m_waiting.clear();
-    m_sent.clear();
+    // The transaction went with the connection.
     m_writable.reset();
-    m_inTransaction = false;
+    m_transaction = TTransaction::None;
 }
 
-void TPostgresStore::connectionFailed(TStoreStep step)
+void TPostgresStore::lineLost(TStoreStep step)
 {
-    const QString text = m_conn ? QString::fromUtf8(PQerrorMessage(m_conn)).trimmed()
-                                : QStringLiteral("keine Verbindung");
+    const QString words =
+        m_conn ? engineWords(PQerrorMessage(m_conn)) : QStringLiteral("keine Verbindung");
+    m_commitUnknown = m_pipe.commitUnanswered();
+    m_answersTaken = m_pipe.answersTaken();
     disconnect();
-    fail(TStoreFailure::ConnectionLost, step, text);
+    fail(TStoreFailure::ConnectionLost, step, words);
 }
 
-void TPostgresStore::statementFailed(TStoreStep step, PGresult* result)
+void TPostgresStore::lineStalled()
 {
-    if (m_conn && PQstatus(m_conn) == CONNECTION_OK) {
-        try {
-            while (PGresult* rest = nextResult())
-                PQclear(rest);
-            endStatement();
-        } catch (const EQuorStoreError&) {
-            PQclear(result);
-            throw;
-        }
+    // Nothing came for too long: the server or the network stands still. The
+    // connection is given up; the next step opens a new one.
+    m_commitUnknown = m_pipe.commitUnanswered();
+    m_answersTaken = true;
+    disconnect();
+    fail(TStoreFailure::ServerStalled, TStoreStep::Wait,
+         QStringLiteral("%1 s ohne Antwort").arg(TPgPipeline::kStallMs / 1000));
+}
+
+void TPostgresStore::statementRefused(const TPgStatement& statement, PGresult* result)
+{
+    if (statement.kind == TPgKind::WriteAhead)
+        m_refusedAhead = m_lastRefusedAhead = true;
+    const char* code = PQresultErrorField(result, PG_DIAG_SQLSTATE);
+    if (statement.kind == TPgKind::Begin && code && qstrcmp(code, "55P03") == 0 &&
+        m_transaction == TTransaction::Writing) {
+        PQclear(result);
+        const QString holder = lockHolder();
+        throw EQuorStoreError(TStoreFailure::Locked,
+                              storeFailureText(TStoreFailure::Locked, TStoreStep::Begin,
+                                               TStoreEngine::Server, m_displayName, {}) +
+                                  holder,
+                              m_displayName);
     }
-    failWith(step, result);
+    failWith(statement.step, result);
 }
 
 void TPostgresStore::failWith(TStoreStep step, PGresult* result)
 {
-    const QString text = QString::fromUtf8(PQresultErrorMessage(result)).trimmed();
+    const QString text = engineWords(PQresultErrorMessage(result));
     const char* code = PQresultErrorField(result, PG_DIAG_SQLSTATE);
     const QByteArray state(code ? code : "");
     PQclear(result);
@@ -422,220 +435,87 @@ void TPostgresStore::failWith(TStoreStep step, PGresult* result)
     fail(kind, step, text);
 }
 
-void TPostgresStore::waitForSocket(bool writing)
+QString TPostgresStore::lockHolder()
 {
-    const TSocketWait ready = ::waitForSocket(PQsocket(m_conn), writing, kStallMs);
-    if (ready == TSocketWait::Ready)
-        return;
-    if (ready == TSocketWait::Failed)
-        connectionFailed(TStoreStep::Wait);
-    // Nothing came for too long: the server or the network stands still. The
-    // connection is given up; the next step opens a new one.
-    disconnect();
-    m_stalled = true;
-    fail(TStoreFailure::ServerStalled, TStoreStep::Wait,
-         QStringLiteral("%1 s ohne Antwort").arg(kStallMs / 1000));
-}
-
-void TPostgresStore::settle()
-{
-    if (m_stream)
-        m_stream->drain(true);
-}
-
-void TPostgresStore::sendDirect(const QByteArray& sql, const TSqlParams& params, TStoreStep step)
-{
-    QVarLengthArray<Oid, 8> types;
-    QVarLengthArray<const char*, 8> values;
-    QVarLengthArray<int, 8> lengths;
-    QVarLengthArray<int, 8> formats;
-    for (const TSqlParam& param : params) {
-        types << (param.blob ? kByteaType : kTextType);
-        values << (param.bytes.constData() ? param.bytes.constData() : "");
-        lengths << int(param.bytes.size());
-        formats << 1;
-    }
-    if (!PQsendQueryParams(m_conn, sql.constData(), int(params.size()), types.constData(),
-                           values.constData(), lengths.constData(), formats.constData(), 1))
-        connectionFailed(step);
-}
-
-void TPostgresStore::send(const QByteArray& sql, const TSqlParams& params, bool rowByRow,
-                          TStoreStep step)
-{
-    // Always in pipeline mode: row-by-row reading set for a statement outside
-    // it would stay set for the first statement of the next pipeline.
-    TPgStatement statement{sql, params, step, {}, true};
-    exchange(&statement);
-    if (rowByRow)
-        PQsetSingleRowMode(m_conn);
-}
-
-void TPostgresStore::exchange(TPgStatement* last)
-{
-    settle();
-    if (!m_conn)
-        connectionFailed(last ? last->step : TStoreStep::Read);
-    // A batch that begins the transaction may go again on a new connection
-    // when the old one is found lost: nothing of the transaction ran yet.
-    const bool begins = std::any_of(m_waiting.begin(), m_waiting.end(),
-                                    [](const TPgStatement& s) { return s.begin; });
-    std::deque<TPgStatement> batch;
-    if (begins)
-        std::copy_if(m_waiting.begin(), m_waiting.end(), std::back_inserter(batch),
-                     [](const TPgStatement& s) { return s.step != TStoreStep::Open; });
-    auto roundTrip = [&] {
-        g_roundTrips.fetch_add(1, std::memory_order_relaxed);
-        sendWaiting(last);
-        readAnswers(last ? 1 : 0);
-    };
+    // The question goes with the refused transaction's ROLLBACK; the
+    // transaction stays the store's until its access ends it.
+    m_pipe.drop([](const TPgStatement&) { return true; });
+    m_pipe.enqueue(TPgStatement::rollback());
+    QString text;
     try {
-        roundTrip();
+        const auto rows = query(kLockHolder);
+        if (!rows->next())
+            return {};
+        const QString holder = QString::fromUtf8(rows->column(0));
+        const QString seconds = QString::fromUtf8(rows->column(2));
+        const QString who = holder.isEmpty() ? QStringLiteral("einer anderen Arbeitsstation")
+                                             : QStringLiteral("„%1“").arg(holder);
+        if (rows->column(1) == "SyncRep")
+            text = QStringLiteral(" Der Datenbankserver wartet seit %1 s darauf, dass sein "
+                                  "Standby-Server eine Buchung von %2 bestätigt; bis dahin nimmt "
+                                  "er keine weitere Buchung an.")
+                       .arg(seconds, who);
+        else
+            text = QStringLiteral(" Eine Buchung von %1 hält sie seit %2 s.").arg(who, seconds);
+        while (rows->next()) {
+        }
     } catch (const EQuorStoreError&) {
-        if (!begins || m_conn || m_stalled)
-            throw;
-        connect();
-        for (TPgStatement& again : batch)
-            enqueue(std::move(again));
-        roundTrip();
     }
+    return text;
 }
 
-void TPostgresStore::sendWaiting(TPgStatement* last)
+void TPostgresStore::exchange(const TPgStatement* last)
 {
-    if (!PQenterPipelineMode(m_conn))
-        connectionFailed(TStoreStep::Wait);
-    if (last)
-        m_waiting.push_back(*last);
-    else if (!m_waiting.empty())
-        m_waiting.back().sync = true;
-    while (!m_waiting.empty()) {
-        TPgStatement& statement = m_waiting.front();
-        sendDirect(statement.sql, statement.params, statement.step);
-        if (statement.sync && !PQpipelineSync(m_conn))
-            connectionFailed(statement.step);
-        m_sent.push_back(std::move(statement));
-        m_waiting.pop_front();
-    }
-    flush(TStoreStep::Wait);
-}
-
-void TPostgresStore::readStatement(const TPgStatement& statement, PGresult*& failure,
-                                   TStoreStep& failedStep, bool& aheadFailed)
-{
-    while (PGresult* result = nextResult()) {
-        const ExecStatusType status = PQresultStatus(result);
-        if (status == PGRES_TUPLES_OK && statement.take && !failure)
-            statement.take(result);
-        if (status == PGRES_FATAL_ERROR && !statement.quiet && !failure) {
-            failure = result;
-            failedStep = statement.step;
-            aheadFailed = statement.ahead;
-            continue;
-        }
-        PQclear(result);
-    }
-    if (statement.sync)
-        PQclear(nextResult());
-}
-
-void TPostgresStore::readAnswers(std::size_t keep)
-{
-    PGresult* failure = nullptr;
-    TStoreStep failedStep = TStoreStep::Read;
-    bool aheadFailed = false;
-    try {
-        // What came after a failure did not run: its answers are read past,
-        // to the end of what was sent.
-        while (m_sent.size() > (failure ? 0 : keep)) {
-            const TPgStatement statement = std::move(m_sent.front());
-            m_sent.pop_front();
-            readStatement(statement, failure, failedStep, aheadFailed);
-        }
-    } catch (...) {
-        PQclear(failure);
-        throw;
-    }
-    if (m_conn && PQstatus(m_conn) != CONNECTION_OK) {
-        PQclear(failure);
-        connectionFailed(failedStep);
-    }
-    if (m_sent.empty() && m_conn)
-        PQexitPipelineMode(m_conn);
-    if (aheadFailed)
-        m_aheadFailed = true;
-    if (failure)
-        failWith(failedStep, failure);
-}
-
-void TPostgresStore::endStatement()
-{
-    if (m_sent.empty() || !m_conn)
+    const bool first = m_pipe.waits(TPgKind::Begin) && !m_pipe.waits(TPgKind::Commit) &&
+                       !(last && last->kind == TPgKind::Commit);
+    if (!first) {
+        m_pipe.exchange(last);
         return;
-    // The statement's own answers were read; its sync point comes next.
-    const bool sync = m_sent.front().sync;
-    m_sent.pop_front();
-    if (sync)
-        PQclear(nextResult());
-    if (m_sent.empty())
-        PQexitPipelineMode(m_conn);
+    }
+    // Nothing of the transaction has run yet: on a connection found lost, it
+    // begins again on a new one, as if nothing had happened.
+    const std::vector<TPgStatement> batch = m_pipe.waiting();
+    const TTransaction transaction = m_transaction;
+    auto again = [&] {
+        connect();
+        for (const TPgStatement& statement : batch)
+            m_pipe.enqueue(statement);
+        m_transaction = transaction;
+        m_pipe.exchange(last);
+    };
+    if (m_conn && (PQconsumeInput(m_conn), PQstatus(m_conn) != CONNECTION_OK)) {
+        again();
+        return;
+    }
+    try {
+        m_pipe.exchange(last);
+    } catch (const EQuorStoreError& e) {
+        if (m_conn || m_answersTaken || e.Kind() != TStoreFailure::ConnectionLost)
+            throw;
+        again();
+    }
 }
 
 void TPostgresStore::catchUp()
 {
-    if (std::none_of(m_waiting.begin(), m_waiting.end(),
-                     [](const TPgStatement& s) { return bool(s.take); }))
-        return;
-    exchange(nullptr);
+    if (m_pipe.waitsForAnswers())
+        exchange(nullptr);
 }
 
 void TPostgresStore::queryLater(const QByteArray& sql, const TSqlParams& params,
                                 const std::function<void(TSqlRows&)>& take)
 {
-    enqueue({sql, params, TStoreStep::Read, [take](PGresult* result) {
-                 TPgResultRows rows(result);
-                 take(rows);
-             }});
-}
-
-void TPostgresStore::dropWaiting()
-{
-    // The session's settings stay; what the transaction put off goes.
-    std::erase_if(m_waiting, [](const TPgStatement& s) { return s.step != TStoreStep::Open; });
-}
-
-void TPostgresStore::flush(TStoreStep step)
-{
-    for (;;) {
-        const int pending = PQflush(m_conn);
-        if (pending == 0)
-            return;
-        if (pending < 0)
-            connectionFailed(step);
-        waitForSocket(true);
-        if (!PQconsumeInput(m_conn))
-            connectionFailed(step);
-    }
-}
-
-PGresult* TPostgresStore::nextResult()
-{
-    if (!m_conn)
-        connectionFailed(TStoreStep::Read);
-    while (PQisBusy(m_conn)) {
-        waitForSocket(false);
-        if (!PQconsumeInput(m_conn))
-            connectionFailed(TStoreStep::Read);
-    }
-    return PQgetResult(m_conn);
+    m_pipe.enqueue(TPgStatement::readAhead(sql, params, [take](PGresult* result) {
+        TPgResultRows rows(result);
+        take(rows);
+    }));
 }
 
 std::unique_ptr<TSqlRows> TPostgresStore::query(const QByteArray& sql, const TSqlParams& params)
 {
-    send(sql, params, true, TStoreStep::Read);
-    auto rows = std::make_unique<TPgRows>(*this);
-    m_stream = rows.get();
-    return rows;
+    const TPgStatement statement = TPgStatement::query(sql, params);
+    exchange(&statement);
+    return m_pipe.stream();
 }
 
 qint64 TPostgresStore::execute(const QByteArray& sql, const TSqlParams& params, TStoreStep step)
@@ -646,72 +526,61 @@ qint64 TPostgresStore::execute(const QByteArray& sql, const TSqlParams& params, 
 qint64 TPostgresStore::runToEnd(const QByteArray& sql, const TSqlParams& params, TStoreStep step,
                                 QByteArray* lastValue)
 {
-    settle();
+    m_pipe.settle();
     if (!m_conn)
-        connectionFailed(step);
-    // Without parameters and with nothing waiting, a text may hold several
-    // statements: it goes in the simple protocol.
-    if (params.isEmpty() && m_waiting.empty() && m_sent.empty()) {
-        if (!PQsendQuery(m_conn, sql.constData()))
-            connectionFailed(step);
-        g_roundTrips.fetch_add(1, std::memory_order_relaxed);
-        flush(step);
-    } else {
-        send(sql, params, false, step);
-    }
-    qint64 changed = 0;
-    bool answered = false;
-    while (PGresult* result = nextResult()) {
-        answered = true;
-        const ExecStatusType status = PQresultStatus(result);
-        if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK)
-            statementFailed(step, result);
-        changed = QByteArray(PQcmdTuples(result)).toLongLong();
-        if (lastValue && status == PGRES_TUPLES_OK && PQntuples(result) > 0)
-            *lastValue = QByteArray(PQgetvalue(result, 0, 0), PQgetlength(result, 0, 0));
-        PQclear(result);
-    }
-    if (!answered)
-        connectionFailed(step);
-    endStatement();
-    return changed;
+        lineLost(step);
+    // Without parameters and with nothing outstanding, a text may hold
+    // several statements: it goes in the simple protocol.
+    if (params.isEmpty() && m_pipe.idle())
+        return m_pipe.runText(sql, step, lastValue);
+    const TPgStatement statement = TPgStatement::execute(sql, params, step);
+    exchange(&statement);
+    return m_pipe.finish(lastValue);
 }
 
 void TPostgresStore::beginTransaction(TAccess mode)
 {
     forgetPrefetched();
-    m_stalled = false;
     m_writable.reset();
-    // A session found gone since the last step is opened anew.
-    if (m_conn && PQstatus(m_conn) != CONNECTION_OK)
-        disconnect();
+    m_witnesses.clear();
+    m_refusedAhead = false;
+    m_commitUnknown = false;
+    m_answersTaken = false;
+    // A session the server ended since the last step is opened anew, without
+    // a round trip: its notice is read if it came.
+    if (m_conn) {
+        PQconsumeInput(m_conn);
+        if (PQstatus(m_conn) != CONNECTION_OK)
+            disconnect();
+    }
     if (!m_conn)
         connect();
+    Q_ASSERT(!m_pipe.waits(TPgKind::Begin));
     // The BEGIN goes along with the step's first statement. A reader sees one
     // snapshot of the store for the whole step. A writer takes the writers'
     // lock, for a bounded time, and learns whether the store takes its writes.
-    const TStoreStep step = TStoreStep::Begin;
     if (mode == TAccess::Write) {
-        enqueue({"BEGIN ISOLATION LEVEL READ COMMITTED", {}, step, {}, false, false, true});
-        enqueue({kLockTimeout, {}, step, {}});
-        enqueue({kWriterLock, {}, step, {}});
-        enqueue({kCanWrite, {}, step, [this](PGresult* result) {
-                     m_writable =
-                         PQntuples(result) > 0 && qstrcmp(PQgetvalue(result, 0, 0), "true") == 0;
-                 }});
+        m_pipe.enqueue(TPgStatement::begin("BEGIN ISOLATION LEVEL READ COMMITTED"));
+        if (!m_ownTimeout)
+            m_pipe.enqueue(TPgStatement::setting(kStatementTimeout));
+        m_pipe.enqueue(TPgStatement::setting(kWriterSettings));
+        m_pipe.enqueue(TPgStatement::begin(kWriterLock));
+        m_pipe.enqueue(TPgStatement::readAhead(kCanWrite, {}, [this](PGresult* result) {
+            m_writable = PQntuples(result) > 0 && qstrcmp(PQgetvalue(result, 0, 0), "true") == 0;
+        }));
+        m_lastRefusedAhead = false;
     } else {
-        enqueue({"BEGIN ISOLATION LEVEL REPEATABLE READ", {}, step, {}, false, false, true});
+        m_pipe.enqueue(TPgStatement::begin("BEGIN ISOLATION LEVEL REPEATABLE READ"));
+        if (!m_ownTimeout)
+            m_pipe.enqueue(TPgStatement::setting(kStatementTimeout));
     }
-    m_inTransaction = true;
-    m_reading = mode == TAccess::Read;
+    m_transaction = mode == TAccess::Write ? TTransaction::Writing : TTransaction::Reading;
     m_writesAhead = false;
-    if (!m_reading)
-        m_aheadFailed = false;
 }
 
 void TPostgresStore::sendWritesAhead()
 {
-    if (m_inTransaction && !m_reading)
+    if (m_transaction == TTransaction::Writing)
         m_writesAhead = true;
 }
 
@@ -719,33 +588,34 @@ bool TPostgresStore::executeLater(const QByteArray& sql, const TSqlParams& param
 {
     if (!m_writesAhead || accessDepth() == 0)
         return false;
-    TPgStatement write{sql, params, TStoreStep::Write, {}};
-    write.ahead = true;
-    enqueue(std::move(write));
+    m_pipe.enqueue(TPgStatement::writeAhead(sql, params));
     return true;
+}
+
+void TPostgresStore::witness(const TStoreKey& key)
+{
+    if (m_transaction == TTransaction::Writing)
+        m_witnesses.emplace_back(std::size_t(accessDepth()), key);
 }
 
 void TPostgresStore::control(TControl what, std::size_t level)
 {
     const QByteArray savepoint = "quor_" + QByteArray::number(qulonglong(level));
-    const bool unsent = std::any_of(m_waiting.begin(), m_waiting.end(),
-                                    [](const TPgStatement& s) { return s.begin; });
-    const bool writesWaiting = std::any_of(m_waiting.begin(), m_waiting.end(),
-                                           [](const TPgStatement& s) { return s.ahead; });
     switch (what) {
     case TControl::Savepoint:
-        enqueue({"SAVEPOINT " + savepoint, {}, TStoreStep::Write, {}});
+        m_pipe.enqueue(TPgStatement::savepoint(TPgKind::Savepoint, "SAVEPOINT " + savepoint));
         return;
     case TControl::ReleaseSavepoint:
-        enqueue({"RELEASE SAVEPOINT " + savepoint, {}, TStoreStep::Write, {}});
+        m_pipe.enqueue(TPgStatement::savepoint(TPgKind::Release, "RELEASE SAVEPOINT " + savepoint));
         return;
     case TControl::RollbackToSavepoint:
         // Rolling back undoes what a waiting release would have kept, and in
         // an aborted transaction the release would fail and take the rollback
         // with it.
-        std::erase_if(m_waiting,
-                      [](const TPgStatement& s) { return s.sql.startsWith("RELEASE "); });
-        enqueue({"ROLLBACK TO SAVEPOINT " + savepoint, {}, TStoreStep::Write, {}});
+        m_pipe.drop([](const TPgStatement& s) { return s.kind == TPgKind::Release; });
+        std::erase_if(m_witnesses, [level](const auto& w) { return w.first > level; });
+        m_pipe.enqueue(
+            TPgStatement::savepoint(TPgKind::RollbackTo, "ROLLBACK TO SAVEPOINT " + savepoint));
         return;
     case TControl::Commit:
     case TControl::Rollback:
@@ -753,62 +623,150 @@ void TPostgresStore::control(TControl what, std::size_t level)
     }
     forgetPrefetched();
     m_writable.reset();
-    m_inTransaction = false;
+    const TTransaction ended = std::exchange(m_transaction, TTransaction::None);
     m_writesAhead = false;
-    if (what == TControl::Commit && m_aheadFailed) {
-        // A write sent ahead was refused: none of the transaction is kept.
-        dropWaiting();
-        runToEnd("ROLLBACK", {}, TStoreStep::Write, nullptr);
-        fail(TStoreFailure::Other, TStoreStep::Commit,
-             QStringLiteral("eine vorausgesandte Änderung wurde abgelehnt"));
-    }
-    if (unsent && (what == TControl::Rollback || !writesWaiting)) {
-        // The transaction never reached the server: nothing to end there.
-        dropWaiting();
-        return;
-    }
-    if (what == TControl::Rollback) {
-        dropWaiting();
-        runToEnd("ROLLBACK", {}, TStoreStep::Write, nullptr);
+    // A transaction that never reached the server has nothing to end there,
+    // unless writes wait to go with its commit.
+    const bool unsent = m_pipe.waits(TPgKind::Begin);
+    const bool writesWait = m_pipe.waits(TPgKind::WriteAhead);
+    if (what == TControl::Rollback || m_refusedAhead || (unsent && !writesWait)) {
+        m_pipe.drop([](const TPgStatement&) { return true; });
+        if (!unsent && m_conn)
+            runToEnd("ROLLBACK", {}, TStoreStep::Write, nullptr);
+        if (what == TControl::Commit && m_refusedAhead)
+            fail(TStoreFailure::Other, TStoreStep::Commit,
+                 QStringLiteral("eine vorausgesandte Änderung wurde abgelehnt"));
         return;
     }
     // Reads put off are of no use any more.
-    std::erase_if(m_waiting, [](const TPgStatement& s) { return bool(s.take); });
-    if (m_reading && m_conn) {
+    m_pipe.drop([](const TPgStatement& s) { return s.kind == TPgKind::ReadAhead; });
+    if (ended == TTransaction::Reading) {
         // A reader's commit is sent, not waited for: it ends the snapshot on
         // the server at once, and what it answers costs nothing.
-        enqueue({"COMMIT", {}, TStoreStep::Commit, {}, true, true});
-        settle();
-        sendWaiting(nullptr);
+        m_pipe.enqueue(TPgStatement::readerCommit());
+        m_pipe.sendOnly();
         return;
     }
-    runToEnd("COMMIT", {}, TStoreStep::Commit, nullptr);
+    commitWriter();
+}
+
+void TPostgresStore::commitWriter()
+{
+    if (!m_ownTimeout)
+        m_pipe.enqueue(TPgStatement::setting(kCommitUnbounded));
+    const TPgStatement commit = TPgStatement::commit();
+    try {
+        exchange(&commit);
+        m_pipe.finish(nullptr);
+    } catch (const EQuorStoreError& e) {
+        m_refusedAhead = false;
+        if (m_commitUnknown) {
+            learnCommitOutcome(e);
+            m_witnesses.clear();
+            return;
+        }
+        // Refused before the commit ran: the server holds the aborted
+        // transaction until it is rolled back.
+        if (m_conn)
+            runToEnd("ROLLBACK", {}, TStoreStep::Write, nullptr);
+        throw;
+    }
+    m_witnesses.clear();
+    if (m_pipe.commitRolledBack())
+        fail(TStoreFailure::TransactionLost, TStoreStep::Commit, {});
+}
+
+void TPostgresStore::learnCommitOutcome(const EQuorStoreError& cause)
+{
+    const int pid = m_backendPid;
+    const auto witnesses = std::exchange(m_witnesses, {});
+    m_commitUnknown = false;
+    const QString check =
+        QStringLiteral(" Prüfen mit „quorstore history“, sobald der Datenbankserver wieder "
+                       "erreichbar ist. Ursache: %1")
+            .arg(cause.Message());
+    auto unknown = [&] {
+        return EQuorStoreError(
+            TStoreFailure::OutcomeUnknown,
+            QStringLiteral("Ob die Buchung gespeichert wurde, ist nicht bekannt: Die Antwort des "
+                           "Datenbankservers „%1“ auf ihren Abschluss ist ausgeblieben.")
+                    .arg(m_displayName) +
+                check,
+            m_displayName);
+    };
+    try {
+        connect();
+        // The old session may still be at its commit, or waiting for a
+        // synchronous standby's confirmation; one that never got its commit
+        // is ended, and its transaction with it.
+        const TSqlParams session{sqlText(QString::number(pid)),
+                                 {PQparameterStatus(m_conn, "application_name")}};
+        bool gone = false;
+        for (int i = 0; i < kLearnTries && !gone; ++i) {
+            const auto rows = query(kSessionState, session);
+            if (!rows->next()) {
+                gone = true;
+                break;
+            }
+            const QByteArray state = rows->column(0).toByteArray();
+            const QByteArray wait = rows->column(1).toByteArray();
+            while (rows->next()) {
+            }
+            if (wait == "SyncRep")
+                throw EQuorStoreError(
+                    TStoreFailure::AwaitingStandby,
+                    QStringLiteral("Die Buchung ist auf dem Datenbankserver „%1“ gespeichert, "
+                                   "aber sein Standby-Server hat sie noch nicht bestätigt. Sie "
+                                   "gilt, sobald er sie bestätigt; bis dahin nimmt der Server "
+                                   "keine weitere Buchung an.")
+                        .arg(m_displayName),
+                    m_displayName);
+            if (state.startsWith("idle in transaction"))
+                scalar("SELECT pg_terminate_backend(" + QByteArray::number(pid) + ")::text");
+            else
+                QThread::msleep(kLearnPauseMs);
+        }
+        if (!gone || witnesses.empty())
+            throw unknown();
+        TSqlParams key;
+        for (const QString& field : witnesses.back().second)
+            key << sqlText(field);
+        const auto rows = query(kWitnessSql, key);
+        const bool kept = rows->next();
+        while (rows->next()) {
+        }
+        if (kept)
+            return;
+        fail(TStoreFailure::TransactionLost, TStoreStep::Commit, {});
+    } catch (const EQuorStoreError& e) {
+        if (e.Kind() == TStoreFailure::AwaitingStandby || e.Kind() == TStoreFailure::OutcomeUnknown ||
+            e.Kind() == TStoreFailure::TransactionLost)
+            throw;
+        throw unknown();
+    }
 }
 
 bool TPostgresStore::transactionOpen() const
 {
     // A lost connection takes its transaction with it. A failed statement
     // leaves the transaction open but aborted, until its savepoint is rolled
-    // back. While statements wait or are on their way, the transaction is
-    // what this store began.
-    if (!m_conn)
+    // back. What the server sent meanwhile, its notice that it ended the
+    // session included, is read without waiting: statements put off must not
+    // go to a session that is gone.
+    if (m_transaction == TTransaction::None || !m_conn)
         return false;
-    // What the server sent meanwhile, its notice that it ended the session
-    // included, is read without waiting: statements put off must not go to
-    // a session that is gone.
+    // A transaction whose BEGIN still waits has not reached the server: it
+    // goes on a new connection should this one be gone.
+    if (m_pipe.waits(TPgKind::Begin))
+        return true;
     PQconsumeInput(m_conn);
-    if (PQstatus(m_conn) != CONNECTION_OK)
-        return false;
-    if (!m_waiting.empty() || !m_sent.empty())
-        return m_inTransaction;
-    const PGTransactionStatusType status = PQtransactionStatus(m_conn);
-    return status == PQTRANS_INTRANS || status == PQTRANS_INERROR || status == PQTRANS_ACTIVE;
+    return PQstatus(m_conn) == CONNECTION_OK;
 }
 
 bool TPostgresStore::canWrite()
 {
     // A writing transaction learns it with its BEGIN; it holds to its end.
-    if (accessDepth() > 0 && m_inTransaction && !m_reading) {
+    if (accessDepth() > 0 && m_transaction == TTransaction::Writing) {
         if (!m_writable)
             catchUp();
         if (m_writable)

@@ -83,8 +83,8 @@ QString storeFailureText(TStoreFailure kind, TStoreStep step, TStoreEngine engin
                               "„%2“ existiert nicht.")
             .arg(store, detail);
     case TStoreFailure::BadAddress:
-        return QStringLiteral("Einstellungsdatenbank „%1“: keine gültige PostgreSQL-Adresse. (%2)")
-            .arg(store, detail);
+        return QStringLiteral("Einstellungsdatenbank „%1“: keine gültige PostgreSQL-Adresse.")
+            .arg(store);
     case TStoreFailure::Replaced:
         return QStringLiteral("Einstellungsdatenbank „%1“ wurde entfernt oder ersetzt, während "
                               "das Programm lief. Bitte das Programm neu starten.")
@@ -114,9 +114,16 @@ QString storeFailureText(TStoreFailure kind, TStoreStep step, TStoreEngine engin
             break;
         }
     }
+    // The engine's own words, kept for support, on a line of their own.
+    const QString words = detail.simplified();
+    const QString said = words.isEmpty() ? QString() : QStringLiteral("\nMeldung: ") + words;
     if (step == TStoreStep::Open)
-        return QStringLiteral("Einstellungsdatenbank „%1“ kann nicht geöffnet werden: %2(%3)")
-            .arg(store, hint(kind, engine), detail);
-    return QStringLiteral("Einstellungsdatenbank „%1“: %2. %3(%4)")
-        .arg(store, stepText(step), hint(kind, engine), detail);
+        return QStringLiteral("Einstellungsdatenbank „%1“ kann nicht geöffnet werden: %2")
+                   .arg(store, hint(kind, engine))
+                   .trimmed() +
+               said;
+    return QStringLiteral("Einstellungsdatenbank „%1“: %2. %3")
+               .arg(store, stepText(step), hint(kind, engine))
+               .trimmed() +
+           said;
 }

@@ -27,6 +27,8 @@ enum class TStoreFailure {
     BadValue,        // a value the engine cannot store
     Replaced,        // the store's file was removed or replaced while open
     TransactionLost, // the engine ended the open transaction by itself
+    AwaitingStandby, // committed on the server, not yet confirmed by its standby
+    OutcomeUnknown,  // the commit's answer was lost and nobody can be asked
 };
 
 // The step of the store that failed, for the report.

@@ -45,44 +45,44 @@ private Q_SLOTS:
         };
         row("locked file", F::Locked, S::Write, false,
             "„S“: Schreiben fehlgeschlagen. Die Datenbank ist von einem anderen Programm "
-            "gesperrt. (D)");
+            "gesperrt.\nMeldung: D");
         row("locked server", F::Locked, S::Begin, true,
             "„S“: Zugriff kann nicht begonnen werden. Die Daten sind von einer anderen "
-            "Arbeitsstation gesperrt. (D)");
+            "Arbeitsstation gesperrt.\nMeldung: D");
         row("read-only file", F::ReadOnly, S::Commit, false,
-            "„S“: Änderungen können nicht gespeichert werden. Die Datenbank ist schreibgeschützt. "
-            "(D)");
+            "„S“: Änderungen können nicht gespeichert werden. Die Datenbank ist schreibgeschützt."
+            "\nMeldung: D");
         row("read-only server", F::ReadOnly, S::Write, true,
-            "„S“: Schreiben fehlgeschlagen. Die Datenbank nimmt keine Änderungen an. (D)");
+            "„S“: Schreiben fehlgeschlagen. Die Datenbank nimmt keine Änderungen an.\nMeldung: D");
         row("full disk", F::DiskFull, S::Write, false,
-            "„S“: Schreiben fehlgeschlagen. Der Datenträger ist voll. (D)");
+            "„S“: Schreiben fehlgeschlagen. Der Datenträger ist voll.\nMeldung: D");
         row("full server", F::DiskFull, S::Write, true,
-            "„S“: Schreiben fehlgeschlagen. Der Datenträger des Servers ist voll. (D)");
+            "„S“: Schreiben fehlgeschlagen. Der Datenträger des Servers ist voll.\nMeldung: D");
         row("disk error", F::DiskError, S::Read, false,
             "„S“: Lesen der Datensätze fehlgeschlagen. Lese- oder Schreibfehler auf dem "
-            "Datenträger. (D)");
+            "Datenträger.\nMeldung: D");
         row("damaged", F::Damaged, S::Prepare, false,
-            "„S“: Abfrage kann nicht vorbereitet werden. Die Datenbankdatei ist beschädigt. (D)");
+            "„S“: Abfrage kann nicht vorbereitet werden. Die Datenbankdatei ist beschädigt.\nMeldung: D");
         row("cannot open", F::Missing, S::Open, false,
-            "„S“ kann nicht geöffnet werden: Die Datei kann nicht geöffnet werden. (D)");
+            "„S“ kann nicht geöffnet werden: Die Datei kann nicht geöffnet werden.\nMeldung: D");
         row("no database", F::Missing, S::Open, true,
-            "„S“ kann nicht geöffnet werden: Die Datenbank existiert nicht. (D)");
+            "„S“ kann nicht geöffnet werden: Die Datenbank existiert nicht.\nMeldung: D");
         row("not a database", F::NotAStore, S::Open, false,
-            "„S“ kann nicht geöffnet werden: Die Datei ist keine Einstellungsdatenbank. (D)");
+            "„S“ kann nicht geöffnet werden: Die Datei ist keine Einstellungsdatenbank.\nMeldung: D");
         row("login", F::LoginRefused, S::Open, true,
-            "„S“ kann nicht geöffnet werden: Anmeldung abgelehnt: Benutzer oder Kennwort falsch. "
-            "(D)");
+            "„S“ kann nicht geöffnet werden: Anmeldung abgelehnt: Benutzer oder Kennwort falsch."
+            "\nMeldung: D");
         row("unreachable", F::Unreachable, S::Open, true,
-            "„S“ kann nicht geöffnet werden: Der Datenbankserver ist nicht erreichbar. (D)");
+            "„S“ kann nicht geöffnet werden: Der Datenbankserver ist nicht erreichbar.\nMeldung: D");
         row("lost", F::ConnectionLost, S::Read, true,
             "„S“: Lesen der Datensätze fehlgeschlagen. Die Verbindung zum Datenbankserver ist "
-            "abgebrochen. (D)");
+            "abgebrochen.\nMeldung: D");
         row("stalled", F::ServerStalled, S::Wait, true,
-            "„S“: Keine Antwort. Der Datenbankserver antwortet nicht. (D)");
+            "„S“: Keine Antwort. Der Datenbankserver antwortet nicht.\nMeldung: D");
         row("timed out", F::TimedOut, S::Read, true,
             "„S“: Lesen der Datensätze fehlgeschlagen. Der Datenbankserver hat die Anweisung nach "
-            "zu langer Zeit abgebrochen. (D)");
-        row("other", F::Other, S::Write, true, "„S“: Schreiben fehlgeschlagen. (D)");
+            "zu langer Zeit abgebrochen.\nMeldung: D");
+        row("other", F::Other, S::Write, true, "„S“: Schreiben fehlgeschlagen.\nMeldung: D");
     }
     void reportTexts()
     {
