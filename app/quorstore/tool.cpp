@@ -112,8 +112,11 @@ const char* const kEpilogue =
     "     post --refresh), ein Eintrag wurde abgelehnt (nichts wurde geschrieben), oder\n"
     "     eine Einstellung für post fehlt oder wurde nicht übernommen (ihr Standard\n"
     "     bleibt, die Zuordnung wird wie im Fenster eingetragen)\n"
-    "  2  falscher Aufruf oder fehlerhafte Datei; nichts wurde geschrieben\n"
-    "  3  der Einstellungsspeicher kann nicht geöffnet oder geschrieben werden\n";
+    "  2  falscher Aufruf, fehlerhafte Datei oder keine gültige PostgreSQL-Adresse;\n"
+    "     nichts wurde geschrieben\n"
+    "  3  der Einstellungsspeicher kann nicht geöffnet oder geschrieben werden\n"
+    "  4  die Buchung ist auf dem Server gespeichert, sein Standby-Server hat sie\n"
+    "     noch nicht bestätigt; oder ob sie gespeichert wurde, ist nicht bekannt\n";
 
 QCommandLineOption parserOption(const TOption& option)
 {
@@ -274,10 +277,18 @@ int run(const QStringList& arguments, TConsole& console)
         console.complain(QStringLiteral("quorstore: %1\n").arg(e.message));
         return e.kind == EFileFormatError::Refused ? Drift : Usage;
     } catch (const EQuorStoreError& e) {
-        console.complain(QStringLiteral("quorstore: %1\n").arg(printable(e.Message())));
-        return StoreFailed;
+        console.complain(QStringLiteral("quorstore: %1\n").arg(printableLines(e.Message())));
+        switch (e.Kind()) {
+        case TStoreFailure::BadAddress:
+            return Usage;
+        case TStoreFailure::AwaitingStandby:
+        case TStoreFailure::OutcomeUnknown:
+            return Unconfirmed;
+        default:
+            return StoreFailed;
+        }
     } catch (const std::exception& e) {
-        console.complain(QStringLiteral("quorstore: %1\n").arg(printable(exceptionText(e))));
+        console.complain(QStringLiteral("quorstore: %1\n").arg(printableLines(exceptionText(e))));
         return StoreFailed;
     }
 }

@@ -16,7 +16,7 @@ namespace quorstore
 {
 
 // Exit statuses, as --help and the manual page document them.
-enum Status { Ok = 0, Drift = 1, Usage = 2, StoreFailed = 3 };
+enum Status { Ok = 0, Drift = 1, Usage = 2, StoreFailed = 3, Unconfirmed = 4 };
 
 // Wrong usage or a bad file: nothing was written.
 struct EUsage {

@@ -19,6 +19,14 @@ QString printable(const QString& text)
     return shown;
 }
 
+QString printableLines(const QString& text)
+{
+    QStringList lines = text.split(QLatin1Char('\n'));
+    for (QString& line : lines)
+        line = printable(line);
+    return lines.join(QLatin1Char('\n'));
+}
+
 QString keyText(const TStoreKey& key)
 {
     QStringList fields;

@@ -22,6 +22,8 @@ struct EFileFormatError {
 // Names as a terminal or a monitoring job can take them: control characters
 // are shown as \xNN, never sent raw.
 QString printable(const QString& text);
+// The same, line by line: a message's own line breaks stay.
+QString printableLines(const QString& text);
 // A key as SPRACHE/PROGRAMM/MASKE/BEZEICHNUNG/INDEX, printable.
 QString keyText(const TStoreKey& key);
 

@@ -60,8 +60,7 @@ TPgStatement TPgStatement::setting(QByteArray sql)
 
 TPgStatement TPgStatement::savepoint(TPgKind kind, QByteArray sql)
 {
-    Q_ASSERT(kind == TPgKind::Savepoint || kind == TPgKind::Release ||
-             kind == TPgKind::RollbackTo);
+    Q_ASSERT(kind == TPgKind::Savepoint || kind == TPgKind::Release || kind == TPgKind::RollbackTo);
     return {kind, std::move(sql), {}, TStoreStep::Write, {}};
 }
 
@@ -385,13 +384,13 @@ qint64 TPgPipeline::readToEnd(const TPgStatement& statement, TResult& failure,
         } else {
             changed = QByteArray(PQcmdTuples(result.get())).toLongLong();
             if (lastValue && status == PGRES_TUPLES_OK && PQntuples(result.get()) > 0)
-                *lastValue = QByteArray(PQgetvalue(result.get(), 0, 0),
-                                        PQgetlength(result.get(), 0, 0));
+                *lastValue =
+                    QByteArray(PQgetvalue(result.get(), 0, 0), PQgetlength(result.get(), 0, 0));
         }
         if (statement.kind == TPgKind::Commit) {
             m_commitSent = false;
-            m_rolledBack = status == PGRES_COMMAND_OK &&
-                           qstrcmp(PQcmdStatus(result.get()), "COMMIT") != 0;
+            m_rolledBack =
+                status == PGRES_COMMAND_OK && qstrcmp(PQcmdStatus(result.get()), "COMMIT") != 0;
         }
     }
     if (!answered || PQstatus(m_conn) != CONNECTION_OK)

@@ -37,9 +37,10 @@ const QByteArray kLockHolder =
     "l.classid::text = '1' AND l.objid::text = '3120303062' AND l.objsubid = 1";
 const QByteArray kCanWrite = "SELECT (current_setting('transaction_read_only') = 'off' AND "
                              "has_table_privilege('einstellungen', 'INSERT, UPDATE'))::text";
-const QByteArray kSessionState = "SELECT coalesce(state, ''), coalesce(wait_event, '') FROM "
-                                 "pg_stat_activity WHERE pid = $1::int AND application_name = $2 AND "
-                                 "pid <> pg_backend_pid()";
+const QByteArray kSessionState =
+    "SELECT coalesce(state, ''), coalesce(wait_event, '') FROM "
+    "pg_stat_activity WHERE pid = $1::int AND application_name = $2 AND "
+    "pid <> pg_backend_pid()";
 const QByteArray kWitnessSql = "SELECT 1 FROM einstellungen WHERE sprache = $1 AND programm = $2 "
                                "AND maske = $3 AND bezeichnung = $4 AND idx = $5";
 // How long a session left behind is waited for before its outcome is
@@ -50,10 +51,9 @@ constexpr int kLearnPauseMs = 200;
 // What this program sets on a connection unless the address says otherwise:
 // a bounded wait for the server, a dead network noticed within seconds, and
 // the program and workstation in the server's list of sessions.
-const char* const kDefaultKeywords[] = {"connect_timeout",     "keepalives",
-                                        "keepalives_idle",     "keepalives_interval",
-                                        "keepalives_count",    "tcp_user_timeout",
-                                        "fallback_application_name"};
+const char* const kDefaultKeywords[] = {
+    "connect_timeout",  "keepalives",       "keepalives_idle",          "keepalives_interval",
+    "keepalives_count", "tcp_user_timeout", "fallback_application_name"};
 const char* const kDefaultValues[] = {"5", "1", "5", "2", "3", "15000"};
 constexpr int kDefaultConnectSeconds = 5;
 
@@ -143,8 +143,7 @@ TConnectFailure connectFailure(const char* message)
 
 QString scheme(const QString& location)
 {
-    for (const QLatin1String name :
-         {QLatin1String("postgresql://"), QLatin1String("postgres://")})
+    for (const QLatin1String name : {QLatin1String("postgresql://"), QLatin1String("postgres://")})
         if (location.startsWith(name, Qt::CaseInsensitive))
             return name;
     return {};
@@ -280,7 +279,8 @@ QString displayPostgresAddress(const QString& location)
 }
 
 TPostgresStore::TPostgresStore(const QString& address, TOpen mode)
-    : TSqlStore(displayPostgresAddress(address), TStoreEngine::Server), m_address(libpqForm(address))
+    : TSqlStore(displayPostgresAddress(address), TStoreEngine::Server),
+      m_address(libpqForm(address))
 {
     PQconninfoOption* options = parseAddress(m_address);
     if (!options)
@@ -721,6 +721,11 @@ void TPostgresStore::learnCommitOutcome(const EQuorStoreError& cause)
                                    "keine weitere Buchung an.")
                         .arg(m_displayName),
                     m_displayName);
+            // Idle, its transaction has ended one way or the other.
+            if (state == "idle") {
+                gone = true;
+                break;
+            }
             if (state.startsWith("idle in transaction"))
                 scalar("SELECT pg_terminate_backend(" + QByteArray::number(pid) + ")::text");
             else
@@ -739,8 +744,8 @@ void TPostgresStore::learnCommitOutcome(const EQuorStoreError& cause)
             return;
         fail(TStoreFailure::TransactionLost, TStoreStep::Commit, {});
     } catch (const EQuorStoreError& e) {
-        if (e.Kind() == TStoreFailure::AwaitingStandby || e.Kind() == TStoreFailure::OutcomeUnknown ||
-            e.Kind() == TStoreFailure::TransactionLost)
+        if (e.Kind() == TStoreFailure::AwaitingStandby ||
+            e.Kind() == TStoreFailure::OutcomeUnknown || e.Kind() == TStoreFailure::TransactionLost)
             throw;
         throw unknown();
     }

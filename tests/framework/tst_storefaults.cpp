@@ -62,18 +62,21 @@ private Q_SLOTS:
             "„S“: Lesen der Datensätze fehlgeschlagen. Lese- oder Schreibfehler auf dem "
             "Datenträger.\nMeldung: D");
         row("damaged", F::Damaged, S::Prepare, false,
-            "„S“: Abfrage kann nicht vorbereitet werden. Die Datenbankdatei ist beschädigt.\nMeldung: D");
+            "„S“: Abfrage kann nicht vorbereitet werden. Die Datenbankdatei ist "
+            "beschädigt.\nMeldung: D");
         row("cannot open", F::Missing, S::Open, false,
             "„S“ kann nicht geöffnet werden: Die Datei kann nicht geöffnet werden.\nMeldung: D");
         row("no database", F::Missing, S::Open, true,
             "„S“ kann nicht geöffnet werden: Die Datenbank existiert nicht.\nMeldung: D");
         row("not a database", F::NotAStore, S::Open, false,
-            "„S“ kann nicht geöffnet werden: Die Datei ist keine Einstellungsdatenbank.\nMeldung: D");
+            "„S“ kann nicht geöffnet werden: Die Datei ist keine Einstellungsdatenbank.\nMeldung: "
+            "D");
         row("login", F::LoginRefused, S::Open, true,
             "„S“ kann nicht geöffnet werden: Anmeldung abgelehnt: Benutzer oder Kennwort falsch."
             "\nMeldung: D");
         row("unreachable", F::Unreachable, S::Open, true,
-            "„S“ kann nicht geöffnet werden: Der Datenbankserver ist nicht erreichbar.\nMeldung: D");
+            "„S“ kann nicht geöffnet werden: Der Datenbankserver ist nicht erreichbar.\nMeldung: "
+            "D");
         row("lost", F::ConnectionLost, S::Read, true,
             "„S“: Lesen der Datensätze fehlgeschlagen. Die Verbindung zum Datenbankserver ist "
             "abgebrochen.\nMeldung: D");
