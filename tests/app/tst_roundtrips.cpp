@@ -32,20 +32,9 @@ class TestRoundTrips : public QObject
         return postgresRoundTrips() - before;
     }
 
-    static void seed(TestStore& db)
-    {
-        for (const char* name : {"Alpha", "Beta", "Gamma", "Delta"})
-            db.putNamedSetting(QString::fromLatin1(name), QStringLiteral("Kurz ") + name, {"x"});
-        for (const QString& type : keys::SettingTypes)
-            db.putStandardCopy(type, QStringLiteral("Kurz Alpha"), db.blob(namedKey("Alpha")));
-        db.put(
-            assignmentKey(), QString(),
-            formStoreBlob({{"scStanBez.Items", {"IMPORT=Alpha", "EXPORT=Alpha", "BRIEF=Alpha"}}}));
-    }
-
     static bool openSeeded(WindowFixture& f)
     {
-        seed(f.db);
+        f.db.seedSmallShop();
         return f.open();
     }
 
@@ -173,7 +162,7 @@ private Q_SLOTS:
         WindowFixture f;
         if (!f.db.isPostgres())
             QSKIP("round trips are a server's matter");
-        seed(f.db);
+        f.db.seedSmallShop();
 
         QCOMPARE(roundTrips([&] { QVERIFY(f.open()); }), 2u);
         QCOMPARE(f.combo("cmbImport")->currentText(), keys::Standard);

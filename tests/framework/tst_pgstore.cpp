@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "maskfile.h"
+#include "pgproxy.h"
 #include "pgstore.h"
 #include "quorexception.h"
 #include "sqlstore.h"
@@ -14,119 +15,6 @@
 #include <QTest>
 #include <QUrl>
 #include <QUrlQuery>
-#include <arpa/inet.h>
-#include <atomic>
-#include <chrono>
-#include <cstring>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <sys/un.h>
-#include <thread>
-#include <unistd.h>
-#include <vector>
-
-namespace
-{
-// A TCP proxy on 127.0.0.1 in front of the test cluster's socket, whose
-// forwarding can be stopped: the server or network standing still while the
-// connections stay open.
-class StallingProxy
-{
-public:
-    explicit StallingProxy(const QString& socketPath) : m_socketPath(socketPath.toStdString())
-    {
-        m_listener = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        if (::bind(m_listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
-            qFatal("StallingProxy: no port on 127.0.0.1");
-        socklen_t size = sizeof address;
-        ::getsockname(m_listener, reinterpret_cast<sockaddr*>(&address), &size);
-        m_port = ntohs(address.sin_port);
-        ::listen(m_listener, 8);
-        m_thread = std::thread([this] { run(); });
-    }
-    ~StallingProxy()
-    {
-        m_stop = true;
-        m_thread.join();
-        for (int fd : m_open)
-            ::close(fd);
-        ::close(m_listener);
-    }
-    int port() const { return m_port; }
-    void stall(bool on) { m_stalled = on; }
-    // The connections open now stand still, new ones are forwarded: given
-    // answersOnly, what the program sends still reaches the server.
-    void freeze(bool answersOnly)
-    {
-        m_answersOnly = answersOnly;
-        m_freeze = true;
-        while (m_freeze)
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-
-private:
-    void run()
-    {
-        std::vector<std::pair<int, int>> pairs;
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(2);
-        while (!m_stop && std::chrono::steady_clock::now() < deadline) {
-            if (m_freeze) {
-                m_frozen = pairs.size();
-                m_freeze = false;
-            }
-            std::vector<pollfd> fds{{m_listener, POLLIN, 0}};
-            // Each pair's two sides; one that stands still is polled for nothing.
-            if (!m_stalled)
-                for (std::size_t i = 0; i < pairs.size(); ++i) {
-                    const bool frozen = i < m_frozen;
-                    fds.insert(fds.end(),
-                               {{pairs[i].first, short(frozen && !m_answersOnly ? 0 : POLLIN), 0},
-                                {pairs[i].second, short(frozen ? 0 : POLLIN), 0}});
-                }
-            if (::poll(fds.data(), fds.size(), 50) <= 0)
-                continue;
-            if (fds[0].revents & POLLIN) {
-                const int client = ::accept(m_listener, nullptr, nullptr);
-                const int server = ::socket(AF_UNIX, SOCK_STREAM, 0);
-                sockaddr_un address{};
-                address.sun_family = AF_UNIX;
-                std::strncpy(address.sun_path, m_socketPath.c_str(), sizeof address.sun_path - 1);
-                // A server that cannot be reached closes the client's side too.
-                if (::connect(server, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
-                    ::shutdown(client, SHUT_RDWR);
-                pairs.push_back({client, server});
-                m_open.insert(m_open.end(), {client, server});
-            }
-            for (std::size_t i = 1; i < fds.size(); ++i) {
-                if (!(fds[i].revents & (POLLIN | POLLHUP)))
-                    continue;
-                const auto& pair = pairs[(i - 1) / 2];
-                const int from = fds[i].fd, to = from == pair.first ? pair.second : pair.first;
-                char buffer[65536];
-                const ssize_t n = ::read(from, buffer, sizeof buffer);
-                // A side that has gone is no reason to die of SIGPIPE.
-                if (n > 0)
-                    (void)!::send(to, buffer, std::size_t(n), MSG_NOSIGNAL);
-            }
-        }
-    }
-
-    std::string m_socketPath;
-    int m_listener = -1;
-    int m_port = 0;
-    std::atomic<bool> m_stop{false};
-    std::atomic<bool> m_stalled{false};
-    std::atomic<bool> m_freeze{false};
-    std::atomic<bool> m_answersOnly{false};
-    std::size_t m_frozen = 0;
-    std::vector<int> m_open;
-    std::thread m_thread;
-};
-} // namespace
 
 // Faults of a PostgreSQL store: each a clear German message naming the server
 // without its password, never a hang.
@@ -258,7 +146,7 @@ private Q_SLOTS:
         // The role that must give its password may use the test's schema.
         db.sql(QStringLiteral("GRANT ALL ON SCHEMA %1 TO quorpw").arg(schema));
         db.sql(QStringLiteral("GRANT ALL ON ALL TABLES IN SCHEMA %1 TO quorpw").arg(schema));
-        StallingProxy proxy(QStringLiteral("%1/.s.PGSQL.%2").arg(m_dir, m_port));
+        PgProxy proxy(QStringLiteral("%1/.s.PGSQL.%2").arg(m_dir, m_port));
         QTemporaryDir dir;
         QString address;
         if (form == "hosts") {
@@ -400,7 +288,7 @@ private Q_SLOTS:
     {
         TestStore db;
         db.putNamedSetting("Alpha", "kurz");
-        StallingProxy proxy(QStringLiteral("%1/.s.PGSQL.%2").arg(m_dir, m_port));
+        PgProxy proxy(QStringLiteral("%1/.s.PGSQL.%2").arg(m_dir, m_port));
         const QString schema = QUrlQuery(QUrl(db.path())).queryItemValue("options");
         const auto store = openStore(
             QStringLiteral("postgresql://postgres@127.0.0.1:%1/quortest?sslmode=disable&options=%2")
@@ -437,7 +325,7 @@ private Q_SLOTS:
     {
         QFETCH(bool, reached);
         TestStore db;
-        StallingProxy proxy(QStringLiteral("%1/.s.PGSQL.%2").arg(m_dir, m_port));
+        PgProxy proxy(QStringLiteral("%1/.s.PGSQL.%2").arg(m_dir, m_port));
         const QString schema = QUrlQuery(QUrl(db.path())).queryItemValue("options");
         const auto store = openStore(
             QStringLiteral("postgresql://postgres@127.0.0.1:%1/quortest?sslmode=disable&options=%2")

@@ -123,6 +123,25 @@ void TestStore::putPosterSettings(int repeat)
     }
 }
 
+void TestStore::seedSmallShop()
+{
+    for (const char* name : {"Alpha", "Beta", "Gamma", "Delta"})
+        putNamedSetting(QString::fromLatin1(name), QStringLiteral("Kurz ") + name, {"x"});
+    for (const QString& type : keys::SettingTypes)
+        putStandardCopy(type, QStringLiteral("Kurz Alpha"), blob(namedKey("Alpha")));
+    put(assignmentKey(), QString(),
+        formStoreBlob({{"scStanBez.Items", {"IMPORT=Alpha", "EXPORT=Alpha", "BRIEF=Alpha"}}}));
+}
+
+void TestStore::reachThrough(const QString& location)
+{
+    QuorProgramm().SetStore(nullptr);
+    m_through = openStore(location);
+    auto faults = std::make_unique<FaultStore>(*m_through);
+    m_faults = faults.get();
+    QuorProgramm().SetStore(std::move(faults));
+}
+
 bool findNamed(Tmaskfile& file, const QString& name)
 {
     return findNamedSetting(file, name);

@@ -40,6 +40,14 @@ public:
     // The named settings "S0".."S4" of the poster workstations: short description
     // "kurz Sn", text "text Sn" CR LF repeated.
     void putPosterSettings(int repeat);
+    // A small shop: the named settings Alpha, Beta, Gamma and Delta ("Kurz
+    // Alpha", ...), Alpha the standard of every type, as the assignment list
+    // records.
+    void seedSmallShop();
+    // From now on the program context reaches the store at location (the
+    // same records by another way, a proxy say); the test's own reads and
+    // writes keep their connection.
+    void reachThrough(const QString& location);
     std::optional<TStoreRow> find(const TStoreKey& key);
     QByteArray blob(const TStoreKey& key);
     QList<TStoreRow> all();
@@ -54,6 +62,7 @@ private:
     QString m_schema;
     QString m_server;
     std::unique_ptr<TStoreBackend> m_real;
+    std::unique_ptr<TStoreBackend> m_through;
     TStoreBackend* m_store = nullptr;
     FaultStore* m_faults = nullptr;
 };
