@@ -411,12 +411,11 @@ void TPostgresStore::statementRefused(const TPgStatement& statement, PGresult* r
     if (statement.kind == TPgKind::Begin && code && qstrcmp(code, "55P03") == 0 &&
         m_transaction == TTransaction::Writing) {
         PQclear(result);
-        const QString holder = lockHolder();
-        throw EQuorStoreError(TStoreFailure::Locked,
-                              storeFailureText(TStoreFailure::Locked, TStoreStep::Begin,
-                                               TStoreEngine::Server, m_displayName, {}) +
-                                  holder,
-                              m_displayName);
+        QString message = lockHolder();
+        if (message.isEmpty())
+            message = storeFailureText(TStoreFailure::Locked, TStoreStep::Begin,
+                                       TStoreEngine::Server, m_displayName, {});
+        throw EQuorStoreError(TStoreFailure::Locked, message, m_displayName);
     }
     failWith(statement.step, result);
 }
@@ -450,13 +449,16 @@ QString TPostgresStore::lockHolder()
         const QString seconds = QString::fromUtf8(rows->column(2));
         const QString who = holder.isEmpty() ? QStringLiteral("einer anderen Arbeitsstation")
                                              : QStringLiteral("„%1“").arg(holder);
+        text = QStringLiteral("Einstellungsdatenbank „%1“: Zugriff kann nicht begonnen werden. ")
+                   .arg(m_displayName);
         if (rows->column(1) == "SyncRep")
-            text = QStringLiteral(" Der Datenbankserver wartet seit %1 s darauf, dass sein "
-                                  "Standby-Server eine Buchung von %2 bestätigt; bis dahin nimmt "
-                                  "er keine weitere Buchung an.")
-                       .arg(seconds, who);
+            text += QStringLiteral("Der Datenbankserver wartet seit %1 s darauf, dass sein "
+                                   "Standby-Server eine Buchung von %2 bestätigt; bis dahin nimmt "
+                                   "er keine weitere Buchung an.")
+                        .arg(seconds, who);
         else
-            text = QStringLiteral(" Eine Buchung von %1 hält sie seit %2 s.").arg(who, seconds);
+            text += QStringLiteral("Die Daten sind gesperrt: Eine Buchung von %1 läuft seit %2 s.")
+                        .arg(who, seconds);
         while (rows->next()) {
         }
     } catch (const EQuorStoreError&) {

@@ -73,7 +73,8 @@ private:
     [[noreturn]] void lineStalled() override;
     [[noreturn]] void statementRefused(const TPgStatement& statement, pg_result* result) override;
     [[noreturn]] void failWith(TStoreStep step, pg_result* result);
-    // The writers' lock could not be had in time: who holds it, in words.
+    // The writers' lock could not be had in time: the report naming who
+    // holds it, empty where the server does not tell.
     QString lockHolder();
     // The answer to a writer's COMMIT did not come: learns on a new
     // connection whether the transaction was kept, and returns when it was.

@@ -6,6 +6,7 @@
 #include "sqlstore.h"
 #include "storeopen.h"
 #include "teststore.h"
+#include "tool.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -352,6 +353,42 @@ private Q_SLOTS:
         inStoreAccess(
             *store, [&] { store->insert(namedKey("Danach"), "k", "x"); }, TAccess::Write);
         QVERIFY(db.find(namedKey("Danach")));
+    }
+
+    // A synchronous standby that does not confirm: the posting caught in the
+    // wait is reported as kept by the server and not yet confirmed, a second
+    // workstation's posting is told that the server waits for its standby,
+    // and the first posting stands once the standby confirms.
+    void standbyThatDoesNotConfirm()
+    {
+        TestStore db;
+        db.seedSmallShop();
+        const QString waits =
+            db.path().replace("csearch_path", "csynchronous_commit%3Don%20-csearch_path");
+        struct Console final : quorstore::TConsole {
+            QByteArray said;
+            void out(const QByteArray& bytes) override { said += bytes; }
+            void err(const QByteArray& bytes) override { said += bytes; }
+        };
+        auto post = [&](const char* choice, Console& console) {
+            return quorstore::run({"quorstore", "--store", waits, "post", "EXPORT", choice},
+                                  console);
+        };
+        auto standby = [&](const char* names) {
+            db.sql(QStringLiteral("ALTER SYSTEM SET synchronous_standby_names = '%1'").arg(names));
+            db.sql("SELECT pg_reload_conf()");
+        };
+        standby("ghost");
+        Console first, second;
+        const int firstStatus = post("Beta", first);
+        const int secondStatus = post("Gamma", second);
+        standby("");
+        QVERIFY2(firstStatus == quorstore::Unconfirmed, first.said.constData());
+        QVERIFY2(first.said.contains("Standby-Server hat sie noch nicht best"),
+                 first.said.constData());
+        QVERIFY2(secondStatus == quorstore::StoreFailed, second.said.constData());
+        QVERIFY2(second.said.contains("wartet seit"), second.said.constData());
+        QTRY_COMPARE(db.find(standardKey("EXPORT"))->kurzbeschreibung, QStringLiteral("Kurz Beta"));
     }
 
     void longScanAcrossBatches()
