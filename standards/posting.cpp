@@ -140,8 +140,7 @@ void readAhead(const TPostingTarget& target, const TChoices& choices)
     withAccess(target.file, [&] { target.file.Prefetch(wanted); });
 }
 
-TPostingResult postOnce(const TPostingTarget& target, const TChooser& choose, const TChoices& known,
-                        bool writesAhead)
+TPostingResult postOnce(const TPostingTarget& target, const TChooser& choose, const TChoices& known)
 {
     TStringList& assignments = target.assignments;
     TPostingResult result;
@@ -163,8 +162,6 @@ TPostingResult postOnce(const TPostingTarget& target, const TChooser& choose, co
         }
     };
     try {
-        if (writesAhead)
-            target.posting().SendWritesAhead();
         readAhead(target, known);
         target.assignmentStore.Restore();
         for (const auto& [type, choice] : choose(assignments)) {
@@ -222,13 +219,13 @@ namespace
 TPostingResult post(const TPostingTarget& target, const TChooser& choose, const TChoices& known)
 {
     const TStringList before = target.assignments;
-    TPostingResult result = postOnce(target, choose, known, true);
-    if (!target.posting().WritesAheadFailed())
-        return result;
-    // A write sent with the commit was refused, and none of the posting was
-    // kept: it runs again step by step, where each type's failure is its own.
-    target.assignments = before;
-    return postOnce(target, choose, known, false);
+    TPostingResult result;
+    // Run once more by the posting context, a posting starts afresh.
+    target.posting().Post([&] {
+        target.assignments = before;
+        result = postOnce(target, choose, known);
+    });
+    return result;
 }
 } // namespace
 

@@ -20,6 +20,8 @@ void TQuorBuchung::BeginPosting(char kind, int /*a*/, int /*b*/, qint64& posting
     TStoreBackend& store = m_store ? *m_store : QuorProgramm().Store();
     m_last = nullptr;
     store.beginAccess(TAccess::Write);
+    if (m_writesAhead && m_stores.empty())
+        store.sendWritesAhead();
     m_stores.push_back(&store);
     m_last = &store;
     ++m_open;
@@ -63,13 +65,16 @@ void TQuorBuchung::giveBack() noexcept
     }
 }
 
-void TQuorBuchung::SendWritesAhead()
+void TQuorBuchung::Post(const std::function<void()>& body)
 {
-    if (!m_stores.empty())
-        m_stores.back()->sendWritesAhead();
-}
-
-bool TQuorBuchung::WritesAheadFailed() const
-{
-    return m_last && m_last->writesAheadFailed();
+    m_writesAhead = true;
+    try {
+        body();
+    } catch (...) {
+        m_writesAhead = false;
+        throw;
+    }
+    m_writesAhead = false;
+    if (m_last && m_last->writesAheadFailed())
+        body();
 }

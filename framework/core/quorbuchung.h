@@ -2,6 +2,7 @@
 #pragma once
 
 #include <QtGlobal>
+#include <functional>
 #include <vector>
 
 class TStoreBackend;
@@ -27,12 +28,12 @@ public:
     // The store ended the innermost posting's transaction by itself: nothing
     // of it is kept, and it can only be cancelled.
     bool PostingLost() const;
-    // The innermost posting's writes may go to the store with its end; see
-    // TStoreBackend::sendWritesAhead.
-    void SendWritesAhead();
-    // A write of the last posting, sent ahead, was refused: nothing of it is
-    // kept, and it may run again step by step.
-    bool WritesAheadFailed() const;
+    // Runs body, which begins and ends one posting through this context. The
+    // store may send the posting's writes together with its end; should it
+    // refuse one of them, nothing of the posting was kept, and body runs once
+    // more with its writes going one at a time, where each of its steps fails
+    // on its own.
+    void Post(const std::function<void()>& body);
 
     int OpenPostings() const { return m_open; }
     int BegunPostings() const { return m_begun; }
@@ -48,6 +49,8 @@ private:
     int m_begun = 0;
     int m_ended = 0;
     qint64 m_lastNumber = 0;
+    // Inside Post: the outermost posting's writes may go with its end.
+    bool m_writesAhead = false;
     TStoreBackend* m_store = nullptr;
     TStoreBackend* m_last = nullptr;
     // The store each open posting writes to, innermost last.

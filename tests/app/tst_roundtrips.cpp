@@ -106,6 +106,9 @@ private Q_SLOTS:
         QVERIFY_THROWS_EXCEPTION(EQuorStoreError, inStoreAccess(*store, writeAll, TAccess::Write));
         QVERIFY(store->writesAheadFailed());
         QVERIFY(!db.find(namedKey("A")) && !db.find(namedKey("C")));
+        // The readers after it end as readers do: the refusal was the posting's.
+        for (int i = 0; i < 2; ++i)
+            inStoreAccess(*store, [&] { QVERIFY(!store->find(namedKey("A"))); });
         inStoreAccess(
             *store, [&] { store->insert(namedKey("D"), "k", "x"); }, TAccess::Write);
         QVERIFY(!store->writesAheadFailed());
