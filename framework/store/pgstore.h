@@ -42,6 +42,7 @@ public:
                    TStoreStep step = TStoreStep::Write) override;
 
     bool transactionOpen() const override;
+    bool sendsReadsAhead() const override { return true; }
     void sendWritesAhead() override;
     bool writesAheadFailed() const override { return m_lastRefusedAhead; }
     bool executeLater(const QByteArray& sql, const TSqlParams& params) override;

@@ -90,14 +90,20 @@ public:
             m_first = 3;
             for (int i = 0; i < 3; ++i)
                 m_group[i] = QString::fromStdString(m_previous[i]);
-            m_store.queryLater(scanSql(3, true, m_limit), params(3), [this](TSqlRows& rows) {
-                while (rows.next()) {
-                    TBufferedRows::TRow row;
-                    for (int i = 0; i < kKeyFieldCount; ++i)
-                        row[i] = rows.column(i).toByteArray();
-                    m_after.push_back(std::move(row));
-                }
-            });
+            // Where reads go along with the next statement, the batch after
+            // the group costs no round trip of its own; elsewhere it is read
+            // only if the scan goes on past the group.
+            if (m_store.sendsReadsAhead()) {
+                m_afterAhead = true;
+                m_store.queryLater(scanSql(3, true, m_limit), params(3), [this](TSqlRows& rows) {
+                    while (rows.next()) {
+                        TBufferedRows::TRow row;
+                        for (int i = 0; i < kKeyFieldCount; ++i)
+                            row[i] = rows.column(i).toByteArray();
+                        m_after.push_back(std::move(row));
+                    }
+                });
+            }
             m_rows = m_store.query(kGroupSql, params(3));
             return;
         }
@@ -111,7 +117,11 @@ public:
                 // The group is read to its end: on with the batch after it.
                 m_first = 0;
                 m_count = 0;
-                m_rows = std::make_unique<TBufferedRows>(std::exchange(m_after, {}));
+                m_rows.reset();
+                if (m_afterAhead)
+                    m_rows = std::make_unique<TBufferedRows>(std::exchange(m_after, {}));
+                else
+                    m_rows = m_store.query(scanSql(3, true, m_limit), params(3));
                 continue;
             }
             if (m_count == m_limit) {
@@ -163,6 +173,7 @@ private:
     int m_first = 0;
     std::array<QString, 3> m_group;
     std::vector<TBufferedRows::TRow> m_after;
+    bool m_afterAhead = false;
     std::array<std::string, kKeyFieldCount> m_previous;
     const TStoreRow* m_lastRow = nullptr;
 };

@@ -59,6 +59,10 @@ public:
     virtual void queryLater(const QByteArray& sql, const TSqlParams& params,
                             const std::function<void(TSqlRows&)>& take);
 
+    // Whether queryLater puts a read off to go with the next statement, at
+    // no cost of its own; elsewhere it runs at once.
+    virtual bool sendsReadsAhead() const { return false; }
+
     // Queues a write to go with the next statement that waits for an answer,
     // where the store sends writes ahead; false where it is to run now.
     virtual bool executeLater(const QByteArray& /*sql*/, const TSqlParams& /*params*/)
