@@ -257,6 +257,7 @@ void TPgPipeline::sendOne(const TPgStatement& statement)
 void TPgPipeline::sendWaiting(const TPgStatement* last)
 {
     Q_ASSERT(!m_stream);
+    Q_ASSERT(m_sent.empty() == (PQpipelineStatus(m_conn) == PQ_PIPELINE_OFF));
     if (PQpipelineStatus(m_conn) == PQ_PIPELINE_OFF && !PQenterPipelineMode(m_conn))
         m_line.lineLost(TStoreStep::Wait);
     if (last)
@@ -354,6 +355,7 @@ qint64 TPgPipeline::runText(const QByteArray& sql, TStoreStep step, QByteArray* 
     Q_ASSERT(idle());
     if (!m_conn)
         m_line.lineLost(step);
+    Q_ASSERT(PQpipelineStatus(m_conn) == PQ_PIPELINE_OFF);
     if (!PQsendQuery(m_conn, sql.constData()))
         m_line.lineLost(step);
     g_roundTrips.fetch_add(1, std::memory_order_relaxed);
