@@ -11,7 +11,7 @@
 #include <QUrl>
 #include <QVarLengthArray>
 #include <algorithm>
-#include <cstring>
+#include <cstdlib>
 #include <libpq-fe.h>
 
 namespace
@@ -35,8 +35,12 @@ const QByteArray kLockHolder =
     "coalesce(extract(epoch FROM now() - a.xact_start)::int, 0)::text FROM pg_locks l "
     "JOIN pg_stat_activity a ON a.pid = l.pid WHERE l.locktype = 'advisory' AND l.granted AND "
     "l.classid::text = '1' AND l.objid::text = '3120303062' AND l.objsubid = 1";
-const QByteArray kCanWrite = "SELECT (current_setting('transaction_read_only') = 'off' AND "
+const QByteArray kWritable = "(current_setting('transaction_read_only') = 'off' AND "
                              "has_table_privilege('einstellungen', 'INSERT, UPDATE'))::text";
+const QByteArray kCanWrite = "SELECT " + kWritable;
+// A writer also learns its server session: behind a connection pooler it is
+// not the one the connection began with.
+const QByteArray kWriterStart = "SELECT " + kWritable + ", pg_backend_pid()::text";
 const QByteArray kSessionState =
     "SELECT coalesce(state, ''), coalesce(wait_event, '') FROM "
     "pg_stat_activity WHERE pid = $1::int AND application_name = $2 AND "
@@ -567,8 +571,11 @@ void TPostgresStore::beginTransaction(TAccess mode)
             m_pipe.enqueue(TPgStatement::setting(kStatementTimeout));
         m_pipe.enqueue(TPgStatement::setting(kWriterSettings));
         m_pipe.enqueue(TPgStatement::begin(kWriterLock));
-        m_pipe.enqueue(TPgStatement::readAhead(kCanWrite, {}, [this](PGresult* result) {
-            m_writable = PQntuples(result) > 0 && qstrcmp(PQgetvalue(result, 0, 0), "true") == 0;
+        m_pipe.enqueue(TPgStatement::readAhead(kWriterStart, {}, [this](PGresult* result) {
+            if (PQntuples(result) < 1)
+                return;
+            m_writable = qstrcmp(PQgetvalue(result, 0, 0), "true") == 0;
+            m_backendPid = std::atoi(PQgetvalue(result, 0, 1));
         }));
         m_lastRefusedAhead = false;
     } else {

@@ -41,11 +41,18 @@ TestStore::TestStore()
 {
     QStandardPaths::setTestModeEnabled(true);
     m_server = qEnvironmentVariable("QUOR_TEST_PG");
+    m_pooler = qEnvironmentVariable("QUOR_TEST_POOLER");
+    static int counter = 0;
+    m_schema = QStringLiteral("t%1_%2").arg(QCoreApplication::applicationPid()).arg(++counter);
     if (m_server.isEmpty()) {
+        m_schema.clear();
         m_path = m_dir.filePath(QStringLiteral("settings.sqlite"));
+    } else if (!m_pooler.isEmpty()) {
+        // A pooler takes no options at the start of a session: the store is
+        // a database of its own, reached through the pooler.
+        rawSql(m_server, QStringLiteral("CREATE DATABASE %1").arg(m_schema));
+        m_path = QStringLiteral("%1 dbname=%2").arg(m_pooler, m_schema);
     } else {
-        static int counter = 0;
-        m_schema = QStringLiteral("t%1_%2").arg(QCoreApplication::applicationPid()).arg(++counter);
         rawSql(m_server, QStringLiteral("CREATE SCHEMA %1").arg(m_schema));
         m_path = withOptions(m_server, QStringLiteral("-csearch_path=%1").arg(m_schema));
     }
@@ -59,12 +66,18 @@ TestStore::TestStore()
 TestStore::~TestStore()
 {
     QuorProgramm().SetStore(nullptr);
-    if (isPostgres())
+    m_through.reset();
+    m_real.reset();
+    if (!m_pooler.isEmpty())
+        rawSql(m_server, QStringLiteral("DROP DATABASE %1 WITH (FORCE)").arg(m_schema));
+    else if (isPostgres())
         rawSql(m_server, QStringLiteral("DROP SCHEMA %1 CASCADE").arg(m_schema));
 }
 
 QString TestStore::readOnlyLocation()
 {
+    if (!m_pooler.isEmpty())
+        return m_path + QStringLiteral(" user=quorreader");
     if (isPostgres())
         return withOptions(
             m_server,
@@ -179,6 +192,11 @@ QList<TStoreRow> TestStore::all()
 void TestStore::sql(const QString& statement)
 {
     rawSql(m_path, statement);
+}
+
+void TestStore::serverSql(const QString& statement)
+{
+    rawSql(m_server, statement);
 }
 
 TStoreKey namedKey(const QString& name, const QString& index)

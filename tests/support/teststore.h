@@ -12,7 +12,9 @@
 
 // A fresh settings store put in place as the suite's store for the test's
 // lifetime: a SQLite file in a temporary folder, or, where QUOR_TEST_PG names a
-// PostgreSQL database, a schema of its own there. Records are written through the
+// PostgreSQL database, a schema of its own there; where QUOR_TEST_POOLER also
+// names a connection pooler in front of that server (as key=value pairs
+// without the database), a database of its own reached through it. Records are written through the
 // framework, as the import/export program would write them.
 class TestStore
 {
@@ -55,12 +57,17 @@ public:
     // Raw SQL on a connection of its own, for what the tool itself never does
     // (removing a record behind its back, triggers that fail a write).
     void sql(const QString& statement);
+    // The same on the server itself, past any pooler, in the database the
+    // tests share; name() is the store's schema or database there.
+    void serverSql(const QString& statement);
+    QString name() const { return m_schema; }
 
 private:
     QTemporaryDir m_dir;
     QString m_path;
     QString m_schema;
     QString m_server;
+    QString m_pooler;
     std::unique_ptr<TStoreBackend> m_real;
     std::unique_ptr<TStoreBackend> m_through;
     TStoreBackend* m_store = nullptr;

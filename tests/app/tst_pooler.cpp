@@ -1,0 +1,144 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "keys.h"
+#include "quorexception.h"
+#include "sqlstore.h"
+#include "storeopen.h"
+#include "tool.h"
+#include "windowfixture.h"
+
+#include <QProcess>
+
+// The store behind a connection pooler in transaction pooling, as a chain
+// runs its server: the server session is another program's after each
+// transaction, and one may end under the tool without its connection ending.
+class TestPooler : public QObject
+{
+    Q_OBJECT
+
+    struct Console final : quorstore::TConsole {
+        QByteArray said;
+        void out(const QByteArray& bytes) override { said += bytes; }
+        void err(const QByteArray& bytes) override { said += bytes; }
+    };
+
+    // Ends the server sessions of the store's database, past the pooler.
+    static void endServerSessions(TestStore& db, const QString& which = QStringLiteral("true"))
+    {
+        db.serverSql(QStringLiteral("SELECT pg_terminate_backend(pid) FROM pg_stat_activity "
+                                    "WHERE datname = '%1' AND %2")
+                         .arg(db.name(), which));
+    }
+
+    static QByteArray advisoryLocks(TestStore& db)
+    {
+        auto other = openStore(db.path());
+        const auto rows = dynamic_cast<TSqlStore&>(*other).query(
+            "SELECT count(*)::text FROM pg_locks WHERE locktype = 'advisory'");
+        return rows->next() ? rows->column(0).toByteArray() : QByteArray("?");
+    }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        if (qEnvironmentVariableIsEmpty("QUOR_TEST_POOLER"))
+            QSKIP("no connection pooler in front of the test cluster (QUOR_TEST_POOLER)");
+    }
+
+    // After the window and the tool have posted, another client of the pool
+    // finds the server's own settings on every server session of the pool.
+    void toolSettingsStayInTheirTransaction()
+    {
+        WindowFixture f;
+        f.db.seedSmallShop();
+        QVERIFY(f.open());
+        QVERIFY(f.choose("cmbExport", "Beta"));
+        f.post();
+        QVERIFY(f.reports.reports.isEmpty());
+        Console console;
+        QCOMPARE(quorstore::run({"quorstore", "--store", f.db.path(), "post", "BRIEF", "Gamma"},
+                                console),
+                 0);
+        // Two clients in a transaction at once hold both server sessions of
+        // the pool.
+        QList<QProcess*> clients;
+        for (int i = 0; i < 2; ++i) {
+            auto* psql = new QProcess(this);
+            psql->start("psql",
+                        {"-X", "-A", "-t", "-q", "-v", "ON_ERROR_STOP=1", "-d", f.db.path(), "-c",
+                         "BEGIN; SHOW statement_timeout; SHOW lock_timeout; "
+                         "SELECT pg_sleep(0.5); COMMIT"});
+            clients << psql;
+        }
+        for (QProcess* psql : clients) {
+            QVERIFY(psql->waitForFinished(30000));
+            QCOMPARE(psql->exitCode(), 0);
+            QCOMPARE(psql->readAllStandardOutput(), QByteArray("0\n0\n\n"));
+        }
+    }
+
+    // A server session ended under the pooler: between two steps nobody
+    // notices; inside a posting the posting fails as not kept, holds no lock,
+    // and the next one works.
+    void serverSessionEndedUnderThePooler()
+    {
+        TestStore db;
+        db.seedSmallShop();
+        auto& store = db.store();
+        endServerSessions(db);
+        QCOMPARE(db.find(standardKey("IMPORT"))->kurzbeschreibung, QStringLiteral("Kurz Alpha"));
+
+        const TStoreKey key = namedKey("Neu");
+        try {
+            inStoreAccess(
+                store,
+                [&] {
+                    store.insert(key, "k", "x");
+                    store.witness(key);
+                    const auto rows =
+                        dynamic_cast<TSqlStore&>(store).query("SELECT pg_backend_pid()::text");
+                    QVERIFY(rows->next());
+                    endServerSessions(db, "pid = " + QString::fromLatin1(rows->column(0)));
+                    store.insert(namedKey("Zwei"), "k", "x");
+                },
+                TAccess::Write);
+            QFAIL("the posting went on on another server session");
+        } catch (const EQuorStoreError& e) {
+            // Lost before its commit went, or learned lost after it.
+            QVERIFY2(e.Kind() == TStoreFailure::ConnectionLost ||
+                         e.Kind() == TStoreFailure::TransactionLost,
+                     qPrintable(e.Message()));
+        }
+        QVERIFY(!db.find(key));
+        QCOMPARE(advisoryLocks(db), QByteArray("0"));
+        inStoreAccess(
+            store, [&] { store.insert(key, "k", "x"); }, TAccess::Write);
+        QVERIFY(db.find(key));
+    }
+
+    // A commit caught waiting for a standby behind the pooler is reported as
+    // such: the session asked about is the server session of the posting's
+    // transaction, not the one the connection began with.
+    void standbyWaitBehindThePooler()
+    {
+        TestStore db;
+        db.seedSmallShop();
+        db.serverSql(
+            QStringLiteral("ALTER DATABASE %1 SET synchronous_commit = on").arg(db.name()));
+        endServerSessions(db);
+        auto standby = [&](const char* names) {
+            db.serverSql(
+                QStringLiteral("ALTER SYSTEM SET synchronous_standby_names = '%1'").arg(names));
+            db.serverSql("SELECT pg_reload_conf()");
+        };
+        standby("ghost");
+        Console console;
+        const int status =
+            quorstore::run({"quorstore", "--store", db.path(), "post", "EXPORT", "Beta"}, console);
+        standby("");
+        QVERIFY2(status == quorstore::Unconfirmed, console.said.constData());
+        QTRY_COMPARE(db.find(standardKey("EXPORT"))->kurzbeschreibung, QStringLiteral("Kurz Beta"));
+    }
+};
+
+QTEST_MAIN(TestPooler)
+#include "tst_pooler.moc"
