@@ -30,5 +30,9 @@ TSocketWait waitForSocket(int socket, bool writing, int timeoutMs);
 // ends unchanged, and a file written to "-" byte for byte.
 void prepareStandardStreams();
 
+// Where the PostgreSQL client library looks for the CAs that vouch for a
+// server's certificate when the address names no sslrootcert.
+QString defaultRootCertificate();
+
 // The SHA-256 digest of bytes, in hex.
 QString sha256Hex(const QByteArray& bytes);

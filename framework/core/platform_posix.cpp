@@ -2,6 +2,7 @@
 #include "platform.h"
 
 #include <QCryptographicHash>
+#include <QDir>
 #include <QFile>
 #include <QStandardPaths>
 #include <cerrno>
@@ -38,6 +39,11 @@ QString userDataFolder()
     if (qEnvironmentVariableIsEmpty("HOME") && qEnvironmentVariableIsEmpty("XDG_DATA_HOME"))
         return {};
     return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+}
+
+QString defaultRootCertificate()
+{
+    return QDir::homePath() + QStringLiteral("/.postgresql/root.crt");
 }
 
 TSocketWait waitForSocket(int socket, bool writing, int timeoutMs)

@@ -2,6 +2,7 @@
 #include "platform.h"
 
 #include <QCryptographicHash>
+#include <QDir>
 #include <QStandardPaths>
 #include <cstdio>
 #include <fcntl.h>
@@ -47,6 +48,12 @@ QString accountName()
 QString userDataFolder()
 {
     return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+}
+
+QString defaultRootCertificate()
+{
+    return QDir::toNativeSeparators(qEnvironmentVariable("APPDATA") +
+                                    QStringLiteral("/postgresql/root.crt"));
 }
 
 TSocketWait waitForSocket(int socket, bool writing, int timeoutMs)

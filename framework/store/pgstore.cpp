@@ -346,6 +346,9 @@ void TPostgresStore::connect()
     const int seconds = optionOf(m_conn, "connect_timeout").toInt();
     const int waitMs = 1000 * (seconds > 0 ? seconds : kDefaultConnectSeconds);
     PostgresPollingStatusType polling = PGRES_POLLING_WRITING;
+    // The stage the connection failed in: one that ends in the TLS handshake
+    // is the server's certificate's matter, not the network's.
+    ConnStatusType stage = PQstatus(m_conn);
     while (PQstatus(m_conn) != CONNECTION_BAD && polling != PGRES_POLLING_OK &&
            polling != PGRES_POLLING_FAILED) {
         if (::waitForSocket(PQsocket(m_conn), polling == PGRES_POLLING_WRITING, waitMs) ==
@@ -355,6 +358,7 @@ void TPostgresStore::connect()
             PQreset(m_conn);
             break;
         }
+        stage = PQstatus(m_conn);
         polling = PQconnectPoll(m_conn);
     }
     if (PQstatus(m_conn) != CONNECTION_OK) {
@@ -362,9 +366,20 @@ void TPostgresStore::connect()
         TStoreFailure kind = failureOf(failure.state);
         if (PQconnectionNeedsPassword(m_conn))
             kind = TStoreFailure::LoginRefused;
+        else if (failure.state.isEmpty() && stage == CONNECTION_SSL_STARTUP)
+            kind = TStoreFailure::CertificateRefused;
         else if (failure.state.isEmpty())
             kind = TStoreFailure::Unreachable;
+        QString root = QString::fromUtf8(optionOf(m_conn, "sslrootcert"));
+        if (root.isEmpty())
+            root = defaultRootCertificate();
         disconnect();
+        if (kind == TStoreFailure::CertificateRefused)
+            throw EQuorStoreError(kind,
+                                  storeFailureText(kind, TStoreStep::Open, TStoreEngine::Server,
+                                                   m_displayName, failure.words) +
+                                      QStringLiteral("\nStammzertifikat: ") + root,
+                                  m_displayName);
         fail(kind, TStoreStep::Open, failure.words);
     }
     PQsetErrorVerbosity(m_conn, PQERRORS_DEFAULT);

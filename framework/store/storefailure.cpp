@@ -56,6 +56,13 @@ QString hint(TStoreFailure kind, TStoreEngine engine)
         return QStringLiteral("Der Datenbankserver ist nicht erreichbar. ");
     case TStoreFailure::ConnectionLost:
         return QStringLiteral("Die Verbindung zum Datenbankserver ist abgebrochen. ");
+    case TStoreFailure::CertificateRefused:
+        return QStringLiteral("Das Zertifikat des Datenbankservers wurde nicht anerkannt: Es ist "
+                              "nicht von einer Stelle ausgestellt, der das Stammzertifikat "
+                              "vertraut, abgelaufen oder auf einen anderen Namen als den des "
+                              "Servers ausgestellt (oder der Server bietet keine Verschlüsselung "
+                              "an). Ohne anerkanntes Zertifikat kommt keine verschlüsselte "
+                              "Verbindung zustande. ");
     case TStoreFailure::ServerStalled:
         return QStringLiteral("Der Datenbankserver antwortet nicht. ");
     case TStoreFailure::TimedOut:

@@ -22,13 +22,14 @@ enum class TStoreFailure {
     ServerStalled,  // nothing came back for too long
     TimedOut,       // the server cancelled a statement that ran too long
     DiskFull,
-    DiskError,       // a read or write error of the medium
-    Damaged,         // the database file is corrupt
-    BadValue,        // a value the engine cannot store
-    Replaced,        // the store's file was removed or replaced while open
-    TransactionLost, // the engine ended the open transaction by itself
-    AwaitingStandby, // committed on the server, not yet confirmed by its standby
-    OutcomeUnknown,  // the commit's answer was lost and nobody can be asked
+    DiskError,          // a read or write error of the medium
+    Damaged,            // the database file is corrupt
+    BadValue,           // a value the engine cannot store
+    Replaced,           // the store's file was removed or replaced while open
+    TransactionLost,    // the engine ended the open transaction by itself
+    AwaitingStandby,    // committed on the server, not yet confirmed by its standby
+    OutcomeUnknown,     // the commit's answer was lost and nobody can be asked
+    CertificateRefused, // no encrypted connection: the server's certificate was not accepted
 };
 
 // The step of the store that failed, for the report.
