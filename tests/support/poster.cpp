@@ -4,7 +4,9 @@
 // Usage: poster post|read LOCATION COUNT SEED [REPEAT [TYPE]]
 //        poster follow LOCATION SECONDS SEED
 // follow posts for SECONDS, one posting every 50 ms, and prints for each
-// "<milliseconds since the epoch> ok" or "... failed" as it ends.
+// "<milliseconds since the epoch> ok" or "... failed" as it ends, or
+// "... unconfirmed" where it may be kept (its outcome not known, or its
+// standby's confirmation outstanding).
 // Named settings "S0".."S4" hold the short description "kurz Sn" and the text
 // "text Sn" CR LF, REPEAT times (default 2000). A posting also files the
 // assignment list, as the window does; given TYPE, it posts that type only.
@@ -111,7 +113,11 @@ int main(int argc, char* argv[])
         } catch (const std::exception& e) {
             ++failed;
             std::fprintf(stderr, "%s\n", qUtf8Printable(exceptionText(e)));
-            tell("failed");
+            const auto* refused = dynamic_cast<const EQuorStoreError*>(&e);
+            const bool unconfirmed =
+                refused && (refused->Kind() == TStoreFailure::AwaitingStandby ||
+                            refused->Kind() == TStoreFailure::OutcomeUnknown);
+            tell(unconfirmed ? "unconfirmed" : "failed");
         }
     }
     std::printf("done=%d failed=%d\n", done, failed);
