@@ -106,7 +106,7 @@ SlowLine::SlowLine(std::uint16_t serverPort, int delayMs)
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     socklen_t length = sizeof address;
     if (::bind(m_listener, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
-        ::listen(m_listener, 16) != 0 ||
+        ::listen(m_listener, 256) != 0 ||
         ::getsockname(m_listener, reinterpret_cast<sockaddr*>(&address), &length) != 0)
         throw std::runtime_error("slow line: no port on 127.0.0.1");
     m_port = ntohs(address.sin_port);
