@@ -38,3 +38,26 @@ wait_for_socket() {
     echo "$(basename "$0"): no socket $socket after $seconds s" >&2
     return 1
 }
+
+# A new cluster's data folder, as every throwaway cluster of the scripts has
+# it: the postgres superuser trusted, UTF-8, the C locale.
+init_cluster() {
+    as_server "$(pg_bin)/initdb" -D "$1" -U postgres -A trust -E UTF8 --locale=C --no-sync
+}
+
+# A path of this machine as Wine's programs see it: the Unix root is drive Z:.
+winpath() {
+    printf 'Z:%s' "$1" | tr / '\\'
+}
+
+# Waits up to SECONDS for a window named TITLE on the X display and prints
+# its id.
+wait_for_window() {
+    local title=$1 seconds=$2 id
+    for _ in $(seq "$seconds"); do
+        id=$(xdotool search --name "$title" 2>/dev/null | head -n 1)
+        [ -n "$id" ] && { echo "$id"; return 0; }
+        sleep 1
+    done
+    return 1
+}
