@@ -61,3 +61,32 @@ wait_for_window() {
     done
     return 1
 }
+
+# The Windows Installer package of the programs in DIST, version VERSION,
+# made with wixl: its files listed by wixl-heat, the rest in
+# windows/rimdal.wxs.
+build_msi() {
+    local dist version out list wxs
+    dist=$(realpath "$1") version=$2 out=$(realpath -m "$3")
+    wxs=$(realpath "$(dirname "${BASH_SOURCE[0]}")/../windows/rimdal.wxs")
+    list=$(mktemp --suffix=.wxs)
+    # wixl takes the files' paths relative to where it runs.
+    (
+        cd "$(dirname "$dist")"
+        find "$(basename "$dist")" -type f | LC_ALL=C sort |
+            wixl-heat --prefix "$(basename "$dist")/" --directory-ref INSTALLDIR \
+                --component-group Programs --var var.DIST --win64 >"$list"
+        wixl -a x64 -D VERSION="$version" -D DIST="$(basename "$dist")" -D Win64=yes -o "$out" \
+            "$wxs" "$list" 2>"$list.log"
+    ) || { cat "$list.log" >&2; rm -f "$list" "$list.log"; return 1; }
+    rm -f "$list" "$list.log"
+}
+
+# The NSIS setup program of the programs in DIST; given SIGN (scripts/sign),
+# its uninstaller and itself signed as they are written.
+build_setup() {
+    local dist version=$2 out sign=${4:-}
+    dist=$(realpath "$1") out=$(realpath -m "$3")
+    makensis -V2 -DVERSION="$version" -DDIST="$dist" -DOUTFILE="$out" ${sign:+-DSIGN="$sign"} \
+        "$(dirname "${BASH_SOURCE[0]}")/../windows/rimdal.nsi"
+}

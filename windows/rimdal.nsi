@@ -4,8 +4,15 @@
 ; window and an entry in the list of installed programs. "/S" installs
 ; silently, for rolling it out to many workstations; "/D=FOLDER" (last on the
 ; line) installs elsewhere. Made with: makensis -DVERSION=... -DDIST=... -DOUTFILE=...
+; With -DSIGN=COMMAND, the uninstaller and the setup program are signed by
+; COMMAND (scripts/sign) as they are written.
 ; A 64-bit setup program, as the programs it installs.
 Target amd64-unicode
+!ifdef SIGN
+!uninstfinalize '"${SIGN}" "%1"' = 0
+!finalize '"${SIGN}" "%1"' = 0
+!endif
+!include "FileFunc.nsh"
 SetCompressor /SOLID lzma
 
 !define TITLE "Standard-Konfiguration Kundenkarten"
@@ -43,6 +50,9 @@ Section "Install"
     CreateShortcut "$SMPROGRAMS\${TITLE}.lnk" "$INSTDIR\rimdal.exe"
     WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayName" "${TITLE}"
     WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayVersion" "${VERSION}"
+    WriteRegStr HKLM "${UNINSTALL_KEY}" "Publisher" "Rimdal"
+    ${GetSize} "$INSTDIR" "/S=0K" $0 $1 $2
+    WriteRegDWORD HKLM "${UNINSTALL_KEY}" "EstimatedSize" $0
     WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayIcon" "$INSTDIR\rimdal.exe"
     WriteRegStr HKLM "${UNINSTALL_KEY}" "InstallLocation" "$INSTDIR"
     WriteRegStr HKLM "${UNINSTALL_KEY}" "UninstallString" '"$INSTDIR\uninstall.exe"'
