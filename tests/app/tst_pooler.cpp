@@ -60,13 +60,13 @@ private Q_SLOTS:
                  0);
         // Two clients in a transaction at once hold both server sessions of
         // the pool.
+        const QString shown = QStringLiteral(
+            "BEGIN; SHOW statement_timeout; SHOW lock_timeout; SELECT pg_sleep(0.5); COMMIT");
         QList<QProcess*> clients;
         for (int i = 0; i < 2; ++i) {
             auto* psql = new QProcess(this);
-            psql->start("psql",
-                        {"-X", "-A", "-t", "-q", "-v", "ON_ERROR_STOP=1", "-d", f.db.path(), "-c",
-                         "BEGIN; SHOW statement_timeout; SHOW lock_timeout; "
-                         "SELECT pg_sleep(0.5); COMMIT"});
+            psql->start("psql", {"-X", "-A", "-t", "-q", "-v", "ON_ERROR_STOP=1", "-d", f.db.path(),
+                                 "-c", shown});
             clients << psql;
         }
         for (QProcess* psql : clients) {
