@@ -12,7 +12,6 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
-#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QUrl>
@@ -199,66 +198,6 @@ private Q_SLOTS:
             openFailure(uri("postgres@", "quortest", "1"), TStoreFailure::Unreachable);
         QVERIFY2(!message.startsWith("kind"), qPrintable(message));
         QVERIFY(timer.elapsed() < 10000);
-    }
-
-    // TLS with the server's certificate checked against the test CA: the
-    // right CA and name connect encrypted; another CA, another name and an
-    // expired certificate are each refused as the certificate's matter.
-    void serverCertificateChecked_data()
-    {
-        QTest::addColumn<QString>("host");
-        QTest::addColumn<QString>("root");
-        QTest::addColumn<bool>("expired");
-        QTest::addColumn<bool>("accepted");
-        QTest::newRow("verify-full") << "localhost"
-                                     << "ca.crt" << false << true;
-        QTest::newRow("another CA") << "localhost"
-                                    << "other-ca.crt" << false << false;
-        QTest::newRow("another name") << "127.0.0.1"
-                                      << "ca.crt" << false << false;
-        QTest::newRow("expired") << "localhost"
-                                 << "ca.crt" << true << false;
-    }
-
-    void serverCertificateChecked()
-    {
-        QFETCH(QString, host);
-        QFETCH(QString, root);
-        QFETCH(bool, expired);
-        QFETCH(bool, accepted);
-        const QString tls = m_dir + QStringLiteral("/tls/");
-        const QString rootFile = tls + root;
-        const QString address =
-            QStringLiteral(
-                "postgresql://postgres@%1:%2/quortest?sslmode=verify-full&sslrootcert=%3")
-                .arg(host, m_port, rootFile);
-        TestStore db;
-        auto serve = [&](const QString& name) {
-            db.sql(QStringLiteral("ALTER SYSTEM SET ssl_cert_file = '%1.crt'").arg(tls + name));
-            db.sql(QStringLiteral("ALTER SYSTEM SET ssl_key_file = '%1.key'").arg(tls + name));
-            db.sql("SELECT pg_reload_conf()");
-        };
-        if (expired)
-            serve("expired");
-        const auto back = qScopeGuard([&] {
-            if (expired)
-                serve("server");
-        });
-        auto refusal = [&] { return openFailure(address, TStoreFailure::CertificateRefused); };
-        if (accepted) {
-            auto store = openStore(address);
-            const auto rows = dynamic_cast<TSqlStore&>(*store).query(
-                "SELECT ssl::text FROM pg_stat_ssl WHERE pid = pg_backend_pid()");
-            QVERIFY(rows->next());
-            QCOMPARE(rows->column(0).toByteArray(), QByteArray("true"));
-        } else {
-            // The server takes its new certificate with its next session.
-            QTRY_VERIFY(
-                refusal().contains("Zertifikat des Datenbankservers wurde nicht anerkannt"));
-            const QString message = refusal();
-            QVERIFY2(message.contains("Stammzertifikat: " + rootFile), qPrintable(message));
-            QVERIFY(!message.contains("nicht erreichbar"));
-        }
     }
 
     void wrongPasswordAndMissingDatabase()
