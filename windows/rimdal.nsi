@@ -56,7 +56,12 @@ Section "Install"
     WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayIcon" "$INSTDIR\rimdal.exe"
     WriteRegStr HKLM "${UNINSTALL_KEY}" "InstallLocation" "$INSTDIR"
     WriteRegStr HKLM "${UNINSTALL_KEY}" "UninstallString" '"$INSTDIR\uninstall.exe"'
-    WriteRegStr HKLM "${UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\uninstall.exe" /S'
+    ; Whoever runs the quiet uninstall waits until it is done: the uninstaller
+    ; runs in place (_?=; without, it hands itself to a copy and returns at
+    ; once), and, as it cannot remove itself, the command line removes it and
+    ; its folder once it has ended well.
+    WriteRegStr HKLM "${UNINSTALL_KEY}" "QuietUninstallString" \
+        '"$SYSDIR\cmd.exe" /c ""$INSTDIR\uninstall.exe" /S _?=$INSTDIR && del /f /q "$INSTDIR\uninstall.exe" && rmdir "$INSTDIR""'
     WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoModify" 1
     WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoRepair" 1
 SectionEnd
