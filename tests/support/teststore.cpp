@@ -194,6 +194,18 @@ void TestStore::sql(const QString& statement)
     rawSql(m_path, statement);
 }
 
+QByteArray TestStore::value(const QByteArray& query)
+{
+    auto other = openStore(m_path);
+    const auto rows = dynamic_cast<TSqlStore&>(*other).query(query);
+    QByteArray first("?");
+    if (rows->next())
+        first = rows->column(0).toByteArray();
+    while (rows->next()) {
+    }
+    return first;
+}
+
 void TestStore::serverSql(const QString& statement)
 {
     rawSql(m_server, statement);

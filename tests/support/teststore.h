@@ -57,6 +57,8 @@ public:
     // Raw SQL on a connection of its own, for what the tool itself never does
     // (removing a record behind its back, triggers that fail a write).
     void sql(const QString& statement);
+    // The first value a query answers on a connection of its own, "?" for none.
+    QByteArray value(const QByteArray& query);
     // The same on the server itself, past any pooler, in the database the
     // tests share; name() is the store's schema or database there.
     void serverSql(const QString& statement);
