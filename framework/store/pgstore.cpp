@@ -725,8 +725,10 @@ void TPostgresStore::learnCommitOutcome(const EQuorStoreError& cause)
         // is ended, and its transaction with it.
         const TSqlParams session{sqlText(QString::number(pid)),
                                  {PQparameterStatus(m_conn, "application_name")}};
+        // Behind a pooler whose session the posting never learned, nobody
+        // can say whether the commit still waits.
         bool gone = false;
-        for (int i = 0; i < kLearnTries && !gone; ++i) {
+        for (int i = 0; pid != 0 && i < kLearnTries && !gone; ++i) {
             const auto rows = query(kSessionState, session);
             if (!rows->next()) {
                 gone = true;
@@ -755,7 +757,7 @@ void TPostgresStore::learnCommitOutcome(const EQuorStoreError& cause)
             else
                 QThread::msleep(kLearnPauseMs);
         }
-        if (!gone || witnesses.empty())
+        if (witnesses.empty())
             throw unknown();
         TSqlParams key;
         for (const QString& field : witnesses.back().second)
@@ -766,6 +768,9 @@ void TPostgresStore::learnCommitOutcome(const EQuorStoreError& cause)
         }
         if (kept)
             return;
+        // Not there yet while its session may still be at the commit.
+        if (!gone)
+            throw unknown();
         fail(TStoreFailure::TransactionLost, TStoreStep::Commit, {});
     } catch (const EQuorStoreError& e) {
         if (e.Kind() == TStoreFailure::AwaitingStandby ||
