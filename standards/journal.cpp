@@ -67,9 +67,6 @@ void journalPosting(Tmaskfile& file, const QString& frontEnd, const QString& typ
     QIODevice* target = file.StartStreamBuchung(wrdonInsert, false);
     target->write("\xEF\xBB\xBF" + lines.join(QStringLiteral("\r\n")).toUtf8() + "\r\n");
     file.EndStreamBuchung();
-    // Its name is unique to this posting: it tells whether a posting whose
-    // commit went unanswered was kept.
-    file.WitnessInsert();
 }
 
 QList<TJournalEntry> readJournal(Tmaskfile& file, const QString& type, int limit)

@@ -261,12 +261,6 @@ QIODevice* Tmaskfile::StartStreamBuchung(TWrdon mode, bool /*flag*/)
     return m_writeStream.get();
 }
 
-void Tmaskfile::WitnessInsert()
-{
-    requireAccess("WitnessInsert");
-    m_accessStore->witness(currentKey());
-}
-
 void Tmaskfile::EndStreamBuchung()
 {
     requireAccess("EndStreamBuchung");

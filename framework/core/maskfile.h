@@ -88,9 +88,6 @@ public:
     // The returned stream belongs to the file; write the whole blob into it.
     QIODevice* StartStreamBuchung(TWrdon mode, bool flag);
     void EndStreamBuchung();
-    // The record just inserted belongs to this transaction alone; see
-    // TStoreBackend::witness.
-    void WitnessInsert();
 
 private:
     TStoreBackend& store();

@@ -13,7 +13,43 @@ namespace
 constexpr Oid kTextType = 25;
 constexpr Oid kByteaType = 17;
 std::atomic<quint64> g_roundTrips{0};
+std::atomic<int> g_stallLimitMs{15000};
 
+} // namespace
+
+void setPostgresStallLimit(int milliseconds)
+{
+    g_stallLimitMs = milliseconds;
+}
+
+int TPgPipeline::stallLimitMs()
+{
+    return g_stallLimitMs.load(std::memory_order_relaxed);
+}
+
+void TPgPipeline::lost(TStoreStep step)
+{
+    throw EPgFailure(EPgFailure::TKind::Lost, step);
+}
+
+void TPgPipeline::require(bool holds, const char* rule)
+{
+    if (holds)
+        return;
+    EPgFailure broken(EPgFailure::TKind::Broken, TStoreStep::Wait);
+    broken.rule = rule;
+    throw broken;
+}
+
+namespace
+{
+[[noreturn]] void refused(const TPgStatement& statement, pg_result* result)
+{
+    EPgFailure failure(EPgFailure::TKind::Refused, statement.step);
+    failure.statement = statement.kind;
+    failure.result.reset(result, PQclear);
+    throw failure;
+}
 } // namespace
 
 void TPgResultDeleter::operator()(pg_result* result) const
@@ -92,7 +128,7 @@ public:
         if (streaming()) {
             try {
                 drain(false);
-            } catch (const std::exception&) {
+            } catch (...) {
             }
         }
     }
@@ -107,7 +143,7 @@ public:
             return true;
         }
         if (m_lost)
-            m_pipe.m_line.lineLost(TStoreStep::Read);
+            TPgPipeline::lost(TStoreStep::Read);
         if (!streaming())
             return false;
         m_current = take();
@@ -146,13 +182,14 @@ private:
         m_pipe.m_stream = nullptr;
         const TPgStatement statement = m_pipe.m_sent.front();
         if (!result || PQstatus(m_pipe.m_conn) != CONNECTION_OK)
-            m_pipe.m_line.lineLost(TStoreStep::Read);
+            TPgPipeline::lost(TStoreStep::Read);
         while (TResult rest{m_pipe.nextResult()})
             if (PQstatus(m_pipe.m_conn) != CONNECTION_OK)
-                m_pipe.m_line.lineLost(TStoreStep::Read);
+                TPgPipeline::lost(TStoreStep::Read);
         m_pipe.endStatement();
-        if (status != PGRES_TUPLES_OK)
-            m_pipe.m_line.statementRefused(statement, result.release());
+        if (status == PGRES_FATAL_ERROR)
+            refused(statement, result.release());
+        TPgPipeline::require(status == PGRES_TUPLES_OK, "a query is answered with rows");
         return nullptr;
     }
 
@@ -176,7 +213,6 @@ void TPgPipeline::reset() noexcept
     m_sent.clear();
     m_conn = nullptr;
     m_taken = false;
-    m_commitSent = false;
     m_rolledBack = false;
 }
 
@@ -206,8 +242,8 @@ void TPgPipeline::exchange(const TPgStatement* last)
 {
     settle();
     if (!m_conn)
-        m_line.lineLost(last ? last->step : TStoreStep::Read);
-    Q_ASSERT(!last || last->waited());
+        lost(last ? last->step : TStoreStep::Read);
+    require(!last || last->waited(), "a waited statement is the last of its batch");
     m_taken = false;
     g_roundTrips.fetch_add(1, std::memory_order_relaxed);
     sendWaiting(last);
@@ -216,7 +252,7 @@ void TPgPipeline::exchange(const TPgStatement* last)
     // inside the pipeline: set outside it, libpq 15 would keep it for the
     // first statement of the next pipeline.
     if (last && last->kind == TPgKind::Query && !PQsetSingleRowMode(m_conn))
-        m_line.lineLost(TStoreStep::Read);
+        lost(TStoreStep::Read);
 }
 
 void TPgPipeline::sendOnly()
@@ -224,13 +260,15 @@ void TPgPipeline::sendOnly()
     settle();
     if (!m_conn || m_waiting.empty())
         return;
-    Q_ASSERT(m_waiting.back().kind == TPgKind::ReaderCommit);
+    require(m_waiting.back().kind == TPgKind::ReaderCommit,
+            "a batch not waited for ends with a reader's commit");
     sendWaiting(nullptr);
 }
 
 std::unique_ptr<TSqlRows> TPgPipeline::stream()
 {
-    Q_ASSERT(m_sent.size() == 1 && m_sent.front().kind == TPgKind::Query && !m_stream);
+    require(m_sent.size() == 1 && m_sent.front().kind == TPgKind::Query && !m_stream,
+            "rows stream only from the query just exchanged");
     auto rows = std::make_unique<TPgRows>(*this);
     m_stream = rows.get();
     return rows;
@@ -251,15 +289,16 @@ void TPgPipeline::sendOne(const TPgStatement& statement)
     if (!PQsendQueryParams(m_conn, statement.sql.constData(), int(statement.params.size()),
                            types.constData(), values.constData(), lengths.constData(),
                            formats.constData(), 1))
-        m_line.lineLost(statement.step);
+        lost(statement.step);
 }
 
 void TPgPipeline::sendWaiting(const TPgStatement* last)
 {
-    Q_ASSERT(!m_stream);
-    Q_ASSERT(m_sent.empty() == (PQpipelineStatus(m_conn) == PQ_PIPELINE_OFF));
+    require(!m_stream, "nothing is sent while rows stream");
+    require(m_sent.empty() == (PQpipelineStatus(m_conn) == PQ_PIPELINE_OFF),
+            "the connection is in pipeline mode exactly while answers are outstanding");
     if (PQpipelineStatus(m_conn) == PQ_PIPELINE_OFF && !PQenterPipelineMode(m_conn))
-        m_line.lineLost(TStoreStep::Wait);
+        lost(TStoreStep::Wait);
     if (last)
         m_waiting.push_back(*last);
     if (!m_waiting.empty())
@@ -268,9 +307,7 @@ void TPgPipeline::sendWaiting(const TPgStatement* last)
         TPgStatement& statement = m_waiting.front();
         sendOne(statement);
         if (statement.sync && !PQpipelineSync(m_conn))
-            m_line.lineLost(statement.step);
-        if (statement.kind == TPgKind::Commit)
-            m_commitSent = true;
+            lost(statement.step);
         m_sent.push_back(std::move(statement));
         m_waiting.pop_front();
     }
@@ -293,7 +330,7 @@ void TPgPipeline::readAnswers(std::size_t keep)
     }
     leavePipelineWhenDone();
     if (failure)
-        m_line.statementRefused(*failed, failure.release());
+        refused(*failed, failure.release());
 }
 
 PGresult* TPgPipeline::readStatement(const TPgStatement& statement, bool clean)
@@ -302,14 +339,11 @@ PGresult* TPgPipeline::readStatement(const TPgStatement& statement, bool clean)
     while (TResult result{nextResult()}) {
         switch (PQresultStatus(result.get())) {
         case PGRES_PIPELINE_ABORTED:
-            if (statement.kind == TPgKind::Commit)
-                m_commitSent = false;
+            require(!clean || failure, "only a refusal aborts the rest of its batch");
             break;
         case PGRES_FATAL_ERROR:
             if (PQstatus(m_conn) != CONNECTION_OK)
-                m_line.lineLost(statement.step);
-            if (statement.kind == TPgKind::Commit)
-                m_commitSent = false;
+                lost(statement.step);
             if (!statement.quiet() && clean && !failure)
                 failure = std::move(result);
             break;
@@ -322,17 +356,15 @@ PGresult* TPgPipeline::readStatement(const TPgStatement& statement, bool clean)
             break;
         case PGRES_COMMAND_OK:
             if (statement.kind == TPgKind::ReadAhead)
-                m_line.lineLost(statement.step);
-            if (statement.kind == TPgKind::Commit)
-                m_commitSent = false;
+                lost(statement.step);
             break;
         default:
             // Not an answer this statement can have.
-            m_line.lineLost(statement.step);
+            lost(statement.step);
         }
     }
     if (PQstatus(m_conn) != CONNECTION_OK)
-        m_line.lineLost(statement.step);
+        lost(statement.step);
     if (statement.sync)
         readSync(statement.step);
     return failure.release();
@@ -340,31 +372,33 @@ PGresult* TPgPipeline::readStatement(const TPgStatement& statement, bool clean)
 
 qint64 TPgPipeline::finish(QByteArray* lastValue)
 {
-    Q_ASSERT(!m_sent.empty() && m_sent.front().waited() && !m_stream);
+    require(!m_sent.empty() && m_sent.front().waited() && !m_stream,
+            "a statement's answers are read to their end once, after it was exchanged");
     const TPgStatement statement = m_sent.front();
     TResult failure;
     const qint64 changed = readToEnd(statement, failure, lastValue);
     endStatement();
     if (failure)
-        m_line.statementRefused(statement, failure.release());
+        refused(statement, failure.release());
     return changed;
 }
 
 qint64 TPgPipeline::runText(const QByteArray& sql, TStoreStep step, QByteArray* lastValue)
 {
-    Q_ASSERT(idle());
+    require(idle(), "a text runs with nothing outstanding");
     if (!m_conn)
-        m_line.lineLost(step);
-    Q_ASSERT(PQpipelineStatus(m_conn) == PQ_PIPELINE_OFF);
+        lost(step);
+    require(PQpipelineStatus(m_conn) == PQ_PIPELINE_OFF,
+            "the connection is in pipeline mode exactly while answers are outstanding");
     if (!PQsendQuery(m_conn, sql.constData()))
-        m_line.lineLost(step);
+        lost(step);
     g_roundTrips.fetch_add(1, std::memory_order_relaxed);
     flush(step);
     const TPgStatement statement = TPgStatement::execute(sql, {}, step);
     TResult failure;
     const qint64 changed = readToEnd(statement, failure, lastValue);
     if (failure)
-        m_line.statementRefused(statement, failure.release());
+        refused(statement, failure.release());
     return changed;
 }
 
@@ -378,25 +412,23 @@ qint64 TPgPipeline::readToEnd(const TPgStatement& statement, TResult& failure,
         const ExecStatusType status = PQresultStatus(result.get());
         if (status == PGRES_FATAL_ERROR) {
             if (PQstatus(m_conn) != CONNECTION_OK)
-                m_line.lineLost(statement.step);
+                lost(statement.step);
             if (!failure)
                 failure = std::move(result);
         } else if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) {
-            m_line.lineLost(statement.step);
+            lost(statement.step);
         } else {
             changed = QByteArray(PQcmdTuples(result.get())).toLongLong();
             if (lastValue && status == PGRES_TUPLES_OK && PQntuples(result.get()) > 0)
                 *lastValue =
                     QByteArray(PQgetvalue(result.get(), 0, 0), PQgetlength(result.get(), 0, 0));
         }
-        if (statement.kind == TPgKind::Commit) {
-            m_commitSent = false;
+        if (statement.kind == TPgKind::Commit)
             m_rolledBack =
                 status == PGRES_COMMAND_OK && qstrcmp(PQcmdStatus(result.get()), "COMMIT") != 0;
-        }
     }
     if (!answered || PQstatus(m_conn) != CONNECTION_OK)
-        m_line.lineLost(statement.step);
+        lost(statement.step);
     return changed;
 }
 
@@ -404,12 +436,12 @@ void TPgPipeline::readSync(TStoreStep step)
 {
     const TResult sync(nextResult());
     if (PQresultStatus(sync.get()) != PGRES_PIPELINE_SYNC)
-        m_line.lineLost(step);
+        lost(step);
 }
 
 void TPgPipeline::endStatement()
 {
-    Q_ASSERT(!m_sent.empty() && !m_stream);
+    require(!m_sent.empty() && !m_stream, "a statement ends once, after its rows");
     const TPgStatement statement = std::move(m_sent.front());
     m_sent.pop_front();
     if (statement.sync)
@@ -420,7 +452,8 @@ void TPgPipeline::endStatement()
 void TPgPipeline::leavePipelineWhenDone()
 {
     if (m_sent.empty() && m_conn && PQpipelineStatus(m_conn) != PQ_PIPELINE_OFF)
-        PQexitPipelineMode(m_conn);
+        require(PQexitPipelineMode(m_conn) == 1,
+                "the connection is in pipeline mode exactly while answers are outstanding");
 }
 
 void TPgPipeline::flush(TStoreStep step)
@@ -430,31 +463,31 @@ void TPgPipeline::flush(TStoreStep step)
         if (pending == 0)
             return;
         if (pending < 0)
-            m_line.lineLost(step);
+            lost(step);
         waitForSocket(true);
         if (!PQconsumeInput(m_conn))
-            m_line.lineLost(step);
+            lost(step);
     }
 }
 
 void TPgPipeline::waitForSocket(bool writing)
 {
-    const TSocketWait ready = ::waitForSocket(PQsocket(m_conn), writing, kStallMs);
+    const TSocketWait ready = ::waitForSocket(PQsocket(m_conn), writing, stallLimitMs());
     if (ready == TSocketWait::Ready)
         return;
     if (ready == TSocketWait::Failed)
-        m_line.lineLost(TStoreStep::Wait);
-    m_line.lineStalled();
+        lost(TStoreStep::Wait);
+    throw EPgFailure(EPgFailure::TKind::Stalled, TStoreStep::Wait);
 }
 
 PGresult* TPgPipeline::nextResult()
 {
     if (!m_conn)
-        m_line.lineLost(TStoreStep::Read);
+        lost(TStoreStep::Read);
     while (PQisBusy(m_conn)) {
         waitForSocket(false);
         if (!PQconsumeInput(m_conn))
-            m_line.lineLost(TStoreStep::Read);
+            lost(TStoreStep::Read);
     }
     return PQgetResult(m_conn);
 }

@@ -65,24 +65,33 @@ struct TPgStatement {
     }
 };
 
-// Where the pipeline's failures go: the store turns them into its own.
-class TPgLine
-{
-public:
-    virtual ~TPgLine() = default;
-    // The connection broke, or answered what was not asked.
-    [[noreturn]] virtual void lineLost(TStoreStep step) = 0;
-    // Nothing came back for too long.
-    [[noreturn]] virtual void lineStalled() = 0;
-    // The server refused a statement; result is the first refusal of the batch.
-    [[noreturn]] virtual void statementRefused(const TPgStatement& statement,
-                                               pg_result* result) = 0;
+// How a round trip failed, as the pipeline tells its store, which turns it
+// into its own failure at its boundary.
+struct EPgFailure : std::exception {
+    enum class TKind {
+        Lost,    // the connection broke, or answered what was not asked
+        Stalled, // nothing came back for too long
+        Refused, // the server refused a statement; result is the batch's first refusal
+        Broken,  // one of the pipeline's rules did not hold: a fault of this program
+    };
+    EPgFailure(TKind what, TStoreStep at) : kind(what), step(at) {}
+    const char* what() const noexcept override { return "PostgreSQL pipeline failure"; }
+
+    TKind kind;
+    TStoreStep step;
+    // Refused: the refused statement's kind, and the server's answer.
+    TPgKind statement = TPgKind::Execute;
+    std::shared_ptr<pg_result> result;
+    // Broken: the rule, in the words of the list below.
+    const char* rule = nullptr;
 };
 
 // Statements sent in libpq's pipeline mode: those that need no answer at once
 // wait and go with the next one that does, in one round trip.
 //
-// Rules it keeps (asserted where they are relied on):
+// Rules it keeps, checked where they are relied on in every build; a rule that
+// does not hold fails the round trip as Broken, and the store gives the
+// connection up:
 // - The connection is in pipeline mode exactly while answers are outstanding.
 // - Every batch sent ends with a sync point, and every sync point's answer is
 //   read as PGRES_PIPELINE_SYNC; anything else there means the connection no
@@ -101,8 +110,10 @@ public:
 class TPgPipeline
 {
 public:
-    explicit TPgPipeline(TPgLine& line) : m_line(line) {}
+    TPgPipeline() = default;
     ~TPgPipeline();
+    TPgPipeline(const TPgPipeline&) = delete;
+    TPgPipeline& operator=(const TPgPipeline&) = delete;
 
     void attach(pg_conn* conn) { m_conn = conn; }
     // The connection went: everything queued and sent on it is dropped.
@@ -142,14 +153,12 @@ public:
     // A batch that began a transaction had answers taken: sending it again
     // would run its handlers twice.
     bool answersTaken() const { return m_taken; }
-    // A writer's COMMIT went out and its answer has not come.
-    bool commitUnanswered() const { return m_commitSent; }
     // The server answered the COMMIT with a rollback: the transaction had failed.
     bool commitRolledBack() const { return m_rolledBack; }
 
-    // Bounded waits for the socket; the stall limit in milliseconds.
-    static constexpr int kStallMs = 15000;
+    // Bounded waits for the socket, each no longer than the stall limit.
     void waitForSocket(bool writing);
+    static int stallLimitMs();
 
 private:
     friend class TPgRows;
@@ -163,13 +172,16 @@ private:
     qint64 readToEnd(const TPgStatement& statement, TResult& failure, QByteArray* lastValue);
     void flush(TStoreStep step);
     void leavePipelineWhenDone();
+    [[noreturn]] static void lost(TStoreStep step);
+    // Fails the round trip as Broken where a rule does not hold.
+    static void require(bool holds, const char* rule);
 
-    TPgLine& m_line;
     pg_conn* m_conn = nullptr;
     std::deque<TPgStatement> m_waiting;
     std::deque<TPgStatement> m_sent;
     class TPgRows* m_stream = nullptr;
+    // Answers of the batch just read were handed to a read ahead's handler.
     bool m_taken = false;
-    bool m_commitSent = false;
+    // The last COMMIT's answer was a ROLLBACK: its transaction had failed.
     bool m_rolledBack = false;
 };

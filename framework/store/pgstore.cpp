@@ -7,6 +7,7 @@
 #include <QCoreApplication>
 #include <QRegularExpression>
 #include <QSysInfo>
+#include <QDeadlineTimer>
 #include <QThread>
 #include <QUrl>
 #include <QVarLengthArray>
@@ -19,9 +20,18 @@ namespace
 
 // Writers queue for the writers' lock at most this long, and a statement runs
 // at most that long; both stay below the stall limit, so a long queue is
-// reported as such and not as a dead server. Set for the transaction alone:
+// reported as such and not as a dead server. A writer's session that waits
+// for its workstation, or whose workstation is gone, is ended by the server
+// within seconds, and the writers' lock with it: idle in its transaction, or
+// its TCP keepalives unanswered. All of it is set for the transaction alone:
 // behind a connection pooler the server session is another program's next.
-const QByteArray kWriterSettings = "SELECT set_config('lock_timeout', '10s', true)";
+const QByteArray kWriterSettings =
+    "SELECT set_config('lock_timeout', '10s', true), "
+    "set_config('idle_in_transaction_session_timeout', '5s', true), "
+    "set_config('tcp_keepalives_idle', '5', true), "
+    "set_config('tcp_keepalives_interval', '2', true), "
+    "set_config('tcp_keepalives_count', '3', true), "
+    "set_config('tcp_user_timeout', '15000', true)";
 const QByteArray kStatementTimeout = "SELECT set_config('statement_timeout', '12s', true)";
 // A commit waits for a synchronous standby as long as it must: cancelled by
 // a timeout, the server would answer it as done though the standby never
@@ -36,20 +46,30 @@ const QByteArray kLockHolder =
     "JOIN pg_stat_activity a ON a.pid = l.pid WHERE l.locktype = 'advisory' AND l.granted AND "
     "l.classid::text = '1' AND l.objid::text = '3120303062' AND l.objsubid = 1";
 const QByteArray kWritable = "(current_setting('transaction_read_only') = 'off' AND "
-                             "has_table_privilege('einstellungen', 'INSERT, UPDATE'))::text";
-const QByteArray kCanWrite = "SELECT " + kWritable;
-// A writer also learns its server session: behind a connection pooler it is
-// not the one the connection began with.
-const QByteArray kWriterStart = "SELECT " + kWritable + ", pg_backend_pid()::text";
-const QByteArray kSessionState =
-    "SELECT coalesce(state, ''), coalesce(wait_event, '') FROM "
-    "pg_stat_activity WHERE pid = $1::int AND application_name = $2 AND "
-    "pid <> pg_backend_pid()";
-const QByteArray kWitnessSql = "SELECT 1 FROM einstellungen WHERE sprache = $1 AND programm = $2 "
-                               "AND maske = $3 AND bezeichnung = $4 AND idx = $5";
-// How long a session left behind is waited for before its outcome is
-// called unknown.
-constexpr int kLearnTries = 50;
+                             "has_table_privilege('einstellungen', 'INSERT, UPDATE'))";
+const QByteArray kCanWrite = "SELECT " + kWritable + "::text";
+// A writer also learns its transaction's id: what became of the transaction
+// can be asked by it from any session, whichever server session ran it.
+const QByteArray kWriterStart = "SELECT " + kWritable + "::text, CASE WHEN " + kWritable +
+                                " THEN pg_current_xact_id()::text ELSE '' END";
+// A transaction's outcome, and while it runs, the one session that holds it.
+const QByteArray kTransactionState =
+    "SELECT coalesce(pg_xact_status(t.x), ''), coalesce(a.pid::text, ''), "
+    "coalesce(a.state, ''), coalesce(a.wait_event, '') FROM (SELECT $1::xid8 AS x) t "
+    "LEFT JOIN pg_locks l ON l.locktype = 'transactionid' AND l.transactionid = t.x::xid "
+    "AND l.mode = 'ExclusiveLock' AND l.granted LEFT JOIN pg_stat_activity a ON a.pid = l.pid";
+const QByteArray kEndSession = "SELECT pg_terminate_backend($1::int)::text";
+// A transaction id the server has not handed out yet: after a crash, one
+// whose work never reached the log.
+const QByteArray kFutureTransaction = "22023";
+// Warnings the server sends with a COMMIT whose wait for its synchronous
+// standby was cancelled, or cut short by the session's end: kept on the
+// server, not confirmed by the standby.
+const QByteArray kStandbyWaitCancelled = "01000";
+const QByteArray kStandbyWaitEnded = "57P01";
+// How long a transaction left behind is asked after, a server coming back
+// from a restart included, before its outcome is called unknown.
+constexpr int kLearnMs = 10000;
 constexpr int kLearnPauseMs = 200;
 
 // What this program sets on a connection unless the address says otherwise:
@@ -314,7 +334,7 @@ TPostgresStore::TPostgresStore(const QString& address, TOpen mode)
                 throw;
         }
     } catch (...) {
-        disconnect();
+        moveTo(TState::Lost);
         throw;
     }
 }
@@ -323,12 +343,12 @@ TPostgresStore::~TPostgresStore()
 {
     if (accessDepth() > 0)
         rollbackAll();
-    disconnect();
+    moveTo(TState::Lost);
 }
 
 void TPostgresStore::connect()
 {
-    disconnect();
+    moveTo(TState::Lost);
     const QByteArray name = applicationName();
     QVarLengthArray<const char*, 10> keywords(std::begin(kDefaultKeywords),
                                               std::end(kDefaultKeywords));
@@ -373,7 +393,8 @@ void TPostgresStore::connect()
         QString root = QString::fromUtf8(optionOf(m_conn, "sslrootcert"));
         if (root.isEmpty())
             root = defaultRootCertificate();
-        disconnect();
+        PQfinish(m_conn);
+        m_conn = nullptr;
         if (kind == TStoreFailure::CertificateRefused)
             throw EQuorStoreError(kind,
                                   storeFailureText(kind, TStoreStep::Open, TStoreEngine::Server,
@@ -383,74 +404,142 @@ void TPostgresStore::connect()
         fail(kind, TStoreStep::Open, failure.words);
     }
     PQsetErrorVerbosity(m_conn, PQERRORS_DEFAULT);
-    // The server's notices are not for the user; failures come as results.
-    PQsetNoticeProcessor(
-        m_conn, [](void*, const char*) {}, nullptr);
-    PQsetnonblocking(m_conn, 1);
+    // The server's notices are not for the user, but one answering a COMMIT
+    // may say that its standby did not confirm it; failures come as results.
+    PQsetNoticeReceiver(
+        m_conn,
+        [](void* store, const PGresult* notice) {
+            static_cast<TPostgresStore*>(store)->noticed(notice);
+        },
+        this);
+    if (PQsetnonblocking(m_conn, 1) != 0) {
+        const QString words = engineWords(PQerrorMessage(m_conn));
+        PQfinish(m_conn);
+        m_conn = nullptr;
+        fail(TStoreFailure::ConnectionLost, TStoreStep::Open, words);
+    }
     m_pipe.attach(m_conn);
-    m_backendPid = PQbackendPID(m_conn);
+    moveTo(TState::Idle);
 }
 
-void TPostgresStore::disconnect() noexcept
+void TPostgresStore::moveTo(TState next)
 {
-    m_pipe.reset();
-    PQfinish(m_conn);
-    m_conn = nullptr;
-    // The transaction went with the connection.
-    m_writable.reset();
-    m_transaction = TTransaction::None;
+    const TState from = m_state;
+    bool allowed = false;
+    switch (next) {
+    case TState::Lost:
+        allowed = true;
+        break;
+    case TState::Idle:
+        allowed = from != TState::Idle;
+        break;
+    case TState::Reading:
+    case TState::Writing:
+        allowed = from == TState::Idle;
+        break;
+    case TState::CommitInDoubt:
+        allowed = from == TState::Writing;
+        break;
+    }
+    // The COMMIT's batch came back refused, read to its sync point: the
+    // transaction is not kept, and open on the server until rolled back.
+    if (from == TState::CommitInDoubt && next == TState::Writing)
+        allowed = true;
+    if (!allowed) {
+        moveTo(TState::Lost);
+        fail(TStoreFailure::Other, TStoreStep::Wait,
+             QStringLiteral("Programmfehler: Zustandswechsel %1 nach %2 der Verbindung")
+                 .arg(int(from))
+                 .arg(int(next)));
+    }
+    m_state = next;
+    if (next == TState::Reading || next == TState::Writing || next == TState::Lost) {
+        m_writable.reset();
+        m_xid.clear();
+        m_standbyUnconfirmed = false;
+    }
+    if (next == TState::Lost) {
+        // The transaction goes with the connection.
+        m_pipe.reset();
+        PQfinish(m_conn);
+        m_conn = nullptr;
+    }
 }
 
-void TPostgresStore::lineLost(TStoreStep step)
+template <typename Step> decltype(auto) TPostgresStore::guarded(Step&& step)
 {
-    const QString words =
-        m_conn ? engineWords(PQerrorMessage(m_conn)) : QStringLiteral("keine Verbindung");
-    m_commitUnknown = m_pipe.commitUnanswered();
-    m_answersTaken = m_pipe.answersTaken();
-    disconnect();
-    fail(TStoreFailure::ConnectionLost, step, words);
+    try {
+        return step();
+    } catch (const EPgFailure& failure) {
+        failed(failure);
+    }
 }
 
-void TPostgresStore::lineStalled()
+void TPostgresStore::failed(const EPgFailure& failure)
 {
-    // Nothing came for too long: the server or the network stands still. The
-    // connection is given up; the next step opens a new one.
-    m_commitUnknown = m_pipe.commitUnanswered();
-    m_answersTaken = true;
-    disconnect();
-    fail(TStoreFailure::ServerStalled, TStoreStep::Wait,
-         QStringLiteral("%1 s ohne Antwort").arg(TPgPipeline::kStallMs / 1000));
+    if (failure.kind == EPgFailure::TKind::Refused)
+        refused(failure);
+    giveUp(failure);
+    // Only a commit in doubt can turn out kept, and only commitWriter sends one.
+    fail(TStoreFailure::Other, failure.step,
+         QStringLiteral("Programmfehler: Abschluss außerhalb der Buchung"));
 }
 
-void TPostgresStore::statementRefused(const TPgStatement& statement, PGresult* result)
+void TPostgresStore::giveUp(const EPgFailure& failure)
 {
-    if (statement.kind == TPgKind::WriteAhead)
+    TStoreFailure kind = TStoreFailure::ConnectionLost;
+    QString words;
+    switch (failure.kind) {
+    case EPgFailure::TKind::Stalled:
+        // Nothing came for too long: the server or the network stands still.
+        kind = TStoreFailure::ServerStalled;
+        words = QStringLiteral("%1 s ohne Antwort").arg(TPgPipeline::stallLimitMs() / 1000.0);
+        break;
+    case EPgFailure::TKind::Broken:
+        kind = TStoreFailure::Other;
+        words = QStringLiteral("Programmfehler: Regel verletzt: %1")
+                    .arg(QString::fromLatin1(failure.rule));
+        break;
+    default:
+        words = m_conn ? engineWords(PQerrorMessage(m_conn)) : QStringLiteral("keine Verbindung");
+        break;
+    }
+    const TState was = m_state;
+    const QByteArray xid = m_xid;
+    const bool standby = m_standbyUnconfirmed;
+    moveTo(TState::Lost);
+    const QString cause = storeFailureText(kind, failure.step, TStoreEngine::Server,
+                                           m_displayName, words);
+    if (was == TState::CommitInDoubt || (was == TState::Writing && !xid.isEmpty())) {
+        m_xid = xid;
+        m_standbyUnconfirmed = standby;
+        settleTransaction(was == TState::CommitInDoubt, kind, cause);
+        return;
+    }
+    fail(kind, failure.step, words);
+}
+
+void TPostgresStore::refused(const EPgFailure& failure)
+{
+    pg_result* result = failure.result.get();
+    if (failure.statement == TPgKind::WriteAhead)
         m_refusedAhead = m_lastRefusedAhead = true;
     const char* code = PQresultErrorField(result, PG_DIAG_SQLSTATE);
-    if (statement.kind == TPgKind::Begin && code && qstrcmp(code, "55P03") == 0 &&
-        m_transaction == TTransaction::Writing) {
-        PQclear(result);
+    const QByteArray state(code ? code : "");
+    if (failure.statement == TPgKind::Begin && state == "55P03" && m_state == TState::Writing) {
         QString message = lockHolder();
         if (message.isEmpty())
             message = storeFailureText(TStoreFailure::Locked, TStoreStep::Begin,
                                        TStoreEngine::Server, m_displayName, {});
         throw EQuorStoreError(TStoreFailure::Locked, message, m_displayName);
     }
-    failWith(statement.step, result);
-}
-
-void TPostgresStore::failWith(TStoreStep step, PGresult* result)
-{
     const QString text = engineWords(PQresultErrorMessage(result));
-    const char* code = PQresultErrorField(result, PG_DIAG_SQLSTATE);
-    const QByteArray state(code ? code : "");
-    PQclear(result);
     TStoreFailure kind = failureOf(state);
     if (m_conn && PQstatus(m_conn) != CONNECTION_OK) {
-        disconnect();
+        moveTo(TState::Lost);
         kind = TStoreFailure::ConnectionLost;
     }
-    fail(kind, step, text);
+    fail(kind, failure.step, text);
 }
 
 QString TPostgresStore::lockHolder()
@@ -490,19 +579,19 @@ void TPostgresStore::exchange(const TPgStatement* last)
     const bool first = m_pipe.waits(TPgKind::Begin) && !m_pipe.waits(TPgKind::Commit) &&
                        !(last && last->kind == TPgKind::Commit);
     if (!first) {
-        m_pipe.exchange(last);
+        guarded([&] { m_pipe.exchange(last); });
         return;
     }
     // Nothing of the transaction has run yet: on a connection found lost, it
     // begins again on a new one, as if nothing had happened.
     const std::vector<TPgStatement> batch = m_pipe.waiting();
-    const TTransaction transaction = m_transaction;
+    const TState transaction = m_state;
     auto again = [&] {
         connect();
         for (const TPgStatement& statement : batch)
             m_pipe.enqueue(statement);
-        m_transaction = transaction;
-        m_pipe.exchange(last);
+        moveTo(transaction);
+        guarded([&] { m_pipe.exchange(last); });
     };
     if (m_conn && (PQconsumeInput(m_conn), PQstatus(m_conn) != CONNECTION_OK)) {
         again();
@@ -510,9 +599,9 @@ void TPostgresStore::exchange(const TPgStatement* last)
     }
     try {
         m_pipe.exchange(last);
-    } catch (const EQuorStoreError& e) {
-        if (m_conn || m_answersTaken || e.Kind() != TStoreFailure::ConnectionLost)
-            throw;
+    } catch (const EPgFailure& failure) {
+        if (failure.kind != EPgFailure::TKind::Lost || m_pipe.answersTaken())
+            failed(failure);
         again();
     }
 }
@@ -532,11 +621,39 @@ void TPostgresStore::queryLater(const QByteArray& sql, const TSqlParams& params,
     }));
 }
 
+namespace
+{
+// The rows of a streaming query, whose failures are the store's.
+class TGuardedRows final : public TSqlRows
+{
+public:
+    TGuardedRows(std::unique_ptr<TSqlRows> rows, std::function<void(const EPgFailure&)> failed)
+        : m_rows(std::move(rows)), m_failed(std::move(failed))
+    {
+    }
+    bool next() override
+    {
+        try {
+            return m_rows->next();
+        } catch (const EPgFailure& failure) {
+            m_failed(failure);
+            return false;
+        }
+    }
+    QByteArrayView column(int index) const override { return m_rows->column(index); }
+
+private:
+    std::unique_ptr<TSqlRows> m_rows;
+    std::function<void(const EPgFailure&)> m_failed;
+};
+} // namespace
+
 std::unique_ptr<TSqlRows> TPostgresStore::query(const QByteArray& sql, const TSqlParams& params)
 {
     const TPgStatement statement = TPgStatement::query(sql, params);
     exchange(&statement);
-    return m_pipe.stream();
+    return std::make_unique<TGuardedRows>(guarded([&] { return m_pipe.stream(); }),
+                                          [this](const EPgFailure& f) { failed(f); });
 }
 
 qint64 TPostgresStore::execute(const QByteArray& sql, const TSqlParams& params, TStoreStep step)
@@ -547,40 +664,42 @@ qint64 TPostgresStore::execute(const QByteArray& sql, const TSqlParams& params, 
 qint64 TPostgresStore::runToEnd(const QByteArray& sql, const TSqlParams& params, TStoreStep step,
                                 QByteArray* lastValue)
 {
-    m_pipe.settle();
+    guarded([&] { m_pipe.settle(); });
     if (!m_conn)
-        lineLost(step);
+        fail(TStoreFailure::ConnectionLost, step, QStringLiteral("keine Verbindung"));
     // Without parameters and with nothing outstanding, a text may hold
     // several statements: it goes in the simple protocol.
     if (params.isEmpty() && m_pipe.idle())
-        return m_pipe.runText(sql, step, lastValue);
+        return guarded([&] { return m_pipe.runText(sql, step, lastValue); });
     const TPgStatement statement = TPgStatement::execute(sql, params, step);
     exchange(&statement);
-    return m_pipe.finish(lastValue);
+    return guarded([&] { return m_pipe.finish(lastValue); });
 }
 
 void TPostgresStore::beginTransaction(TAccess mode)
 {
     forgetPrefetched();
-    m_writable.reset();
-    m_witnesses.clear();
     m_refusedAhead = false;
-    m_commitUnknown = false;
-    m_answersTaken = false;
     // A session the server ended since the last step is opened anew, without
     // a round trip: its notice is read if it came.
     if (m_conn) {
         PQconsumeInput(m_conn);
         if (PQstatus(m_conn) != CONNECTION_OK)
-            disconnect();
+            moveTo(TState::Lost);
     }
     if (!m_conn)
         connect();
-    Q_ASSERT(!m_pipe.waits(TPgKind::Begin));
+    if (m_pipe.waits(TPgKind::Begin)) {
+        moveTo(TState::Lost);
+        fail(TStoreFailure::Other, TStoreStep::Begin,
+             QStringLiteral("Programmfehler: ein Zugriff beginnt in einem anderen"));
+    }
     // The BEGIN goes along with the step's first statement. A reader sees one
     // snapshot of the store for the whole step. A writer takes the writers'
-    // lock, for a bounded time, and learns whether the store takes its writes.
+    // lock, for a bounded time, and learns whether the store takes its writes
+    // and its transaction's id.
     if (mode == TAccess::Write) {
+        moveTo(TState::Writing);
         m_pipe.enqueue(TPgStatement::begin("BEGIN ISOLATION LEVEL READ COMMITTED"));
         if (!m_ownTimeout)
             m_pipe.enqueue(TPgStatement::setting(kStatementTimeout));
@@ -590,21 +709,21 @@ void TPostgresStore::beginTransaction(TAccess mode)
             if (PQntuples(result) < 1)
                 return;
             m_writable = qstrcmp(PQgetvalue(result, 0, 0), "true") == 0;
-            m_backendPid = std::atoi(PQgetvalue(result, 0, 1));
+            m_xid = PQgetvalue(result, 0, 1);
         }));
         m_lastRefusedAhead = false;
     } else {
+        moveTo(TState::Reading);
         m_pipe.enqueue(TPgStatement::begin("BEGIN ISOLATION LEVEL REPEATABLE READ"));
         if (!m_ownTimeout)
             m_pipe.enqueue(TPgStatement::setting(kStatementTimeout));
     }
-    m_transaction = mode == TAccess::Write ? TTransaction::Writing : TTransaction::Reading;
     m_writesAhead = false;
 }
 
 void TPostgresStore::sendWritesAhead()
 {
-    if (m_transaction == TTransaction::Writing)
+    if (m_state == TState::Writing)
         m_writesAhead = true;
 }
 
@@ -614,12 +733,6 @@ bool TPostgresStore::executeLater(const QByteArray& sql, const TSqlParams& param
         return false;
     m_pipe.enqueue(TPgStatement::writeAhead(sql, params));
     return true;
-}
-
-void TPostgresStore::witness(const TStoreKey& key)
-{
-    if (m_transaction == TTransaction::Writing)
-        m_witnesses.emplace_back(std::size_t(accessDepth()), key);
 }
 
 void TPostgresStore::control(TControl what, std::size_t level)
@@ -637,7 +750,6 @@ void TPostgresStore::control(TControl what, std::size_t level)
         // an aborted transaction the release would fail and take the rollback
         // with it.
         m_pipe.drop([](const TPgStatement& s) { return s.kind == TPgKind::Release; });
-        std::erase_if(m_witnesses, [level](const auto& w) { return w.first > level; });
         m_pipe.enqueue(
             TPgStatement::savepoint(TPgKind::RollbackTo, "ROLLBACK TO SAVEPOINT " + savepoint));
         return;
@@ -646,8 +758,7 @@ void TPostgresStore::control(TControl what, std::size_t level)
         break;
     }
     forgetPrefetched();
-    m_writable.reset();
-    const TTransaction ended = std::exchange(m_transaction, TTransaction::None);
+    const TState ended = m_state;
     m_writesAhead = false;
     // A transaction that never reached the server has nothing to end there,
     // unless writes wait to go with its commit.
@@ -657,6 +768,8 @@ void TPostgresStore::control(TControl what, std::size_t level)
         m_pipe.drop([](const TPgStatement&) { return true; });
         if (!unsent && m_conn)
             runToEnd("ROLLBACK", {}, TStoreStep::Write, nullptr);
+        if (m_conn)
+            moveTo(TState::Idle);
         if (what == TControl::Commit && m_refusedAhead)
             fail(TStoreFailure::Other, TStoreStep::Commit,
                  QStringLiteral("eine vorausgesandte Änderung wurde abgelehnt"));
@@ -664,11 +777,12 @@ void TPostgresStore::control(TControl what, std::size_t level)
     }
     // Reads put off are of no use any more.
     m_pipe.drop([](const TPgStatement& s) { return s.kind == TPgKind::ReadAhead; });
-    if (ended == TTransaction::Reading) {
+    if (ended == TState::Reading) {
         // A reader's commit is sent, not waited for: it ends the snapshot on
         // the server at once, and what it answers costs nothing.
         m_pipe.enqueue(TPgStatement::readerCommit());
-        m_pipe.sendOnly();
+        guarded([&] { m_pipe.sendOnly(); });
+        moveTo(TState::Idle);
         return;
     }
     commitWriter();
@@ -676,108 +790,159 @@ void TPostgresStore::control(TControl what, std::size_t level)
 
 void TPostgresStore::commitWriter()
 {
+    // The transaction's id comes with its first batch: a commit that would
+    // go along with it waits for that answer, so that its outcome can be asked.
+    if (m_pipe.waits(TPgKind::Begin))
+        exchange(nullptr);
     if (!m_ownTimeout)
         m_pipe.enqueue(TPgStatement::setting(kCommitUnbounded));
     const TPgStatement commit = TPgStatement::commit();
+    moveTo(TState::CommitInDoubt);
     try {
-        exchange(&commit);
+        m_pipe.exchange(&commit);
         m_pipe.finish(nullptr);
-    } catch (const EQuorStoreError& e) {
-        m_refusedAhead = false;
-        if (m_commitUnknown) {
-            learnCommitOutcome(e);
-            m_witnesses.clear();
-            return;
+        moveTo(TState::Idle);
+    } catch (const EPgFailure& failure) {
+        if (failure.kind != EPgFailure::TKind::Refused) {
+            // Returns only where the transaction was kept.
+            giveUp(failure);
+        } else {
+            // Refused, its batch read to the end: nothing of the transaction
+            // is kept, and the server holds it aborted until it is rolled back.
+            moveTo(TState::Writing);
+            try {
+                runToEnd("ROLLBACK", {}, TStoreStep::Write, nullptr);
+                moveTo(TState::Idle);
+            } catch (const EQuorStoreError&) {
+            }
+            refused(failure);
         }
-        // Refused before the commit ran: the server holds the aborted
-        // transaction until it is rolled back.
-        if (m_conn)
-            runToEnd("ROLLBACK", {}, TStoreStep::Write, nullptr);
-        throw;
     }
-    m_witnesses.clear();
     if (m_pipe.commitRolledBack())
         fail(TStoreFailure::TransactionLost, TStoreStep::Commit, {});
+    if (m_standbyUnconfirmed)
+        failAwaitingStandby();
 }
 
-void TPostgresStore::learnCommitOutcome(const EQuorStoreError& cause)
+void TPostgresStore::noticed(const PGresult* notice)
 {
-    const int pid = m_backendPid;
-    const auto witnesses = std::exchange(m_witnesses, {});
-    m_commitUnknown = false;
-    const QString check =
-        QStringLiteral(" Prüfen mit „quorstore history“, sobald der Datenbankserver wieder "
-                       "erreichbar ist. Ursache: %1")
-            .arg(cause.Message());
+    if (m_state != TState::CommitInDoubt)
+        return;
+    const char* severity = PQresultErrorField(notice, PG_DIAG_SEVERITY_NONLOCALIZED);
+    const char* code = PQresultErrorField(notice, PG_DIAG_SQLSTATE);
+    if (severity && code && qstrcmp(severity, "WARNING") == 0 &&
+        (code == kStandbyWaitCancelled || code == kStandbyWaitEnded))
+        m_standbyUnconfirmed = true;
+}
+
+void TPostgresStore::failAwaitingStandby() const
+{
+    throw EQuorStoreError(
+        TStoreFailure::AwaitingStandby,
+        QStringLiteral("Die Buchung ist auf dem Datenbankserver „%1“ gespeichert, aber sein "
+                       "Standby-Server hat sie noch nicht bestätigt. Sie gilt, sobald er sie "
+                       "bestätigt; bis dahin nimmt der Server keine weitere Buchung an.")
+            .arg(m_displayName),
+        m_displayName);
+}
+
+void TPostgresStore::settleTransaction(bool commitSent, TStoreFailure kind, const QString& cause)
+{
+    const QByteArray xid = std::exchange(m_xid, {});
+    const bool standby = std::exchange(m_standbyUnconfirmed, false);
     auto unknown = [&] {
         return EQuorStoreError(
             TStoreFailure::OutcomeUnknown,
             QStringLiteral("Ob die Buchung gespeichert wurde, ist nicht bekannt: Die Antwort des "
-                           "Datenbankservers „%1“ auf ihren Abschluss ist ausgeblieben.")
-                    .arg(m_displayName) +
-                check,
+                           "Datenbankservers „%1“ auf ihren Abschluss ist ausgeblieben. Prüfen "
+                           "mit „quorstore history“, sobald der Datenbankserver wieder erreichbar "
+                           "ist. Ursache: %2")
+                .arg(m_displayName, cause),
             m_displayName);
     };
-    try {
-        connect();
-        // The old session may still be at its commit, or waiting for a
-        // synchronous standby's confirmation; one that never got its commit
-        // is ended, and its transaction with it.
-        const TSqlParams session{sqlText(QString::number(pid)),
-                                 {PQparameterStatus(m_conn, "application_name")}};
-        // Behind a pooler whose session the posting never learned, nobody
-        // can say whether the commit still waits.
-        bool gone = false;
-        for (int i = 0; pid != 0 && i < kLearnTries && !gone; ++i) {
-            const auto rows = query(kSessionState, session);
-            if (!rows->next()) {
-                gone = true;
+    auto notKept = [&] {
+        if (commitSent)
+            fail(TStoreFailure::TransactionLost, TStoreStep::Commit, {});
+        throw EQuorStoreError(kind, cause, m_displayName);
+    };
+    if (xid.isEmpty()) {
+        if (commitSent)
+            throw unknown();
+        notKept();
+    }
+    const QDeadlineTimer deadline(kLearnMs);
+    // A server coming back from a restart is asked again until the deadline;
+    // one that cannot be reached by then ends an abandoned transaction itself.
+    for (bool first = true;; first = false) {
+        if (!first) {
+            if (deadline.hasExpired())
                 break;
+            QThread::msleep(kLearnPauseMs);
+        }
+        QByteArray status, pid, state, wait;
+        try {
+            if (!m_conn)
+                connect();
+            const TPgStatement ask = TPgStatement::query(kTransactionState, {TSqlParam{xid}});
+            m_pipe.exchange(&ask);
+            const auto rows = m_pipe.stream();
+            if (rows->next()) {
+                status = rows->column(0).toByteArray();
+                pid = rows->column(1).toByteArray();
+                state = rows->column(2).toByteArray();
+                wait = rows->column(3).toByteArray();
             }
-            const QByteArray state = rows->column(0).toByteArray();
-            const QByteArray wait = rows->column(1).toByteArray();
             while (rows->next()) {
             }
-            if (wait == "SyncRep")
-                throw EQuorStoreError(
-                    TStoreFailure::AwaitingStandby,
-                    QStringLiteral("Die Buchung ist auf dem Datenbankserver „%1“ gespeichert, "
-                                   "aber sein Standby-Server hat sie noch nicht bestätigt. Sie "
-                                   "gilt, sobald er sie bestätigt; bis dahin nimmt der Server "
-                                   "keine weitere Buchung an.")
-                        .arg(m_displayName),
-                    m_displayName);
-            // Idle, its transaction has ended one way or the other.
-            if (state == "idle") {
-                gone = true;
+        } catch (const EPgFailure& failure) {
+            const char* code = failure.result ? PQresultErrorField(failure.result.get(),
+                                                                   PG_DIAG_SQLSTATE)
+                                              : nullptr;
+            // Its id not handed out again after a crash: it never committed.
+            if (code && code == kFutureTransaction)
+                notKept();
+            moveTo(TState::Lost);
+            if (failure.kind == EPgFailure::TKind::Broken || !commitSent)
                 break;
-            }
-            if (state.startsWith("idle in transaction"))
-                scalar("SELECT pg_terminate_backend(" + QByteArray::number(pid) + ")::text");
-            else
-                QThread::msleep(kLearnPauseMs);
+            continue;
+        } catch (const EQuorStoreError& e) {
+            // No server to ask, or none that takes this login.
+            if (!commitSent || (e.Kind() != TStoreFailure::Unreachable &&
+                                e.Kind() != TStoreFailure::ConnectionLost))
+                break;
+            continue;
         }
-        if (witnesses.empty())
-            throw unknown();
-        TSqlParams key;
-        for (const QString& field : witnesses.back().second)
-            key << sqlText(field);
-        const auto rows = query(kWitnessSql, key);
-        const bool kept = rows->next();
-        while (rows->next()) {
-        }
-        if (kept)
+        if (status == "committed") {
+            if (standby)
+                failAwaitingStandby();
+            if (!commitSent)
+                break;
             return;
-        // Not there yet while its session may still be at the commit.
-        if (!gone)
-            throw unknown();
-        fail(TStoreFailure::TransactionLost, TStoreStep::Commit, {});
-    } catch (const EQuorStoreError& e) {
-        if (e.Kind() == TStoreFailure::AwaitingStandby ||
-            e.Kind() == TStoreFailure::OutcomeUnknown || e.Kind() == TStoreFailure::TransactionLost)
-            throw;
-        throw unknown();
+        }
+        if (status == "aborted")
+            notKept();
+        if (status != "in progress")
+            break;
+        if (wait == "SyncRep")
+            failAwaitingStandby();
+        // Still waiting for this program, which will send nothing more: ended,
+        // it takes the transaction and the writers' lock with it.
+        if (state.startsWith("idle in transaction") || wait == "ClientRead") {
+            try {
+                const TPgStatement end =
+                    TPgStatement::query(kEndSession, {TSqlParam{pid}});
+                m_pipe.exchange(&end);
+                const auto rows = m_pipe.stream();
+                while (rows->next()) {
+                }
+            } catch (const EPgFailure&) {
+                moveTo(TState::Lost);
+            }
+        }
     }
+    if (commitSent)
+        throw unknown();
+    notKept();
 }
 
 bool TPostgresStore::transactionOpen() const
@@ -787,7 +952,7 @@ bool TPostgresStore::transactionOpen() const
     // back. What the server sent meanwhile, its notice that it ended the
     // session included, is read without waiting: statements put off must not
     // go to a session that is gone.
-    if (m_transaction == TTransaction::None || !m_conn)
+    if (m_state == TState::Lost || m_state == TState::Idle || !m_conn)
         return false;
     // A transaction whose BEGIN still waits has not reached the server: it
     // goes on a new connection should this one be gone.
@@ -800,7 +965,7 @@ bool TPostgresStore::transactionOpen() const
 bool TPostgresStore::canWrite()
 {
     // A writing transaction learns it with its BEGIN; it holds to its end.
-    if (accessDepth() > 0 && m_transaction == TTransaction::Writing) {
+    if (accessDepth() > 0 && m_state == TState::Writing) {
         if (!m_writable)
             catchUp();
         if (m_writable)

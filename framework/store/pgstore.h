@@ -19,13 +19,16 @@ QString displayPostgresAddress(const QString& location);
 // Round trips to a PostgreSQL server this process has made, on any store,
 // connecting left out: on a slow line each one is the cost of a step.
 quint64 postgresRoundTrips();
+// The stall limit of the process's PostgreSQL stores, in milliseconds (15 s
+// unless set): a step whose server sends nothing for that long fails.
+void setPostgresStallLimit(int milliseconds);
 
 // The settings store on a PostgreSQL server, shared by every workstation of a
 // shop, on the PostgreSQL client library. Keys are compared in byte order
 // (COLLATE "C"), as on SQLite. Values travel in binary form, blobs byte for
 // byte. A step whose server or network stalls fails within seconds; a lost
 // connection fails the step at hand and is opened anew at the next one.
-class TPostgresStore final : public TSqlStore, private TPgLine
+class TPostgresStore final : public TSqlStore
 {
 public:
     // address: any connection string the client library takes: a
@@ -46,18 +49,26 @@ public:
     void sendWritesAhead() override;
     bool writesAheadFailed() const override { return m_lastRefusedAhead; }
     bool executeLater(const QByteArray& sql, const TSqlParams& params) override;
-    void witness(const TStoreKey& key) override;
 
 protected:
     void beginTransaction(TAccess mode) override;
     void control(TControl what, std::size_t level) override;
 
 private:
-    // The transaction this store began on its connection.
-    enum class TTransaction { None, Reading, Writing };
+    // Where the store stands with its server. It changes in moveTo() alone:
+    //   Lost -> Idle                   a connection is made
+    //   Idle -> Reading | Writing      a transaction begins (its BEGIN may wait to go)
+    //   Reading | Writing -> Idle      a reader's commit is sent, or a rollback done
+    //   Writing -> CommitInDoubt       the writer's COMMIT is about to leave
+    //   CommitInDoubt -> Idle          the sync point of the COMMIT's batch is read
+    //   CommitInDoubt -> Writing       ... with a refusal: rolled back next
+    //   any -> Lost                    the connection is given up
+    // A commit is in doubt until its batch's sync point has been read, whatever
+    // came before it: only then is the server's answer the whole answer.
+    enum class TState { Lost, Idle, Reading, Writing, CommitInDoubt };
+    void moveTo(TState next);
 
     void connect();
-    void disconnect() noexcept;
     // One round trip, last (if any) closing it. The first batch of a
     // transaction goes once more on a new connection where the old one is
     // found lost before any of its answers was taken, and it holds no commit.
@@ -70,23 +81,31 @@ private:
     // Ends the open transaction on the server, waiting for nothing more.
     void commitWriter();
 
-    [[noreturn]] void lineLost(TStoreStep step) override;
-    [[noreturn]] void lineStalled() override;
-    [[noreturn]] void statementRefused(const TPgStatement& statement, pg_result* result) override;
-    [[noreturn]] void failWith(TStoreStep step, pg_result* result);
+    // Runs a step of the pipeline; its failure becomes the store's.
+    template <typename Step> decltype(auto) guarded(Step&& step);
+    [[noreturn]] void failed(const EPgFailure& failure);
+    [[noreturn]] void refused(const EPgFailure& failure);
+    // The connection is given up. A writer's transaction that may still be
+    // open on the server is settled first; returns only where it was kept.
+    void giveUp(const EPgFailure& failure);
     // The writers' lock could not be had in time: the report naming who
     // holds it, empty where the server does not tell.
     QString lockHolder();
-    // The answer to a writer's COMMIT did not come: learns on a new
-    // connection whether the transaction was kept, and returns when it was.
-    void learnCommitOutcome(const EQuorStoreError& cause);
+    // Learns on a new connection, from the transaction's id, what became of
+    // the writer's transaction, and ends it where it still waits for this
+    // program. Returns where it was kept; throws the outcome otherwise. With
+    // its commit not sent, it only frees what the transaction holds.
+    void settleTransaction(bool commitSent, TStoreFailure kind, const QString& cause);
+    // The server said, answering the COMMIT, that its standby did not confirm.
+    void noticed(const pg_result* notice);
+    [[noreturn]] void failAwaitingStandby() const;
 
     QByteArray m_address;
     pg_conn* m_conn = nullptr;
-    TPgPipeline m_pipe{*this};
+    TPgPipeline m_pipe;
+    TState m_state = TState::Lost;
     // The address sets a statement timeout of its own.
     bool m_ownTimeout = false;
-    TTransaction m_transaction = TTransaction::None;
     bool m_writesAhead = false;
     // A write of this transaction sent ahead was refused.
     bool m_refusedAhead = false;
@@ -94,13 +113,9 @@ private:
     bool m_lastRefusedAhead = false;
     // Whether the store takes the writes of the open writing transaction.
     std::optional<bool> m_writable;
-    // Records the open writing transaction inserted, each unique to it, with
-    // the nesting level that wrote it.
-    std::vector<std::pair<std::size_t, TStoreKey>> m_witnesses;
-    // The server process of the connection, for asking after it from another.
-    int m_backendPid = 0;
-    // The connection was lost with a COMMIT unanswered.
-    bool m_commitUnknown = false;
-    // ... after answers of its batch were taken.
-    bool m_answersTaken = false;
+    // The open writing transaction's id on the server, as text; empty until
+    // its first batch is answered.
+    QByteArray m_xid;
+    // The server warned, answering the COMMIT, that its standby has not confirmed it.
+    bool m_standbyUnconfirmed = false;
 };

@@ -97,11 +97,6 @@ public:
     virtual void sendWritesAhead() {}
     virtual bool writesAheadFailed() const { return false; }
     virtual void insert(const TStoreKey& key, const QString& kurz, const QByteArray& blob) = 0;
-    // The record just inserted is this writing transaction's own (a journal
-    // entry): where the answer to its commit is lost, whether the record is
-    // there tells whether the transaction was kept. A store that cannot lose
-    // that answer does nothing.
-    virtual void witness(const TStoreKey& /*key*/) {}
     // Removes every record (store tool: restoring a backup over a store).
     virtual void removeAll() = 0;
     // false when the record does not exist (anymore).

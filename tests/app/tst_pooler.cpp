@@ -85,7 +85,6 @@ private Q_SLOTS:
                 store,
                 [&] {
                     store.insert(key, "k", "x");
-                    store.witness(key);
                     const auto rows =
                         dynamic_cast<TSqlStore&>(store).query("SELECT pg_backend_pid()::text");
                     QVERIFY(rows->next());

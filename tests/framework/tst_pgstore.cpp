@@ -339,7 +339,6 @@ private Q_SLOTS:
                 *store,
                 [&] {
                     store->insert(key, "k", "x");
-                    store->witness(key);
                     proxy.freeze(reached);
                 },
                 TAccess::Write);

@@ -32,7 +32,6 @@ public:
     void prefetch(const QList<TPrefetch>& records) override { m_inner.prefetch(records); }
     void sendWritesAhead() override { m_inner.sendWritesAhead(); }
     bool writesAheadFailed() const override { return m_inner.writesAheadFailed(); }
-    void witness(const TStoreKey& key) override { m_inner.witness(key); }
     void insert(const TStoreKey& key, const QString& kurz, const QByteArray& blob) override;
     void removeAll() override;
     bool update(const TStoreKey& key, const QString& kurz, const QByteArray& blob) override;
