@@ -5,9 +5,9 @@
 #include "quorexception.h"
 
 #include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QRegularExpression>
 #include <QSysInfo>
-#include <QDeadlineTimer>
 #include <QThread>
 #include <QUrl>
 #include <QVarLengthArray>
@@ -25,13 +25,12 @@ namespace
 // within seconds, and the writers' lock with it: idle in its transaction, or
 // its TCP keepalives unanswered. All of it is set for the transaction alone:
 // behind a connection pooler the server session is another program's next.
-const QByteArray kWriterSettings =
-    "SELECT set_config('lock_timeout', '10s', true), "
-    "set_config('idle_in_transaction_session_timeout', '5s', true), "
-    "set_config('tcp_keepalives_idle', '5', true), "
-    "set_config('tcp_keepalives_interval', '2', true), "
-    "set_config('tcp_keepalives_count', '3', true), "
-    "set_config('tcp_user_timeout', '15000', true)";
+const QByteArray kWriterSettings = "SELECT set_config('lock_timeout', '10s', true), "
+                                   "set_config('idle_in_transaction_session_timeout', '5s', true), "
+                                   "set_config('tcp_keepalives_idle', '5', true), "
+                                   "set_config('tcp_keepalives_interval', '2', true), "
+                                   "set_config('tcp_keepalives_count', '3', true), "
+                                   "set_config('tcp_user_timeout', '15000', true)";
 const QByteArray kStatementTimeout = "SELECT set_config('statement_timeout', '12s', true)";
 // A commit waits for a synchronous standby as long as it must: cancelled by
 // a timeout, the server would answer it as done though the standby never
@@ -508,8 +507,8 @@ void TPostgresStore::giveUp(const EPgFailure& failure)
     const QByteArray xid = m_xid;
     const bool standby = m_standbyUnconfirmed;
     moveTo(TState::Lost);
-    const QString cause = storeFailureText(kind, failure.step, TStoreEngine::Server,
-                                           m_displayName, words);
+    const QString cause =
+        storeFailureText(kind, failure.step, TStoreEngine::Server, m_displayName, words);
     if (was == TState::CommitInDoubt || (was == TState::Writing && !xid.isEmpty())) {
         m_xid = xid;
         m_standbyUnconfirmed = standby;
@@ -895,9 +894,9 @@ void TPostgresStore::settleTransaction(bool commitSent, TStoreFailure kind, cons
             while (rows->next()) {
             }
         } catch (const EPgFailure& failure) {
-            const char* code = failure.result ? PQresultErrorField(failure.result.get(),
-                                                                   PG_DIAG_SQLSTATE)
-                                              : nullptr;
+            const char* code = failure.result
+                                   ? PQresultErrorField(failure.result.get(), PG_DIAG_SQLSTATE)
+                                   : nullptr;
             // Its id not handed out again after a crash: it never committed.
             if (code && code == kFutureTransaction)
                 notKept();
@@ -929,8 +928,7 @@ void TPostgresStore::settleTransaction(bool commitSent, TStoreFailure kind, cons
         // it takes the transaction and the writers' lock with it.
         if (state.startsWith("idle in transaction") || wait == "ClientRead") {
             try {
-                const TPgStatement end =
-                    TPgStatement::query(kEndSession, {TSqlParam{pid}});
+                const TPgStatement end = TPgStatement::query(kEndSession, {TSqlParam{pid}});
                 m_pipe.exchange(&end);
                 const auto rows = m_pipe.stream();
                 while (rows->next()) {
