@@ -109,8 +109,10 @@ QByteArray optionOf(pg_conn* conn, const char* keyword)
 // The kind of failure behind a SQLSTATE.
 TStoreFailure failureOf(QByteArrayView state)
 {
-    if (state.startsWith("28"))
+    if (state == "28P01")
         return TStoreFailure::LoginRefused;
+    if (state.startsWith("28"))
+        return TStoreFailure::LoginNotPermitted;
     if (state == "3D000")
         return TStoreFailure::Missing;
     if (state.startsWith("08") || state == "57P01" || state == "57P02" || state == "57P03")
@@ -140,8 +142,10 @@ QString engineWords(const char* message)
 
 // A failed connection's last server error, from a message made with the
 // verbose verbosity: "SEVERITY:  CODE: words" for each error the server sent,
-// LOCATION lines after them. No code when no server answered; then the
-// library's own words.
+// other lines after them. The severity is in the server's language, the
+// other lines' labels in the library's: only the form is relied on, a word
+// ending in a colon, two spaces, the five-character code and a colon. No code
+// when no server answered; then the library's own words.
 struct TConnectFailure {
     QByteArray state;
     QString words;
@@ -149,18 +153,15 @@ struct TConnectFailure {
 
 TConnectFailure connectFailure(const char* message)
 {
-    static const QRegularExpression error(
-        QStringLiteral("(?:FATAL|ERROR|PANIC):  ([0-9A-Z]{5}): ([^\\n]*)"));
+    static const QRegularExpression error(QStringLiteral("[^\\s:]:  ([0-9A-Z]{5}): ([^\\n]*)"));
     const QString text = QString::fromUtf8(message);
     TConnectFailure failure;
     for (const QRegularExpressionMatch& match : error.globalMatch(text)) {
         failure.state = match.captured(1).toLatin1();
         failure.words = match.captured(2).simplified();
     }
-    if (failure.state.isEmpty()) {
-        static const QRegularExpression location(QStringLiteral("(?m)^LOCATION:.*$"));
-        failure.words = QString(text).remove(location).simplified();
-    }
+    if (failure.state.isEmpty())
+        failure.words = text.simplified();
     return failure;
 }
 

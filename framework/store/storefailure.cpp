@@ -52,6 +52,8 @@ QString hint(TStoreFailure kind, TStoreEngine engine)
         return QStringLiteral("Die Datenbankdatei ist beschädigt. ");
     case TStoreFailure::LoginRefused:
         return QStringLiteral("Anmeldung abgelehnt: Benutzer oder Kennwort falsch. ");
+    case TStoreFailure::LoginNotPermitted:
+        return QStringLiteral("Anmeldung abgelehnt: Der Benutzer darf sich nicht anmelden. ");
     case TStoreFailure::Unreachable:
         return QStringLiteral("Der Datenbankserver ist nicht erreichbar. ");
     case TStoreFailure::ConnectionLost:

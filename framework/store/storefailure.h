@@ -9,18 +9,19 @@
 // of a message, which differs by the engine's language and version.
 enum class TStoreFailure {
     Other,
-    Missing,        // the file or database does not exist
-    NoFolder,       // the folder the store's file would be in does not exist
-    NoDataFolder,   // no user data folder for the default store
-    BadAddress,     // not an address the client library takes
-    NotAStore,      // exists, but holds no settings table
-    ReadOnly,       // takes no writes
-    Locked,         // another program or workstation holds the lock too long
-    Unreachable,    // no server answers at the address
-    LoginRefused,   // wrong user or password
-    ConnectionLost, // the connection broke during a step
-    ServerStalled,  // nothing came back for too long
-    TimedOut,       // the server cancelled a statement that ran too long
+    Missing,           // the file or database does not exist
+    NoFolder,          // the folder the store's file would be in does not exist
+    NoDataFolder,      // no user data folder for the default store
+    BadAddress,        // not an address the client library takes
+    NotAStore,         // exists, but holds no settings table
+    ReadOnly,          // takes no writes
+    Locked,            // another program or workstation holds the lock too long
+    Unreachable,       // no server answers at the address
+    LoginRefused,      // wrong user or password
+    LoginNotPermitted, // the user may not log in: no LOGIN right, or the server's access rules
+    ConnectionLost,    // the connection broke during a step
+    ServerStalled,     // nothing came back for too long
+    TimedOut,          // the server cancelled a statement that ran too long
     DiskFull,
     DiskError,          // a read or write error of the medium
     Damaged,            // the database file is corrupt
