@@ -449,6 +449,36 @@ private Q_SLOTS:
         QTRY_COMPARE(db.find(standardKey("EXPORT"))->kurzbeschreibung, QStringLiteral("Kurz Beta"));
     }
 
+    // The wait for a standby that does not confirm, cancelled on the server:
+    // the server answers the commit with a warning that it is kept there
+    // alone; the posting is reported as not yet confirmed, and it stands.
+    void cancelledStandbyWait()
+    {
+        TestStore db;
+        db.seedSmallShop();
+        const QString waits =
+            db.path().replace("csearch_path", "csynchronous_commit%3Don%20-csearch_path");
+        const QString waiting = QStringLiteral(
+            "FROM pg_stat_activity WHERE wait_event = 'SyncRep' AND application_name LIKE "
+            "'quorstore@%'");
+        QProcess tool;
+        const auto standby = [&](const char* names) {
+            db.sql(QStringLiteral("ALTER SYSTEM SET synchronous_standby_names = '%1'").arg(names));
+            db.sql("SELECT pg_reload_conf()");
+        };
+        standby("ghost");
+        const auto reset = qScopeGuard([&] { standby(""); });
+        tool.start(QUORSTORE_BIN, {"--store", waits, "post", "EXPORT", "Beta"});
+        QTRY_COMPARE_WITH_TIMEOUT(db.value("SELECT count(*)::text " + waiting.toUtf8()),
+                                  QByteArray("1"), 20000);
+        db.sql("SELECT pg_cancel_backend(pid) " + waiting);
+        QVERIFY(tool.waitForFinished(30000));
+        const QByteArray said = tool.readAllStandardOutput() + tool.readAllStandardError();
+        QVERIFY2(tool.exitCode() == quorstore::Unconfirmed, said.constData());
+        QVERIFY2(said.contains("Standby-Server hat sie noch nicht best"), said.constData());
+        QCOMPARE(db.find(standardKey("EXPORT"))->kurzbeschreibung, QStringLiteral("Kurz Beta"));
+    }
+
     void longScanAcrossBatches()
     {
         TestStore db;
