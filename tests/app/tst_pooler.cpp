@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "keys.h"
+#include "pgproxy.h"
 #include "quorexception.h"
 #include "sqlstore.h"
 #include "storeopen.h"
@@ -7,6 +8,11 @@
 #include "windowfixture.h"
 
 #include <QProcess>
+#include <QRegularExpression>
+#include <QScopeGuard>
+#include <QThread>
+#include <atomic>
+#include <thread>
 
 // The store behind a connection pooler in transaction pooling, as a chain
 // runs its server: the server session is another program's after each
@@ -27,6 +33,13 @@ class TestPooler : public QObject
         db.serverSql(QStringLiteral("SELECT pg_terminate_backend(pid) FROM pg_stat_activity "
                                     "WHERE datname = '%1' AND %2")
                          .arg(db.name(), which));
+    }
+
+    // The server session a store's connection is on now.
+    static int serverSession(TStoreBackend& store)
+    {
+        const auto rows = dynamic_cast<TSqlStore&>(store).query("SELECT pg_backend_pid()::text");
+        return rows->next() ? rows->column(0).toByteArray().toInt() : 0;
     }
 
 private Q_SLOTS:
@@ -105,6 +118,87 @@ private Q_SLOTS:
         inStoreAccess(
             store, [&] { store.insert(key, "k", "x"); }, TAccess::Write);
         QVERIFY(db.find(key));
+    }
+
+    // The answer to a posting's COMMIT does not reach it, while the pooler
+    // has handed the server session the posting used to a second
+    // workstation of the same program, in the middle of a posting of its
+    // own. Learning the first posting's outcome never ends the second one's
+    // transaction: both stand, and the first is reported as kept.
+    void lostCommitAnswerSparesTheNextPoster()
+    {
+        TestStore db;
+        static const QRegularExpression pooler(QStringLiteral("host=(\\S+) port=(\\d+)"));
+        const auto where = pooler.match(qEnvironmentVariable("QUOR_TEST_POOLER"));
+        QVERIFY(where.hasMatch());
+        PgProxy proxy(QStringLiteral("%1/.s.PGSQL.%2").arg(where.captured(1), where.captured(2)));
+        const auto first =
+            openStore(QStringLiteral("host=127.0.0.1 port=%1 dbname=%2 user=postgres "
+                                     "sslmode=disable gssencmode=disable")
+                          .arg(proxy.port())
+                          .arg(db.name()));
+        const auto second = openStore(db.path());
+        // Past the pooler: the server's own list of its sessions.
+        const auto server = openStore(qEnvironmentVariable("QUOR_TEST_PG"), TOpen::Create);
+        const TStoreKey firstKey = namedKey("Erste"), secondKey = namedKey("Zweite");
+        std::atomic<int> firstSession{0};
+        std::atomic<bool> firstDone{false};
+        int secondSession = 0;
+        QString secondFailure;
+        std::thread poster([&] {
+            try {
+                // Once the first posting's commit has run and its server
+                // session is free, the pool's most recently freed one.
+                auto state = [&] {
+                    const auto rows = dynamic_cast<TSqlStore&>(*server).query(
+                        "SELECT coalesce(state, '') FROM pg_stat_activity WHERE pid = " +
+                        QByteArray::number(firstSession.load()));
+                    QByteArray value = rows->next() ? rows->column(0).toByteArray() : "";
+                    while (rows->next()) {
+                    }
+                    return value;
+                };
+                for (int i = 0; i < 600 && (firstSession == 0 || state() != "idle"); ++i)
+                    QThread::msleep(50);
+                inStoreAccess(
+                    *second,
+                    [&] {
+                        second->insert(secondKey, "k", "x");
+                        secondSession = serverSession(*second);
+                        while (!firstDone)
+                            QThread::msleep(50);
+                    },
+                    TAccess::Write);
+            } catch (const EQuorStoreError& e) {
+                secondFailure = e.Message();
+            }
+        });
+        const auto joined = qScopeGuard([&] {
+            firstDone = true;
+            if (poster.joinable())
+                poster.join();
+        });
+        QString firstFailure;
+        try {
+            inStoreAccess(
+                *first,
+                [&] {
+                    first->insert(firstKey, "k", "x");
+                    firstSession = serverSession(*first);
+                    proxy.freeze(true);
+                },
+                TAccess::Write);
+        } catch (const EQuorStoreError& e) {
+            firstFailure = e.Message();
+        }
+        firstDone = true;
+        poster.join();
+        QVERIFY2(secondSession == firstSession,
+                 "the pooler gave the second posting another server session");
+        QVERIFY2(secondFailure.isEmpty(), qPrintable(secondFailure));
+        QVERIFY(db.find(secondKey));
+        QVERIFY2(firstFailure.isEmpty(), qPrintable(firstFailure));
+        QVERIFY(db.find(firstKey));
     }
 
     // A commit caught waiting for a standby behind the pooler is reported as
