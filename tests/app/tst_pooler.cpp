@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "keys.h"
 #include "pgproxy.h"
+#include "pgstore.h"
 #include "quorexception.h"
 #include "sqlstore.h"
 #include "storeopen.h"
@@ -128,6 +129,8 @@ private Q_SLOTS:
     void lostCommitAnswerSparesTheNextPoster()
     {
         TestStore db;
+        setPostgresStallLimit(2000);
+        const auto stallBack = qScopeGuard([] { setPostgresStallLimit(15000); });
         static const QRegularExpression pooler(QStringLiteral("host=(\\S+) port=(\\d+)"));
         const auto where = pooler.match(qEnvironmentVariable("QUOR_TEST_POOLER"));
         QVERIFY(where.hasMatch());
@@ -164,6 +167,9 @@ private Q_SLOTS:
                     *second,
                     [&] {
                         second->insert(secondKey, "k", "x");
+                        // It waits for the first posting's outcome, never ended for it.
+                        dynamic_cast<TSqlStore&>(*second).execute(
+                            "SELECT set_config('idle_in_transaction_session_timeout', '0', true)");
                         secondSession = serverSession(*second);
                         while (!firstDone)
                             QThread::msleep(50);
