@@ -507,10 +507,12 @@ void TPostgresStore::giveUp(const EPgFailure& failure)
     const TState was = m_state;
     const QByteArray xid = m_xid;
     const bool standby = m_standbyUnconfirmed;
+    // A writer on a store that takes no writes has nothing to keep.
+    const bool wrote = !xid.isEmpty() || m_writable.value_or(true);
     moveTo(TState::Lost);
     const QString cause =
         storeFailureText(kind, failure.step, TStoreEngine::Server, m_displayName, words);
-    if (was == TState::CommitInDoubt || (was == TState::Writing && !xid.isEmpty())) {
+    if ((was == TState::CommitInDoubt && wrote) || (was == TState::Writing && !xid.isEmpty())) {
         m_xid = xid;
         m_standbyUnconfirmed = standby;
         settleTransaction(was == TState::CommitInDoubt, kind, cause);
@@ -775,8 +777,11 @@ void TPostgresStore::control(TControl what, std::size_t level)
                  QStringLiteral("eine vorausgesandte Änderung wurde abgelehnt"));
         return;
     }
-    // Reads put off are of no use any more.
-    m_pipe.drop([](const TPgStatement& s) { return s.kind == TPgKind::ReadAhead; });
+    // Reads put off are of no use any more, but for a writer's id: its
+    // commit's outcome is asked by it.
+    m_pipe.drop([](const TPgStatement& s) {
+        return s.kind == TPgKind::ReadAhead && s.sql != kWriterStart;
+    });
     if (ended == TState::Reading) {
         // A reader's commit is sent, not waited for: it ends the snapshot on
         // the server at once, and what it answers costs nothing.
