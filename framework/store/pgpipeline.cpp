@@ -129,6 +129,8 @@ public:
             try {
                 drain(false);
             } catch (...) {
+                // Nobody is told here: the next round trip is, before it sends.
+                m_pipe.m_poisoned = true;
             }
         }
     }
@@ -175,7 +177,15 @@ private:
     {
         if (!streaming())
             return nullptr;
-        TResult result(m_pipe.nextResult());
+        TResult result;
+        try {
+            result.reset(m_pipe.nextResult());
+        } catch (...) {
+            // The stream ends with its connection: nothing may point at it.
+            m_pipe.m_stream = nullptr;
+            m_lost = true;
+            throw;
+        }
         const ExecStatusType status = PQresultStatus(result.get());
         if (status == PGRES_SINGLE_TUPLE)
             return result.release();
@@ -214,6 +224,7 @@ void TPgPipeline::reset() noexcept
     m_conn = nullptr;
     m_taken = false;
     m_rolledBack = false;
+    m_poisoned = false;
 }
 
 void TPgPipeline::drop(const std::function<bool(const TPgStatement&)>& which)
@@ -234,6 +245,8 @@ bool TPgPipeline::waitsForAnswers() const
 
 void TPgPipeline::settle()
 {
+    if (m_poisoned)
+        lost(TStoreStep::Read);
     if (m_stream)
         m_stream->drain(true);
 }
@@ -423,9 +436,14 @@ qint64 TPgPipeline::readToEnd(const TPgStatement& statement, TResult& failure,
                 *lastValue =
                     QByteArray(PQgetvalue(result.get(), 0, 0), PQgetlength(result.get(), 0, 0));
         }
-        if (statement.kind == TPgKind::Commit)
-            m_rolledBack =
-                status == PGRES_COMMAND_OK && qstrcmp(PQcmdStatus(result.get()), "COMMIT") != 0;
+        if (statement.kind == TPgKind::Commit && status != PGRES_FATAL_ERROR) {
+            // Nothing but the COMMIT's own answer may stand for it.
+            const char* tag = PQcmdStatus(result.get());
+            const bool committed = qstrcmp(tag, "COMMIT") == 0;
+            if (status != PGRES_COMMAND_OK || (!committed && qstrcmp(tag, "ROLLBACK") != 0))
+                lost(statement.step);
+            m_rolledBack = !committed;
+        }
     }
     if (!answered || PQstatus(m_conn) != CONNECTION_OK)
         lost(statement.step);

@@ -184,4 +184,6 @@ private:
     bool m_taken = false;
     // The last COMMIT's answer was a ROLLBACK: its transaction had failed.
     bool m_rolledBack = false;
+    // Rows left streaming could not be read past: the connection is of no use.
+    bool m_poisoned = false;
 };

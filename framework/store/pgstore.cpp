@@ -48,24 +48,44 @@ const QByteArray kWritable = "(current_setting('transaction_read_only') = 'off' 
                              "has_table_privilege('einstellungen', 'INSERT, UPDATE'))";
 const QByteArray kCanWrite = "SELECT " + kWritable + "::text";
 // A writer also learns its transaction's id: what became of the transaction
-// can be asked by it from any session, whichever server session ran it.
+// can be asked by it from any session, whichever server session ran it. An id
+// is the transaction's only on the server that handed it out: a server
+// started anew since (a restart, a crash, a standby promoted) may hand it out
+// again, so the writer learns when its server started too.
 const QByteArray kWriterStart = "SELECT " + kWritable + "::text, CASE WHEN " + kWritable +
-                                " THEN pg_current_xact_id()::text ELSE '' END";
-// A transaction's outcome, and while it runs, the one session that holds it.
+                                " THEN pg_current_xact_id()::text ELSE '' END, "
+                                "pg_postmaster_start_time()::text";
+// A transaction's outcome, and while it runs, what the one session that holds
+// it waits for; and when the server answering started.
 const QByteArray kTransactionState =
-    "SELECT coalesce(pg_xact_status(t.x), ''), coalesce(a.pid::text, ''), "
-    "coalesce(a.state, ''), coalesce(a.wait_event, '') FROM (SELECT $1::xid8 AS x) t "
+    "SELECT coalesce(pg_xact_status(t.x), ''), coalesce(a.state, ''), "
+    "coalesce(a.wait_event, ''), pg_postmaster_start_time()::text FROM (SELECT $1::xid8 AS x) t "
     "LEFT JOIN pg_locks l ON l.locktype = 'transactionid' AND l.transactionid = t.x::xid "
     "AND l.mode = 'ExclusiveLock' AND l.granted LEFT JOIN pg_stat_activity a ON a.pid = l.pid";
-const QByteArray kEndSession = "SELECT pg_terminate_backend($1::int)::text";
+// Ends the session holding the transaction, only while it still waits for
+// its workstation: asked and ended in one statement.
+const QByteArray kEndWaitingSession =
+    "SELECT pg_terminate_backend(l.pid)::text FROM pg_locks l JOIN pg_stat_activity a ON "
+    "a.pid = l.pid WHERE l.locktype = 'transactionid' AND l.transactionid = $1::xid8::xid AND "
+    "l.mode = 'ExclusiveLock' AND l.granted AND (a.state LIKE 'idle in transaction%' OR "
+    "a.wait_event = 'ClientRead')";
+// Whether the id was handed out before the checkpoint the server started
+// from (as long as no other checkpoint followed): then it is not handed out
+// again, and its outcome is the writer's.
+const QByteArray kHandedOutBefore =
+    "SELECT (split_part(c.next_xid, ':', 1)::numeric * 4294967296 + "
+    "split_part(c.next_xid, ':', 2)::numeric > $1::numeric AND c.checkpoint_time <= "
+    "pg_postmaster_start_time() + interval '1 minute')::text FROM pg_control_checkpoint() c";
 // A transaction id the server has not handed out yet: after a crash, one
 // whose work never reached the log.
 const QByteArray kFutureTransaction = "22023";
 // Warnings the server sends with a COMMIT whose wait for its synchronous
 // standby was cancelled, or cut short by the session's end: kept on the
-// server, not confirmed by the standby.
+// server, not confirmed by the standby. Told by their code and the server's
+// routine that sends them, in any language.
 const QByteArray kStandbyWaitCancelled = "01000";
 const QByteArray kStandbyWaitEnded = "57P01";
+const QByteArray kStandbyWait = "SyncRepWaitForLSN";
 // How long a transaction left behind is asked after, a server coming back
 // from a restart included, before its outcome is called unknown.
 constexpr int kLearnMs = 10000;
@@ -456,6 +476,7 @@ void TPostgresStore::moveTo(TState next)
     if (next == TState::Reading || next == TState::Writing || next == TState::Lost) {
         m_writable.reset();
         m_xid.clear();
+        m_serverStart.clear();
         m_standbyUnconfirmed = false;
     }
     if (next == TState::Lost) {
@@ -506,6 +527,7 @@ void TPostgresStore::giveUp(const EPgFailure& failure)
     }
     const TState was = m_state;
     const QByteArray xid = m_xid;
+    const QByteArray serverStart = m_serverStart;
     const bool standby = m_standbyUnconfirmed;
     // A writer on a store that takes no writes has nothing to keep.
     const bool wrote = !xid.isEmpty() || m_writable.value_or(true);
@@ -514,6 +536,7 @@ void TPostgresStore::giveUp(const EPgFailure& failure)
         storeFailureText(kind, failure.step, TStoreEngine::Server, m_displayName, words);
     if ((was == TState::CommitInDoubt && wrote) || (was == TState::Writing && !xid.isEmpty())) {
         m_xid = xid;
+        m_serverStart = serverStart;
         m_standbyUnconfirmed = standby;
         settleTransaction(was == TState::CommitInDoubt, kind, cause);
         return;
@@ -712,6 +735,7 @@ void TPostgresStore::beginTransaction(TAccess mode)
                 return;
             m_writable = qstrcmp(PQgetvalue(result, 0, 0), "true") == 0;
             m_xid = PQgetvalue(result, 0, 1);
+            m_serverStart = PQgetvalue(result, 0, 2);
         }));
         m_lastRefusedAhead = false;
     } else {
@@ -786,8 +810,13 @@ void TPostgresStore::control(TControl what, std::size_t level)
         // A reader's commit is sent, not waited for: it ends the snapshot on
         // the server at once, and what it answers costs nothing.
         m_pipe.enqueue(TPgStatement::readerCommit());
-        guarded([&] { m_pipe.sendOnly(); });
-        moveTo(TState::Idle);
+        try {
+            m_pipe.sendOnly();
+            moveTo(TState::Idle);
+        } catch (const EPgFailure&) {
+            // The snapshot ends with the connection; the step read all it asked.
+            moveTo(TState::Lost);
+        }
         return;
     }
     commitWriter();
@@ -835,8 +864,9 @@ void TPostgresStore::noticed(const PGresult* notice)
         return;
     const char* severity = PQresultErrorField(notice, PG_DIAG_SEVERITY_NONLOCALIZED);
     const char* code = PQresultErrorField(notice, PG_DIAG_SQLSTATE);
-    if (severity && code && qstrcmp(severity, "WARNING") == 0 &&
-        (code == kStandbyWaitCancelled || code == kStandbyWaitEnded))
+    const char* routine = PQresultErrorField(notice, PG_DIAG_SOURCE_FUNCTION);
+    if (severity && code && routine && qstrcmp(severity, "WARNING") == 0 &&
+        routine == kStandbyWait && (code == kStandbyWaitCancelled || code == kStandbyWaitEnded))
         m_standbyUnconfirmed = true;
 }
 
@@ -854,6 +884,7 @@ void TPostgresStore::failAwaitingStandby() const
 void TPostgresStore::settleTransaction(bool commitSent, TStoreFailure kind, const QString& cause)
 {
     const QByteArray xid = std::exchange(m_xid, {});
+    const QByteArray serverStart = std::exchange(m_serverStart, {});
     const bool standby = std::exchange(m_standbyUnconfirmed, false);
     auto unknown = [&] {
         return EQuorStoreError(
@@ -870,56 +901,81 @@ void TPostgresStore::settleTransaction(bool commitSent, TStoreFailure kind, cons
             fail(TStoreFailure::TransactionLost, TStoreStep::Commit, {});
         throw EQuorStoreError(kind, cause, m_displayName);
     };
+    auto kept = [&] {
+        if (standby)
+            failAwaitingStandby();
+    };
+    // One question on the connection at hand; false where it failed, with
+    // the server's code where it refused.
+    auto ask = [&](const QByteArray& sql, QList<QByteArray>& answer, QByteArray* refusal) {
+        try {
+            const TPgStatement statement = TPgStatement::query(sql, {TSqlParam{xid}});
+            m_pipe.exchange(&statement);
+            const auto rows = m_pipe.stream();
+            if (rows->next())
+                for (qsizetype i = 0; i < answer.size(); ++i)
+                    answer[i] = rows->column(int(i)).toByteArray();
+            while (rows->next()) {
+            }
+            return true;
+        } catch (const EPgFailure& failure) {
+            *refusal = failure.result
+                           ? QByteArray(PQresultErrorField(failure.result.get(), PG_DIAG_SQLSTATE))
+                           : QByteArray();
+            if (failure.kind != EPgFailure::TKind::Refused)
+                moveTo(TState::Lost);
+            return false;
+        }
+    };
     if (xid.isEmpty()) {
         if (commitSent)
             throw unknown();
         notKept();
     }
     const QDeadlineTimer deadline(kLearnMs);
-    // A server coming back from a restart is asked again until the deadline;
-    // one that cannot be reached by then ends an abandoned transaction itself.
+    // A server coming back from a restart, or full for a moment, is asked
+    // again until the deadline; one that cannot be reached by then ends an
+    // abandoned transaction itself.
     for (bool first = true;; first = false) {
         if (!first) {
-            if (deadline.hasExpired())
+            if (deadline.hasExpired() || !commitSent)
                 break;
             QThread::msleep(kLearnPauseMs);
         }
-        QByteArray status, pid, state, wait;
-        try {
-            if (!m_conn)
+        if (!m_conn) {
+            try {
                 connect();
-            const TPgStatement ask = TPgStatement::query(kTransactionState, {TSqlParam{xid}});
-            m_pipe.exchange(&ask);
-            const auto rows = m_pipe.stream();
-            if (rows->next()) {
-                status = rows->column(0).toByteArray();
-                pid = rows->column(1).toByteArray();
-                state = rows->column(2).toByteArray();
-                wait = rows->column(3).toByteArray();
+            } catch (const EQuorStoreError&) {
+                continue;
             }
-            while (rows->next()) {
-            }
-        } catch (const EPgFailure& failure) {
-            const char* code = failure.result
-                                   ? PQresultErrorField(failure.result.get(), PG_DIAG_SQLSTATE)
-                                   : nullptr;
-            // Its id not handed out again after a crash: it never committed.
-            if (code && code == kFutureTransaction)
+        }
+        QList<QByteArray> answer(4);
+        QByteArray refusal;
+        if (!ask(kTransactionState, answer, &refusal)) {
+            // Its id not handed out yet after a crash: it never committed.
+            if (refusal == kFutureTransaction)
                 notKept();
-            moveTo(TState::Lost);
-            if (failure.kind == EPgFailure::TKind::Broken || !commitSent)
-                break;
-            continue;
-        } catch (const EQuorStoreError& e) {
-            // No server to ask, or none that takes this login.
-            if (!commitSent || (e.Kind() != TStoreFailure::Unreachable &&
-                                e.Kind() != TStoreFailure::ConnectionLost))
-                break;
             continue;
         }
+        const QByteArray &status = answer[0], &state = answer[1], &wait = answer[2];
+        if (answer[3] != serverStart) {
+            // The server started anew since the transaction began: its own
+            // session is gone with it, and its id may be another's now. Only
+            // a commit that reached the log keeps the id from being handed
+            // out again.
+            if (status == "committed") {
+                QList<QByteArray> before(1);
+                if (!ask(kHandedOutBefore, before, &refusal) || before[0] != "true")
+                    break;
+                kept();
+                return;
+            }
+            if (status == "aborted" || status == "in progress")
+                notKept();
+            break;
+        }
         if (status == "committed") {
-            if (standby)
-                failAwaitingStandby();
+            kept();
             if (!commitSent)
                 break;
             return;
@@ -933,15 +989,8 @@ void TPostgresStore::settleTransaction(bool commitSent, TStoreFailure kind, cons
         // Still waiting for this program, which will send nothing more: ended,
         // it takes the transaction and the writers' lock with it.
         if (state.startsWith("idle in transaction") || wait == "ClientRead") {
-            try {
-                const TPgStatement end = TPgStatement::query(kEndSession, {TSqlParam{pid}});
-                m_pipe.exchange(&end);
-                const auto rows = m_pipe.stream();
-                while (rows->next()) {
-                }
-            } catch (const EPgFailure&) {
-                moveTo(TState::Lost);
-            }
+            QList<QByteArray> ended(1);
+            ask(kEndWaitingSession, ended, &refusal);
         }
     }
     if (commitSent)

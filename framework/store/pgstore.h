@@ -116,6 +116,8 @@ private:
     // The open writing transaction's id on the server, as text; empty until
     // its first batch is answered.
     QByteArray m_xid;
+    // When the server that handed out that id started.
+    QByteArray m_serverStart;
     // The server warned, answering the COMMIT, that its standby has not confirmed it.
     bool m_standbyUnconfirmed = false;
 };
