@@ -479,6 +479,25 @@ private Q_SLOTS:
         QCOMPARE(db.find(standardKey("EXPORT"))->kurzbeschreibung, QStringLiteral("Kurz Beta"));
     }
 
+    // A warning of the shop's own sent with the posting's writes is no word
+    // of a standby: the posting is done.
+    void otherWarningsAtTheCommit()
+    {
+        TestStore db;
+        db.seedSmallShop();
+        db.sql("CREATE FUNCTION warn() RETURNS trigger LANGUAGE plpgsql AS $$BEGIN RAISE "
+               "WARNING 'Protokoll'; RETURN NEW; END$$");
+        db.sql("CREATE TRIGGER warn BEFORE INSERT OR UPDATE ON einstellungen FOR EACH ROW "
+               "EXECUTE FUNCTION warn()");
+        struct Quiet final : quorstore::TConsole {
+            void out(const QByteArray&) override {}
+            void err(const QByteArray&) override {}
+        } console;
+        QCOMPARE(
+            quorstore::run({"quorstore", "--store", db.path(), "post", "EXPORT", "Beta"}, console),
+            int(quorstore::Ok));
+    }
+
     void longScanAcrossBatches()
     {
         TestStore db;
