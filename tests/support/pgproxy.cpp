@@ -3,11 +3,14 @@
 
 #include <QUrl>
 #include <QUrlQuery>
+#include <algorithm>
 #include <arpa/inet.h>
 #include <chrono>
 #include <cstring>
 #include <netinet/in.h>
+#include <optional>
 #include <poll.h>
+#include <string_view>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -22,20 +25,48 @@ quint32 bigEndian(const char* bytes)
     return ntohl(value);
 }
 
-// One program's connection to the server, and what it sent that is not yet
-// forwarded: only whole messages go on, so that a cut falls between two.
+// One program's connection to the server, and what is not yet forwarded of
+// it: only whole messages go on, so that a fault falls between two.
 struct Link {
     int client = -1;
     int server = -1;
     bool started = false;
     std::string pending;
     bool frozen = false;
+    // The server's one-byte answers to SSL and GSS requests still to come;
+    // after a yes, the line is encrypted and passed on as it is.
+    int requests = 0;
+    bool opaque = false;
+    std::string answers;
+    // Held from the program, until resumeAt or for good.
+    bool withholding = false;
+    std::optional<std::chrono::steady_clock::time_point> resumeAt;
+    std::string withheld;
+    // Withheld for good: nothing passes either way.
+    bool still = false;
+    // The writers' lock was asked for: the next COMMIT is the writer's.
+    bool writer = false;
+    bool holdAtSync = false;
+    bool holding = false;
 };
 
 void sendAll(int to, const char* data, std::size_t size)
 {
     // A side that has gone is no reason to die of SIGPIPE.
-    (void)!::send(to, data, size, MSG_NOSIGNAL);
+    if (to >= 0)
+        (void)!::send(to, data, size, MSG_NOSIGNAL);
+}
+
+// The statement text of a Parse or a simple query.
+std::string_view statementText(const char* message, std::size_t size)
+{
+    const char* body = message + 5;
+    const char* end = message + size;
+    if (message[0] == 'P')
+        body = std::find(body, end, '\0') + 1;
+    if (body >= end)
+        return {};
+    return {body, std::size_t(std::find(body, end, '\0') - body)};
 }
 } // namespace
 
@@ -93,26 +124,193 @@ void PgProxy::countFromNow()
     m_syncPoints = 0;
 }
 
+void PgProxy::faultAt(int n, Fault fault, int withholdMs)
+{
+    m_fault = int(fault);
+    m_withholdMs = withholdMs;
+    m_faultDone = false;
+    m_answerEnds = 0;
+    m_faultAt = n;
+}
+
+void PgProxy::holdAt(Hold hold)
+{
+    m_holding = false;
+    m_release = false;
+    m_hold = int(hold);
+}
+
+bool PgProxy::waitForHold(int milliseconds) const
+{
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+    while (!m_holding) {
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
+}
+
 void PgProxy::run()
 {
+    using Clock = std::chrono::steady_clock;
     std::vector<Link> links;
-    auto close = [](Link& link) {
+    auto closeClient = [](Link& link) {
         ::close(link.client);
-        ::close(link.server);
-        link.client = link.server = -1;
+        link.client = -1;
     };
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(5);
-    while (!m_stop && std::chrono::steady_clock::now() < deadline) {
+    auto closeServer = [](Link& link) {
+        ::close(link.server);
+        link.server = -1;
+    };
+    auto close = [&](Link& link) {
+        closeClient(link);
+        closeServer(link);
+    };
+    // What the program sent, forwarded up to a cut or a hold.
+    auto fromClient = [&](Link& link) {
+        if (link.holding)
+            return;
+        // Whole messages only: the start-up packets have no type byte.
+        std::size_t at = 0;
+        for (;;) {
+            const std::size_t header = link.started ? 5 : 4;
+            if (link.pending.size() - at < header)
+                break;
+            const char* message = link.pending.data() + at;
+            const std::size_t size = link.started ? 1 + bigEndian(message + 1) : bigEndian(message);
+            if (link.pending.size() - at < size)
+                break;
+            const char type = message[0];
+            if (!link.started) {
+                // SSL and GSS requests come before the start-up message.
+                const quint32 code = bigEndian(message + 4);
+                link.started = code != 80877103 && code != 80877104;
+                link.requests += link.started ? 0 : 1;
+            } else {
+                if (type == 'P' || type == 'Q') {
+                    const std::string_view text = statementText(message, size);
+                    if (text.find("pg_advisory_xact_lock") != std::string_view::npos) {
+                        link.writer = true;
+                    } else if (text == "ROLLBACK") {
+                        link.writer = false;
+                    } else if (type == 'P' && text == "COMMIT" && link.writer) {
+                        link.writer = false;
+                        const int hold = m_hold.exchange(-1);
+                        link.holding = hold == int(Hold::BeforeCommit);
+                        link.holdAtSync = hold == int(Hold::SyncAfterCommit);
+                    }
+                }
+                if (type == 'S' && link.holdAtSync) {
+                    link.holdAtSync = false;
+                    link.holding = true;
+                }
+                if (link.holding) {
+                    m_holding = true;
+                    break;
+                }
+                if ((type == 'S' || type == 'Q') && !m_cutDone) {
+                    const int point = ++m_syncPoints;
+                    if (point == m_cutAt) {
+                        const std::size_t upTo = m_cutKind == int(Cut::After) ? at + size : at;
+                        sendAll(link.server, link.pending.data(), upTo);
+                        m_cutDone = true;
+                        close(link);
+                        return;
+                    }
+                }
+            }
+            at += size;
+        }
+        sendAll(link.server, link.pending.data(), at);
+        link.pending.erase(0, at);
+    };
+    // What the server sent, forwarded up to a fault.
+    auto fromServer = [&](Link& link) {
+        std::string out;
+        auto deliver = [&](const char* data, std::size_t size) {
+            (link.withholding ? link.withheld : out).append(data, size);
+        };
+        std::size_t at = 0;
+        while (at < link.answers.size()) {
+            const char* message = link.answers.data() + at;
+            std::size_t size = link.answers.size() - at;
+            if (link.requests > 0) {
+                --link.requests;
+                link.opaque = message[0] == 'S' || message[0] == 'G';
+                size = 1;
+            } else if (!link.opaque) {
+                if (size < 5 || size < 1 + bigEndian(message + 1))
+                    break;
+                size = 1 + bigEndian(message + 1);
+                const bool counted = (message[0] == 'C' || message[0] == 'Z') && m_faultAt > 0;
+                if (counted && ++m_answerEnds == m_faultAt) {
+                    m_faultDone = true;
+                    switch (Fault(m_fault.load())) {
+                    case Fault::Cut:
+                        sendAll(link.client, out.data(), out.size());
+                        close(link);
+                        return;
+                    case Fault::Withhold:
+                        link.withholding = true;
+                        link.resumeAt = Clock::now() + std::chrono::milliseconds(m_withholdMs);
+                        break;
+                    case Fault::WithholdForGood:
+                        link.withholding = link.still = true;
+                        break;
+                    case Fault::Duplicate:
+                        deliver(message, size);
+                        break;
+                    case Fault::HalfOpen:
+                        sendAll(link.client, out.data(), out.size());
+                        out.clear();
+                        closeClient(link);
+                        break;
+                    }
+                }
+            }
+            deliver(message, size);
+            at += size;
+        }
+        link.answers.erase(0, at);
+        sendAll(link.client, out.data(), out.size());
+    };
+    const auto deadline = Clock::now() + std::chrono::minutes(5);
+    while (!m_stop && Clock::now() < deadline) {
         if (m_freeze) {
             for (Link& link : links)
                 link.frozen = true;
             m_freeze = false;
         }
+        if (m_release) {
+            m_release = false;
+            m_holding = false;
+            for (Link& link : links) {
+                if (link.holding) {
+                    link.holding = false;
+                    fromClient(link);
+                }
+            }
+        }
+        bool withholding = false;
+        for (Link& link : links) {
+            if (link.resumeAt && Clock::now() >= *link.resumeAt) {
+                link.resumeAt.reset();
+                link.withholding = false;
+                sendAll(link.client, link.withheld.data(), link.withheld.size());
+                link.withheld.clear();
+                if (link.server < 0)
+                    closeClient(link);
+            }
+            withholding = withholding || (link.resumeAt && link.client >= 0);
+        }
+        m_withholding = withholding;
         std::vector<pollfd> fds{{m_listener, POLLIN, 0}};
         for (const Link& link : links) {
-            const bool live = link.client >= 0 && !m_stalled;
-            const bool sends = live && (!link.frozen || m_answersOnly);
-            const bool answers = live && !link.frozen;
+            const bool sends =
+                link.client >= 0 && !m_stalled && (!link.frozen || m_answersOnly) && !link.still;
+            const bool answers = link.server >= 0 && !m_stalled && !link.frozen;
             fds.push_back({link.client, short(sends ? POLLIN : 0), 0});
             fds.push_back({link.server, short(answers ? POLLIN : 0), 0});
         }
@@ -131,58 +329,31 @@ void PgProxy::run()
             links.push_back(std::move(link));
         }
         for (std::size_t i = 1; i < fds.size(); ++i) {
-            if (!(fds[i].revents & (POLLIN | POLLHUP)))
+            if (!(fds[i].revents & (POLLIN | POLLHUP | POLLERR)))
                 continue;
             Link& link = links[(i - 1) / 2];
-            if (link.client < 0)
+            const bool fromProgram = (i - 1) % 2 == 0;
+            if (fds[i].fd != (fromProgram ? link.client : link.server))
                 continue;
-            const bool fromClient = fds[i].fd == link.client;
             char buffer[65536];
             const ssize_t n = ::read(fds[i].fd, buffer, sizeof buffer);
             if (n <= 0) {
-                close(link);
+                // A server gone under a line that stands still or still owes
+                // the program what it withheld leaves the program's side be.
+                if (fromProgram || !(link.still || link.resumeAt))
+                    closeClient(link);
+                closeServer(link);
                 continue;
             }
-            if (!fromClient) {
-                sendAll(link.client, buffer, std::size_t(n));
-                continue;
+            if (fromProgram) {
+                link.pending.append(buffer, std::size_t(n));
+                fromClient(link);
+            } else {
+                link.answers.append(buffer, std::size_t(n));
+                fromServer(link);
             }
-            link.pending.append(buffer, std::size_t(n));
-            // Whole messages only: the start-up packets have no type byte.
-            std::size_t at = 0;
-            for (;;) {
-                const std::size_t header = link.started ? 5 : 4;
-                if (link.pending.size() - at < header)
-                    break;
-                const char* message = link.pending.data() + at;
-                const std::size_t size =
-                    link.started ? 1 + bigEndian(message + 1) : bigEndian(message);
-                if (link.pending.size() - at < size)
-                    break;
-                const char type = message[0];
-                if (!link.started) {
-                    // SSL and GSS requests come before the start-up message.
-                    const quint32 code = bigEndian(message + 4);
-                    link.started = code != 80877103 && code != 80877104;
-                } else if ((type == 'S' || type == 'Q') && !m_cutDone) {
-                    const int point = ++m_syncPoints;
-                    if (point == m_cutAt) {
-                        const std::size_t upTo = m_cutKind == int(Cut::After) ? at + size : at;
-                        sendAll(link.server, link.pending.data(), upTo);
-                        m_cutDone = true;
-                        close(link);
-                        break;
-                    }
-                }
-                at += size;
-            }
-            if (link.client < 0)
-                continue;
-            sendAll(link.server, link.pending.data(), at);
-            link.pending.erase(0, at);
         }
     }
     for (Link& link : links)
-        if (link.client >= 0)
-            close(link);
+        close(link);
 }
