@@ -43,6 +43,23 @@ void TPgPipeline::require(bool holds, const char* rule)
 
 namespace
 {
+// Whether an answer is one the statement's text can have: rows for a
+// question, else the command tag of its own first word. An answer doubled or
+// lost on the line shifts every answer after it onto the wrong statement;
+// this is where that shows.
+bool answerFits(const TPgStatement& statement, const pg_result* result)
+{
+    const QByteArrayView sql = QByteArrayView(statement.sql).trimmed();
+    const qsizetype space = sql.indexOf(' ');
+    const QByteArrayView word = space < 0 ? sql : sql.first(space);
+    const ExecStatusType status = PQresultStatus(result);
+    if (word == "SELECT" || word == "WITH" || word == "SHOW")
+        return status == PGRES_TUPLES_OK;
+    const QByteArrayView tag(PQcmdStatus(const_cast<pg_result*>(result)));
+    return status == PGRES_COMMAND_OK && tag.startsWith(word) &&
+           (tag.size() == word.size() || tag[word.size()] == ' ');
+}
+
 [[noreturn]] void refused(const TPgStatement& statement, pg_result* result)
 {
     EPgFailure failure(EPgFailure::TKind::Refused, statement.step);
@@ -199,7 +216,9 @@ private:
         m_pipe.endStatement();
         if (status == PGRES_FATAL_ERROR)
             refused(statement, result.release());
-        TPgPipeline::require(status == PGRES_TUPLES_OK, "a query is answered with rows");
+        // Anything but the end of its rows is another statement's answer.
+        if (status != PGRES_TUPLES_OK)
+            TPgPipeline::lost(TStoreStep::Read);
         return nullptr;
     }
 
@@ -361,6 +380,8 @@ PGresult* TPgPipeline::readStatement(const TPgStatement& statement, bool clean)
                 failure = std::move(result);
             break;
         case PGRES_TUPLES_OK:
+            if (!answerFits(statement, result.get()))
+                lost(statement.step);
             if (statement.kind == TPgKind::ReadAhead && clean) {
                 m_taken = true;
                 if (statement.take)
@@ -368,7 +389,7 @@ PGresult* TPgPipeline::readStatement(const TPgStatement& statement, bool clean)
             }
             break;
         case PGRES_COMMAND_OK:
-            if (statement.kind == TPgKind::ReadAhead)
+            if (!answerFits(statement, result.get()))
                 lost(statement.step);
             break;
         default:
@@ -389,7 +410,7 @@ qint64 TPgPipeline::finish(QByteArray* lastValue)
             "a statement's answers are read to their end once, after it was exchanged");
     const TPgStatement statement = m_sent.front();
     TResult failure;
-    const qint64 changed = readToEnd(statement, failure, lastValue);
+    const qint64 changed = readToEnd(statement, failure, lastValue, true);
     endStatement();
     if (failure)
         refused(statement, failure.release());
@@ -409,14 +430,14 @@ qint64 TPgPipeline::runText(const QByteArray& sql, TStoreStep step, QByteArray* 
     flush(step);
     const TPgStatement statement = TPgStatement::execute(sql, {}, step);
     TResult failure;
-    const qint64 changed = readToEnd(statement, failure, lastValue);
+    const qint64 changed = readToEnd(statement, failure, lastValue, false);
     if (failure)
         refused(statement, failure.release());
     return changed;
 }
 
 qint64 TPgPipeline::readToEnd(const TPgStatement& statement, TResult& failure,
-                              QByteArray* lastValue)
+                              QByteArray* lastValue, bool single)
 {
     qint64 changed = 0;
     bool answered = false;
@@ -429,6 +450,9 @@ qint64 TPgPipeline::readToEnd(const TPgStatement& statement, TResult& failure,
             if (!failure)
                 failure = std::move(result);
         } else if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) {
+            lost(statement.step);
+        } else if (single && statement.kind != TPgKind::Commit &&
+                   !answerFits(statement, result.get())) {
             lost(statement.step);
         } else {
             changed = QByteArray(PQcmdTuples(result.get())).toLongLong();

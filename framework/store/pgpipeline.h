@@ -169,7 +169,10 @@ private:
     // batch's first (clean: nothing before it was refused).
     pg_result* readStatement(const TPgStatement& statement, bool clean);
     void readSync(TStoreStep step);
-    qint64 readToEnd(const TPgStatement& statement, TResult& failure, QByteArray* lastValue);
+    // single: the answers of one statement, each checked to be its own; else
+    // those of a text of several.
+    qint64 readToEnd(const TPgStatement& statement, TResult& failure, QByteArray* lastValue,
+                     bool single);
     void flush(TStoreStep step);
     void leavePipelineWhenDone();
     [[noreturn]] static void lost(TStoreStep step);

@@ -22,8 +22,8 @@ class TestOutcomeMatrix : public QObject
     enum Step { ToolPost, WindowPost, Refresh };
     enum ServerFault { NoServerFault, Terminate, RestartFast, RestartImmediate };
 
-    static constexpr int kStallMs = 2000;
-    static constexpr int kWithholdMs = 3000;
+    static constexpr int kStallMs = 1000;
+    static constexpr int kWithholdMs = 1500;
 
     struct Console final : quorstore::TConsole {
         QByteArray said;

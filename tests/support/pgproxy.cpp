@@ -46,6 +46,10 @@ struct Link {
     bool still = false;
     // The writers' lock was asked for: the next COMMIT is the writer's.
     bool writer = false;
+    // The server's answers count from the writer's first batch to the end of
+    // its COMMIT's batch.
+    bool counting = false;
+    bool ended = false;
     bool holdAtSync = false;
     bool holding = false;
 };
@@ -192,7 +196,7 @@ void PgProxy::run()
                 if (type == 'P' || type == 'Q') {
                     const std::string_view text = statementText(message, size);
                     if (text.find("pg_advisory_xact_lock") != std::string_view::npos) {
-                        link.writer = true;
+                        link.writer = link.counting = true;
                     } else if (text == "ROLLBACK") {
                         link.writer = false;
                     } else if (type == 'P' && text == "COMMIT" && link.writer) {
@@ -244,7 +248,14 @@ void PgProxy::run()
                 if (size < 5 || size < 1 + bigEndian(message + 1))
                     break;
                 size = 1 + bigEndian(message + 1);
-                const bool counted = (message[0] == 'C' || message[0] == 'Z') && m_faultAt > 0;
+                const bool counted =
+                    (message[0] == 'C' || message[0] == 'Z') && m_faultAt > 0 && link.counting;
+                if (counted && message[0] == 'C') {
+                    const std::string_view tag(message + 5, size - 6);
+                    link.ended = tag == "COMMIT" || tag == "ROLLBACK";
+                }
+                if (counted && message[0] == 'Z' && link.ended)
+                    link.counting = link.ended = false;
                 if (counted && ++m_answerEnds == m_faultAt) {
                     m_faultDone = true;
                     switch (Fault(m_fault.load())) {

@@ -49,7 +49,9 @@ public:
         HalfOpen,        // the program's side closed; the server's stays open, read and dropped
         Duplicate,       // the message comes twice
     };
-    // Does fault at the n-th CommandComplete or ReadyForQuery from now on, once.
+    // Does fault at the n-th CommandComplete or ReadyForQuery from now on,
+    // once, counting those of a writer's transaction: from its first batch to
+    // the end of its COMMIT's.
     void faultAt(int n, Fault fault, int withholdMs = 0);
     // CommandCompletes and ReadyForQuerys sent to the programs since the last faultAt.
     int answerEnds() const { return m_answerEnds; }
