@@ -22,15 +22,22 @@ namespace
 // at most that long; both stay below the stall limit, so a long queue is
 // reported as such and not as a dead server. A writer's session that waits
 // for its workstation, or whose workstation is gone, is ended by the server
-// within seconds, and the writers' lock with it: idle in its transaction, or
-// its TCP keepalives unanswered. All of it is set for the transaction alone:
-// behind a connection pooler the server session is another program's next.
-const QByteArray kWriterSettings = "SELECT set_config('lock_timeout', '10s', true), "
-                                   "set_config('idle_in_transaction_session_timeout', '5s', true), "
-                                   "set_config('tcp_keepalives_idle', '5', true), "
-                                   "set_config('tcp_keepalives_interval', '2', true), "
-                                   "set_config('tcp_keepalives_count', '3', true), "
-                                   "set_config('tcp_user_timeout', '15000', true)";
+// within seconds, and the writers' lock with it: idle in its transaction for
+// a third of the stall limit, or its TCP keepalives unanswered. All of it is
+// set for the transaction alone: behind a connection pooler the server
+// session is another program's next.
+QByteArray writerSettings()
+{
+    const int idleMs = std::max(500, TPgPipeline::stallLimitMs() / 3);
+    return "SELECT set_config('lock_timeout', '10s', true), "
+           "set_config('idle_in_transaction_session_timeout', '" +
+           QByteArray::number(idleMs) +
+           "ms', true), "
+           "set_config('tcp_keepalives_idle', '5', true), "
+           "set_config('tcp_keepalives_interval', '2', true), "
+           "set_config('tcp_keepalives_count', '3', true), "
+           "set_config('tcp_user_timeout', '15000', true)";
+}
 const QByteArray kStatementTimeout = "SELECT set_config('statement_timeout', '12s', true)";
 // A commit waits for a synchronous standby as long as it must: cancelled by
 // a timeout, the server would answer it as done though the standby never
@@ -728,7 +735,7 @@ void TPostgresStore::beginTransaction(TAccess mode)
         m_pipe.enqueue(TPgStatement::begin("BEGIN ISOLATION LEVEL READ COMMITTED"));
         if (!m_ownTimeout)
             m_pipe.enqueue(TPgStatement::setting(kStatementTimeout));
-        m_pipe.enqueue(TPgStatement::setting(kWriterSettings));
+        m_pipe.enqueue(TPgStatement::setting(writerSettings()));
         m_pipe.enqueue(TPgStatement::begin(kWriterLock));
         m_pipe.enqueue(TPgStatement::readAhead(kWriterStart, {}, [this](PGresult* result) {
             if (PQntuples(result) < 1)

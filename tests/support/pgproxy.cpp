@@ -49,7 +49,6 @@ struct Link {
     // The server's answers count from the writer's first batch to the end of
     // its COMMIT's batch.
     bool counting = false;
-    bool ended = false;
     bool holdAtSync = false;
     bool holding = false;
 };
@@ -250,12 +249,9 @@ void PgProxy::run()
                 size = 1 + bigEndian(message + 1);
                 const bool counted =
                     (message[0] == 'C' || message[0] == 'Z') && m_faultAt > 0 && link.counting;
-                if (counted && message[0] == 'C') {
-                    const std::string_view tag(message + 5, size - 6);
-                    link.ended = tag == "COMMIT" || tag == "ROLLBACK";
-                }
-                if (counted && message[0] == 'Z' && link.ended)
-                    link.counting = link.ended = false;
+                // A ReadyForQuery outside a transaction ends the writer's.
+                if (counted && message[0] == 'Z' && message[5] == 'I')
+                    link.counting = false;
                 if (counted && ++m_answerEnds == m_faultAt) {
                     m_faultDone = true;
                     switch (Fault(m_fault.load())) {
