@@ -49,6 +49,12 @@ struct Link {
     // The server's answers count from the writer's first batch to the end of
     // its COMMIT's batch.
     bool counting = false;
+    // Sync points the program sent, and ReadyForQuerys the server sent: the
+    // writer's answers come once those of the batches before it have been
+    // sent (the first ReadyForQuery ends the start-up).
+    int syncs = 0;
+    int readies = -1;
+    int countFrom = 0;
     bool holdAtSync = false;
     bool holding = false;
 };
@@ -196,6 +202,7 @@ void PgProxy::run()
                     const std::string_view text = statementText(message, size);
                     if (text.find("pg_advisory_xact_lock") != std::string_view::npos) {
                         link.writer = link.counting = true;
+                        link.countFrom = link.syncs;
                     } else if (text == "ROLLBACK") {
                         link.writer = false;
                     } else if (type == 'P' && text == "COMMIT" && link.writer) {
@@ -224,6 +231,8 @@ void PgProxy::run()
                     }
                 }
             }
+            if (link.started && (type == 'S' || type == 'Q'))
+                ++link.syncs;
             at += size;
         }
         sendAll(link.server, link.pending.data(), at);
@@ -247,8 +256,10 @@ void PgProxy::run()
                 if (size < 5 || size < 1 + bigEndian(message + 1))
                     break;
                 size = 1 + bigEndian(message + 1);
-                const bool counted =
-                    (message[0] == 'C' || message[0] == 'Z') && m_faultAt > 0 && link.counting;
+                const bool counted = (message[0] == 'C' || message[0] == 'Z') && m_faultAt > 0 &&
+                                     link.counting && link.readies >= link.countFrom;
+                if (message[0] == 'Z')
+                    ++link.readies;
                 // A ReadyForQuery outside a transaction ends the writer's.
                 if (counted && message[0] == 'Z' && message[5] == 'I')
                     link.counting = false;
