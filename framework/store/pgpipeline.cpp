@@ -47,17 +47,26 @@ namespace
 // question, else the command tag of its own first word. An answer doubled or
 // lost on the line shifts every answer after it onto the wrong statement;
 // this is where that shows.
+QByteArray firstWord(const QByteArray& text)
+{
+    const QByteArray simple = text.simplified();
+    const qsizetype space = simple.indexOf(' ');
+    return (space < 0 ? simple : simple.first(space)).toUpper();
+}
+
 bool answerFits(const TPgStatement& statement, const pg_result* result)
 {
-    const QByteArrayView sql = QByteArrayView(statement.sql).trimmed();
-    const qsizetype space = sql.indexOf(' ');
-    const QByteArrayView word = space < 0 ? sql : sql.first(space);
+    const QByteArray word = firstWord(statement.sql);
+    const QByteArray tagWord = firstWord(PQcmdStatus(const_cast<pg_result*>(result)));
     const ExecStatusType status = PQresultStatus(result);
-    if (word == "SELECT" || word == "WITH" || word == "SHOW")
+    // A reader's commit after a refusal is answered as a rollback.
+    if (statement.kind == TPgKind::ReaderCommit && tagWord == "ROLLBACK")
+        return status == PGRES_COMMAND_OK;
+    if (word == "SELECT" || word == "SHOW" || word == "VALUES")
         return status == PGRES_TUPLES_OK;
-    const QByteArrayView tag(PQcmdStatus(const_cast<pg_result*>(result)));
-    return status == PGRES_COMMAND_OK && tag.startsWith(word) &&
-           (tag.size() == word.size() || tag[word.size()] == ' ');
+    // A WITH ends in a statement of any kind; a write returning rows answers
+    // with rows and its own tag.
+    return word == "WITH" || tagWord == word;
 }
 
 [[noreturn]] void refused(const TPgStatement& statement, pg_result* result)
@@ -449,10 +458,9 @@ qint64 TPgPipeline::readToEnd(const TPgStatement& statement, TResult& failure,
                 lost(statement.step);
             if (!failure)
                 failure = std::move(result);
-        } else if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) {
-            lost(statement.step);
-        } else if (single && statement.kind != TPgKind::Commit &&
-                   !answerFits(statement, result.get())) {
+        } else if ((status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) ||
+                   (single && statement.kind != TPgKind::Commit &&
+                    !answerFits(statement, result.get()))) {
             lost(statement.step);
         } else {
             changed = QByteArray(PQcmdTuples(result.get())).toLongLong();

@@ -59,30 +59,37 @@ const QByteArray kCanWrite = "SELECT " + kWritable + "::text";
 // is the transaction's only on the server that handed it out: a server
 // started anew since (a restart, a crash, a standby promoted) may hand it out
 // again, so the writer learns when its server started too.
-const QByteArray kWriterStart = "SELECT " + kWritable + "::text, CASE WHEN " + kWritable +
-                                " THEN pg_current_xact_id()::text ELSE '' END, "
-                                "pg_postmaster_start_time()::text";
+const QByteArray kWriterStart =
+    "SELECT " + kWritable + "::text, CASE WHEN " + kWritable +
+    " THEN pg_current_xact_id()::text ELSE '' END, "
+    "extract(epoch FROM pg_postmaster_start_time())::text || ' ' || pg_backend_pid()::text || ' ' "
+    "|| (SELECT extract(epoch FROM backend_start)::text FROM pg_stat_activity WHERE pid = "
+    "pg_backend_pid())";
 // A transaction's outcome, and while it runs, what the one session that holds
-// it waits for; and when the server answering started.
+// it waits for, where that is the session that began it (the server's start,
+// the session's process and its start: after a crash the id may be
+// another's); and when the server answering started.
+const QByteArray kHolder = "FROM pg_locks l JOIN pg_stat_activity a ON a.pid = l.pid WHERE "
+                           "l.locktype = 'transactionid' AND l.transactionid = $1::xid8::xid AND "
+                           "l.mode = 'ExclusiveLock' AND l.granted AND "
+                           "extract(epoch FROM pg_postmaster_start_time())::text || ' ' || "
+                           "a.pid::text || ' ' || extract(epoch FROM a.backend_start)::text = $2";
 const QByteArray kTransactionState =
-    "SELECT coalesce(pg_xact_status(t.x), ''), coalesce(a.state, ''), "
-    "coalesce(a.wait_event, ''), pg_postmaster_start_time()::text FROM (SELECT $1::xid8 AS x) t "
-    "LEFT JOIN pg_locks l ON l.locktype = 'transactionid' AND l.transactionid = t.x::xid "
-    "AND l.mode = 'ExclusiveLock' AND l.granted LEFT JOIN pg_stat_activity a ON a.pid = l.pid";
+    "SELECT coalesce(pg_xact_status($1::xid8), ''), coalesce((SELECT a.state " + kHolder +
+    "), ''), coalesce((SELECT a.wait_event " + kHolder +
+    "), ''), extract(epoch FROM pg_postmaster_start_time())::text";
 // Ends the session holding the transaction, only while it still waits for
 // its workstation: asked and ended in one statement.
-const QByteArray kEndWaitingSession =
-    "SELECT pg_terminate_backend(l.pid)::text FROM pg_locks l JOIN pg_stat_activity a ON "
-    "a.pid = l.pid WHERE l.locktype = 'transactionid' AND l.transactionid = $1::xid8::xid AND "
-    "l.mode = 'ExclusiveLock' AND l.granted AND (a.state LIKE 'idle in transaction%' OR "
-    "a.wait_event = 'ClientRead')";
+const QByteArray kEndWaitingSession = "SELECT pg_terminate_backend(l.pid)::text " + kHolder +
+                                      " AND (a.state LIKE 'idle in transaction%' OR "
+                                      "a.wait_event = 'ClientRead')";
 // Whether the id was handed out before the checkpoint the server started
 // from (as long as no other checkpoint followed): then it is not handed out
 // again, and its outcome is the writer's.
 const QByteArray kHandedOutBefore =
     "SELECT (split_part(c.next_xid, ':', 1)::numeric * 4294967296 + "
     "split_part(c.next_xid, ':', 2)::numeric > $1::numeric AND c.checkpoint_time <= "
-    "pg_postmaster_start_time() + interval '1 minute')::text FROM pg_control_checkpoint() c";
+    "pg_postmaster_start_time() AND length($2) > 0)::text FROM pg_control_checkpoint() c";
 // A transaction id the server has not handed out yet: after a crash, one
 // whose work never reached the log.
 const QByteArray kFutureTransaction = "22023";
@@ -483,7 +490,7 @@ void TPostgresStore::moveTo(TState next)
     if (next == TState::Reading || next == TState::Writing || next == TState::Lost) {
         m_writable.reset();
         m_xid.clear();
-        m_serverStart.clear();
+        m_session.clear();
         m_standbyUnconfirmed = false;
     }
     if (next == TState::Lost) {
@@ -534,7 +541,7 @@ void TPostgresStore::giveUp(const EPgFailure& failure)
     }
     const TState was = m_state;
     const QByteArray xid = m_xid;
-    const QByteArray serverStart = m_serverStart;
+    const QByteArray session = m_session;
     const bool standby = m_standbyUnconfirmed;
     // A writer on a store that takes no writes has nothing to keep.
     const bool wrote = !xid.isEmpty() || m_writable.value_or(true);
@@ -543,7 +550,7 @@ void TPostgresStore::giveUp(const EPgFailure& failure)
         storeFailureText(kind, failure.step, TStoreEngine::Server, m_displayName, words);
     if ((was == TState::CommitInDoubt && wrote) || (was == TState::Writing && !xid.isEmpty())) {
         m_xid = xid;
-        m_serverStart = serverStart;
+        m_session = session;
         m_standbyUnconfirmed = standby;
         settleTransaction(was == TState::CommitInDoubt, kind, cause);
         return;
@@ -742,7 +749,7 @@ void TPostgresStore::beginTransaction(TAccess mode)
                 return;
             m_writable = qstrcmp(PQgetvalue(result, 0, 0), "true") == 0;
             m_xid = PQgetvalue(result, 0, 1);
-            m_serverStart = PQgetvalue(result, 0, 2);
+            m_session = PQgetvalue(result, 0, 2);
         }));
         m_lastRefusedAhead = false;
     } else {
@@ -891,7 +898,7 @@ void TPostgresStore::failAwaitingStandby() const
 void TPostgresStore::settleTransaction(bool commitSent, TStoreFailure kind, const QString& cause)
 {
     const QByteArray xid = std::exchange(m_xid, {});
-    const QByteArray serverStart = std::exchange(m_serverStart, {});
+    const QByteArray session = std::exchange(m_session, {});
     const bool standby = std::exchange(m_standbyUnconfirmed, false);
     auto unknown = [&] {
         return EQuorStoreError(
@@ -916,7 +923,8 @@ void TPostgresStore::settleTransaction(bool commitSent, TStoreFailure kind, cons
     // the server's code where it refused.
     auto ask = [&](const QByteArray& sql, QList<QByteArray>& answer, QByteArray* refusal) {
         try {
-            const TPgStatement statement = TPgStatement::query(sql, {TSqlParam{xid}});
+            const TPgStatement statement =
+                TPgStatement::query(sql, {TSqlParam{xid}, TSqlParam{session}});
             m_pipe.exchange(&statement);
             const auto rows = m_pipe.stream();
             if (rows->next())
@@ -965,7 +973,7 @@ void TPostgresStore::settleTransaction(bool commitSent, TStoreFailure kind, cons
             continue;
         }
         const QByteArray &status = answer[0], &state = answer[1], &wait = answer[2];
-        if (answer[3] != serverStart) {
+        if (answer[3] != session.split(' ').value(0)) {
             // The server started anew since the transaction began: its own
             // session is gone with it, and its id may be another's now. Only
             // a commit that reached the log keeps the id from being handed
@@ -975,12 +983,16 @@ void TPostgresStore::settleTransaction(bool commitSent, TStoreFailure kind, cons
                 if (!ask(kHandedOutBefore, before, &refusal) || before[0] != "true")
                     break;
                 kept();
+                if (!commitSent)
+                    break;
                 return;
             }
             if (status == "aborted" || status == "in progress")
                 notKept();
             break;
         }
+        if (wait == "SyncRep")
+            failAwaitingStandby();
         if (status == "committed") {
             kept();
             if (!commitSent)
@@ -991,8 +1003,6 @@ void TPostgresStore::settleTransaction(bool commitSent, TStoreFailure kind, cons
             notKept();
         if (status != "in progress")
             break;
-        if (wait == "SyncRep")
-            failAwaitingStandby();
         // Still waiting for this program, which will send nothing more: ended,
         // it takes the transaction and the writers' lock with it.
         if (state.startsWith("idle in transaction") || wait == "ClientRead") {

@@ -116,8 +116,9 @@ private:
     // The open writing transaction's id on the server, as text; empty until
     // its first batch is answered.
     QByteArray m_xid;
-    // When the server that handed out that id started.
-    QByteArray m_serverStart;
+    // The session that began it: when its server started, its process and
+    // when that started, as the server shows them.
+    QByteArray m_session;
     // The server warned, answering the COMMIT, that its standby has not confirmed it.
     bool m_standbyUnconfirmed = false;
 };
