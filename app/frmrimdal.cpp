@@ -8,6 +8,7 @@
 #include "description.h"
 #include "journal.h"
 #include "keys.h"
+#include "maskfile.h"
 #include "posting.h"
 #include "quorbuchung.h"
 #include "quordialogs.h"
@@ -109,13 +110,8 @@ void TfrmRimdal::FormCreate()
         if (std::exchange(together, false))
             ui->maskfile->EndAccess();
     });
-    if (together) {
-        ui->maskfile->MarkFailed();
-        try {
-            ui->maskfile->EndAccess();
-        } catch (const std::exception&) {
-        }
-    }
+    if (together)
+        TFileAccessGuard(*ui->maskfile).giveBack();
 }
 
 void TfrmRimdal::FillCombos(bool* together)
@@ -149,34 +145,40 @@ void TfrmRimdal::StanBuchen(const TTypePosting& posted)
     });
 }
 
+// The three lists' events: each handler names itself and its setting type.
+void TfrmRimdal::ListEvent(const char* method, const QString& type, QObject* sender)
+{
+    guarded(method, [&] { FillBeschreibung(type, asComboBox(sender)); });
+}
+
 void TfrmRimdal::cmbImportEnter(QObject* sender)
 {
-    guarded("cmbImportEnter", [&] { FillBeschreibung(keys::Import, asComboBox(sender)); });
+    ListEvent("cmbImportEnter", keys::Import, sender);
 }
 
 void TfrmRimdal::cmbImportChange(QObject* sender)
 {
-    guarded("cmbImportChange", [&] { FillBeschreibung(keys::Import, asComboBox(sender)); });
+    ListEvent("cmbImportChange", keys::Import, sender);
 }
 
 void TfrmRimdal::cmbExportEnter(QObject* sender)
 {
-    guarded("cmbExportEnter", [&] { FillBeschreibung(keys::Export, asComboBox(sender)); });
+    ListEvent("cmbExportEnter", keys::Export, sender);
 }
 
 void TfrmRimdal::cmbExportChange(QObject* sender)
 {
-    guarded("cmbExportChange", [&] { FillBeschreibung(keys::Export, asComboBox(sender)); });
+    ListEvent("cmbExportChange", keys::Export, sender);
 }
 
 void TfrmRimdal::cmbBriefEnter(QObject* sender)
 {
-    guarded("cmbBriefEnter", [&] { FillBeschreibung(keys::Brief, asComboBox(sender)); });
+    ListEvent("cmbBriefEnter", keys::Brief, sender);
 }
 
 void TfrmRimdal::cmbBriefChange(QObject* sender)
 {
-    guarded("cmbBriefChange", [&] { FillBeschreibung(keys::Brief, asComboBox(sender)); });
+    ListEvent("cmbBriefChange", keys::Brief, sender);
 }
 
 void TfrmRimdal::acBuchenExecute()

@@ -28,6 +28,7 @@ private:
     void FillBeschreibung(const QString& type, TQuorStdComboBox* list);
     void StanBuchen(const TTypePosting& posted);
 
+    void ListEvent(const char* method, const QString& type, QObject* sender);
     void cmbImportEnter(QObject* sender);
     void cmbImportChange(QObject* sender);
     void cmbExportEnter(QObject* sender);

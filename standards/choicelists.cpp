@@ -3,22 +3,15 @@
 
 #include "keys.h"
 #include "maskfile.h"
+#include "recordkey.h"
 
 TCompactStrings scanNamedSettings(Tmaskfile& file, TCompactStrings* partial)
 {
     TCompactStrings local;
     TCompactStrings& names = partial ? *partial : local;
-    file.ResetRecord();
-    file.ResetKey();
-    file.SelectKey(file.DefaultKeyNumber());
-    file.Sprache.SetKeyWert(keys::Sprache);
-    file.Programm.SetKeyWert(keys::Veskalo);
-    file.Maske.SetKeyWert(keys::Veskalo);
-    file.Index.SetKeyWert(keys::Index);
-    // Bezeichnung stays unset: it sorts before every name of the group.
+    selectRecordKey(file, keys::Veskalo, keys::Veskalo);
     file.Get_ge();
-    while (file.HasRecord() && file.Sprache.GetWert() == keys::Sprache &&
-           file.Programm.GetWert() == keys::Veskalo && file.Maske.GetWert() == keys::Veskalo) {
+    while (inRecordGroup(file, keys::Veskalo, keys::Veskalo)) {
         const QString name = file.Bezeichnung.GetWert();
         if (name != keys::Standard)
             names.append(name);
@@ -51,12 +44,8 @@ void fillChoiceLists(Tmaskfile& file, TChoiceList& import, TChoiceList& exportLi
         for (TChoiceList* list : lists)
             list->AddNames(names);
 
-        file.Sprache.SetKeyWert(keys::Sprache);
-        file.Programm.SetKeyWert(keys::Rimdal);
-        file.Bezeichnung.SetKeyWert(keys::Standard);
-        file.Index.SetKeyWert(keys::Index);
         for (int i = 0; i < 3; ++i) {
-            file.Maske.SetKeyWert(keys::SettingTypes[i]);
+            setRecordKey(file, keys::Rimdal, keys::SettingTypes[i], keys::Standard);
             const QString marker =
                 file.FindEqual() ? file.Bezeichnung.GetWert() : keys::KeinStandard;
             lists[i]->AddMarkerSelected(marker);
@@ -67,10 +56,6 @@ void fillChoiceLists(Tmaskfile& file, TChoiceList& import, TChoiceList& exportLi
 bool findNamedSetting(Tmaskfile& file, const QString& name)
 {
     file.ResetKey();
-    file.Sprache.SetKeyWert(keys::Sprache);
-    file.Programm.SetKeyWert(keys::Veskalo);
-    file.Maske.SetKeyWert(keys::Veskalo);
-    file.Bezeichnung.SetKeyWert(name);
-    file.Index.SetKeyWert(keys::Index);
+    setRecordKey(file, keys::Veskalo, keys::Veskalo, name);
     return file.FindEqual();
 }

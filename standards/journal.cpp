@@ -3,6 +3,7 @@
 
 #include "keys.h"
 #include "maskfile.h"
+#include "recordkey.h"
 #include "tstringlist.h"
 
 #include "platform.h"
@@ -74,15 +75,9 @@ QList<TJournalEntry> readJournal(Tmaskfile& file, const QString& type, int limit
     QList<TJournalEntry> entries;
     withAccess(file, [&] {
         QStringList names;
-        file.ResetRecord();
-        file.ResetKey();
-        file.SelectKey(file.DefaultKeyNumber());
-        file.Sprache.SetKeyWert(keys::Sprache);
-        file.Programm.SetKeyWert(keys::Rimdal);
-        file.Maske.SetKeyWert(kJournal);
+        selectRecordKey(file, keys::Rimdal, kJournal);
         file.Get_ge();
-        while (file.HasRecord() && file.Sprache.GetWert() == keys::Sprache &&
-               file.Programm.GetWert() == keys::Rimdal && file.Maske.GetWert() == kJournal) {
+        while (inRecordGroup(file, keys::Rimdal, kJournal)) {
             const QString summary = file.Kurzbeschreibung.GetWert();
             if (type.isEmpty() || summary.startsWith(type + QLatin1Char('=')))
                 names << file.Bezeichnung.GetWert();
@@ -92,12 +87,7 @@ QList<TJournalEntry> readJournal(Tmaskfile& file, const QString& type, int limit
         if (limit > 0 && names.size() > limit)
             names.resize(limit);
         for (const QString& name : names) {
-            file.ResetKey();
-            file.Sprache.SetKeyWert(keys::Sprache);
-            file.Programm.SetKeyWert(keys::Rimdal);
-            file.Maske.SetKeyWert(kJournal);
-            file.Bezeichnung.SetKeyWert(name);
-            file.Index.SetKeyWert(keys::Index);
+            setRecordKey(file, keys::Rimdal, kJournal, name);
             if (!file.FindEqual())
                 continue;
             const std::unique_ptr<QIODevice> stream = file.CreateBlobStream();

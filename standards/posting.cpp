@@ -8,21 +8,10 @@
 #include "maskfile.h"
 #include "quorbuchung.h"
 #include "quorexception.h"
+#include "recordkey.h"
 #include "tstringlist.h"
 
 #include <QBuffer>
-
-namespace
-{
-void setKey(Tmaskfile& file, const QString& program, const QString& mask, const QString& name)
-{
-    file.Sprache.SetKeyWert(keys::Sprache);
-    file.Programm.SetKeyWert(program);
-    file.Maske.SetKeyWert(mask);
-    file.Bezeichnung.SetKeyWert(name);
-    file.Index.SetKeyWert(keys::Index);
-}
-} // namespace
 
 bool postStandard(Tmaskfile& file, TStringList& assignments, const QString& type,
                   const std::optional<QString>& selected, const QString& frontEnd)
@@ -43,10 +32,7 @@ bool postStandard(Tmaskfile& file, TStringList& assignments, const QString& type
         // The setting with its text and the standard it replaces, in one read.
         file.Prefetch({{{keys::Sprache, keys::Veskalo, keys::Veskalo, name, keys::Index}, true},
                        {{keys::Sprache, keys::Rimdal, type, keys::Standard, keys::Index}, false}});
-        file.ResetRecord();
-        file.ResetKey();
-        file.SelectKey(file.DefaultKeyNumber());
-        setKey(file, keys::Veskalo, keys::Veskalo, name);
+        selectRecordKey(file, keys::Veskalo, keys::Veskalo, name);
         QString notCopied;
         ENotCopied::TReason reason = ENotCopied::TReason::SettingGone;
         if (file.FindEqual()) {
@@ -59,7 +45,7 @@ bool postStandard(Tmaskfile& file, TStringList& assignments, const QString& type
             }
             const QString shortDescription = file.Kurzbeschreibung.GetWert();
 
-            setKey(file, keys::Rimdal, type, keys::Standard);
+            setRecordKey(file, keys::Rimdal, type, keys::Standard);
             TWrdon mode = wrdonUpdate;
             if (!file.FindEqual()) {
                 mode = wrdonInsert;

@@ -4,6 +4,7 @@
 #include "assignment.h"
 #include "keys.h"
 #include "maskfile.h"
+#include "recordkey.h"
 #include "tstringlist.h"
 
 #include <QIODevice>
@@ -18,14 +19,7 @@ struct Content {
 std::optional<Content> read(Tmaskfile& file, const QString& program, const QString& mask,
                             const QString& name)
 {
-    file.ResetRecord();
-    file.ResetKey();
-    file.SelectKey(file.DefaultKeyNumber());
-    file.Sprache.SetKeyWert(keys::Sprache);
-    file.Programm.SetKeyWert(program);
-    file.Maske.SetKeyWert(mask);
-    file.Bezeichnung.SetKeyWert(name);
-    file.Index.SetKeyWert(keys::Index);
+    selectRecordKey(file, program, mask, name);
     if (!file.FindEqual())
         return std::nullopt;
     TStringList lines;

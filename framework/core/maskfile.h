@@ -111,20 +111,15 @@ private:
     std::optional<TWrdon> m_writeMode;
 };
 
+// An open BeginAccess/EndAccess bracket of the file.
+using TFileAccessGuard = TAccessGuard<Tmaskfile, &Tmaskfile::MarkFailed, &Tmaskfile::EndAccess>;
+
 // Runs body inside one BeginAccess(-1)/EndAccess bracket of the file. EndAccess
 // runs also when body fails; the first failure is the one passed on.
 template <typename Body> void withAccess(Tmaskfile& file, Body&& body)
 {
     file.BeginAccess(-1);
-    try {
-        body();
-    } catch (...) {
-        file.MarkFailed();
-        try {
-            file.EndAccess();
-        } catch (const std::exception&) {
-        }
-        throw;
-    }
-    file.EndAccess();
+    TFileAccessGuard access(file);
+    body();
+    access.close();
 }

@@ -24,18 +24,16 @@ void TQuorBuchung::BeginPosting(char kind, int /*a*/, int /*b*/, qint64& posting
         store.sendWritesAhead();
     m_stores.push_back(&store);
     m_last = &store;
-    ++m_open;
     ++m_begun;
     postingNumber = ++m_lastNumber;
 }
 
 void TQuorBuchung::EndPosting(int /*flag*/)
 {
-    if (m_open == 0 || m_stores.empty())
+    if (m_stores.empty())
         throw EQuorException(QStringLiteral("Buchungskontext: keine Buchung begonnen"));
     TStoreBackend* store = m_stores.back();
     m_stores.pop_back();
-    --m_open;
     ++m_ended;
     store->endAccess();
 }
@@ -47,22 +45,12 @@ bool TQuorBuchung::PostingLost() const
 
 void TQuorBuchung::CancelPosting() noexcept
 {
-    if (m_open == 0 || m_stores.empty())
+    if (m_stores.empty())
         return;
-    --m_open;
     ++m_ended;
-    giveBack();
-}
-
-void TQuorBuchung::giveBack() noexcept
-{
     TStoreBackend* store = m_stores.back();
     m_stores.pop_back();
-    store->markFailed();
-    try {
-        store->endAccess();
-    } catch (const std::exception&) {
-    }
+    TStoreAccessGuard(*store).giveBack();
 }
 
 void TQuorBuchung::Post(const std::function<void()>& body)

@@ -35,17 +35,14 @@ public:
     // on its own.
     void Post(const std::function<void()>& body);
 
-    int OpenPostings() const { return m_open; }
+    int OpenPostings() const { return int(m_stores.size()); }
     int BegunPostings() const { return m_begun; }
     int EndedPostings() const { return m_ended; }
 
-    void ResetCounters() { m_open = m_begun = m_ended = 0; }
+    // Counts begun and ended postings anew; the open ones stay open.
+    void ResetCounters() { m_begun = m_ended = 0; }
 
 private:
-    // Rolls the innermost posting's transaction back.
-    void giveBack() noexcept;
-
-    int m_open = 0;
     int m_begun = 0;
     int m_ended = 0;
     qint64 m_lastNumber = 0;

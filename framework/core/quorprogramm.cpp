@@ -38,7 +38,7 @@ void TQuorProgramm::SetStore(std::unique_ptr<TStoreBackend> store)
     m_store = std::move(store);
 }
 
-void TQuorProgramm::Init(const QString& programName, TEnumProzessTypen processType,
+void TQuorProgramm::Init(const QString& programName, TEnumProzessTypen /*processType*/,
                          TEnumInstanzen /*instances*/, int /*reserved*/, bool /*flag*/)
 {
     if (m_initialised)
@@ -47,7 +47,6 @@ void TQuorProgramm::Init(const QString& programName, TEnumProzessTypen processTy
     if (programName.trimmed().isEmpty())
         throw EQuorException(QStringLiteral("Programmkontext: kein Programmname angegeben"));
     m_programName = programName;
-    m_processType = processType;
     m_initialised = true;
 }
 

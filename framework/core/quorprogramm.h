@@ -21,9 +21,6 @@ public:
     QString GetTextMandant() const;
     void ShowException(const std::exception& e, bool flag);
 
-    const QString& ProgramName() const { return m_programName; }
-    bool IsInitialised() const { return m_initialised; }
-
     // The program's settings store, opened on first use from the suite
     // configuration. Throws EQuorStoreError while it cannot be opened; the
     // next call tries again.
@@ -37,7 +34,6 @@ public:
 private:
     std::unique_ptr<TStoreBackend> m_store;
     QString m_programName;
-    TEnumProzessTypen m_processType = TEnumProzessTypen::ptHauptprogramm;
     bool m_initialised = false;
 };
 

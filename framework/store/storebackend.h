@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "accessguard.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QString>
@@ -144,22 +146,17 @@ int openStoreTransactions();
 // committed or rolled back.
 void setStoreTransactionsEndedHandler(std::function<void()> handler);
 
+// An open access bracket of a store.
+using TStoreAccessGuard = TAccessGuard<TStoreBackend>;
+
 // Runs body in one access bracket of the store: all of its writes, or none.
 template <typename Body>
 void inStoreAccess(TStoreBackend& store, Body&& body, TAccess mode = TAccess::Read)
 {
     store.beginAccess(mode);
-    try {
-        body();
-    } catch (...) {
-        store.markFailed();
-        try {
-            store.endAccess();
-        } catch (const std::exception&) {
-        }
-        throw;
-    }
-    store.endAccess();
+    TStoreAccessGuard access(store);
+    body();
+    access.close();
 }
 
 // Throws the store's read-only failure when it takes no writes.

@@ -11,6 +11,13 @@
 struct pg_conn;
 struct pg_result;
 
+// Round trips to a PostgreSQL server this process has made, on any store,
+// connecting left out: on a slow line each one is the cost of a step.
+quint64 postgresRoundTrips();
+// The stall limit of the process's PostgreSQL stores, in milliseconds (15 s
+// unless set): a step whose server sends nothing for that long fails.
+void setPostgresStallLimit(int milliseconds);
+
 struct TPgResultDeleter {
     void operator()(pg_result* result) const;
 };

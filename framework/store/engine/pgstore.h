@@ -16,13 +16,6 @@ bool isPostgresAddress(const QString& location);
 // from it, never with its password; for one it cannot read, only its form.
 QString displayPostgresAddress(const QString& location);
 
-// Round trips to a PostgreSQL server this process has made, on any store,
-// connecting left out: on a slow line each one is the cost of a step.
-quint64 postgresRoundTrips();
-// The stall limit of the process's PostgreSQL stores, in milliseconds (15 s
-// unless set): a step whose server sends nothing for that long fails.
-void setPostgresStallLimit(int milliseconds);
-
 // The settings store on a PostgreSQL server, shared by every workstation of a
 // shop, on the PostgreSQL client library. Keys are compared in byte order
 // (COLLATE "C"), as on SQLite. Values travel in binary form, blobs byte for
