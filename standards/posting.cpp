@@ -87,12 +87,13 @@ bool postStandard(Tmaskfile& file, TStringList& assignments, const QString& type
 
 namespace
 {
-QString storeOf(const std::exception_ptr& failure)
+// The failure of a store, or of no store.
+TStoreFault faultOf(const std::exception_ptr& failure)
 {
     try {
         std::rethrow_exception(failure);
     } catch (const EQuorStoreError& e) {
-        return e.Store();
+        return e.Fault();
     } catch (...) {
         return {};
     }
@@ -101,13 +102,12 @@ QString storeOf(const std::exception_ptr& failure)
 // One report for a posting the store ended: what its types did is gone with it.
 std::exception_ptr postingLost(const std::exception_ptr& cause)
 {
-    return std::make_exception_ptr(EQuorStoreError(
-        TStoreFailure::TransactionLost,
-        QStringLiteral("Die Buchung wurde nicht gespeichert: Die Einstellungsdatenbank "
-                       "hat sie abgebrochen, keine ihrer Änderungen ist gespeichert. "
-                       "Ursache: %1")
-            .arg(exceptionText(cause)),
-        storeOf(cause)));
+    const TStoreFault behind = faultOf(cause);
+    TStoreFault lost{TStoreFailure::TransactionLost, TStoreStep::Commit, behind.engine,
+                     behind.store};
+    lost.code = behind.code;
+    lost.cause = exceptionText(cause);
+    return std::make_exception_ptr(EQuorStoreError(std::move(lost)));
 }
 
 // What a posting will read, asked for at its start in one read: the

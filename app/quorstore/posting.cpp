@@ -144,7 +144,7 @@ int post(TInvocation& call)
                 QStringLiteral("%1: „%2“ ist Standard").arg(posted.type, printable(*posted.choice));
         } else if (posted.report) {
             lines[posted.type] =
-                QStringLiteral("%1: %2").arg(posted.type, printable(exceptionText(posted.report)));
+                QStringLiteral("%1: %2").arg(posted.type, printable(exceptionSupportText(posted.report)));
             status = Drift;
         }
     }

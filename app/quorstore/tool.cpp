@@ -288,7 +288,7 @@ int run(const QStringList& arguments, TConsole& console)
             return StoreFailed;
         }
     } catch (const std::exception& e) {
-        console.complain(QStringLiteral("quorstore: %1\n").arg(printableLines(exceptionText(e))));
+        console.complain(QStringLiteral("quorstore: %1\n").arg(printableLines(exceptionSupportText(e))));
         return StoreFailed;
     }
 }

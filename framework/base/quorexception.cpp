@@ -6,15 +6,14 @@ EQuorException::EQuorException(QString message)
 {
 }
 
-EQuorStoreError::EQuorStoreError(TStoreFailure kind, TStoreStep step, TStoreEngine engine,
-                                 QString store, const QString& detail)
-    : EQuorException(storeFailureText(kind, step, engine, store, detail)), m_kind(kind),
-      m_store(std::move(store))
+EQuorStoreError::EQuorStoreError(TStoreFault fault)
+    : EQuorException(storeFailureText(fault)), m_fault(std::move(fault))
 {
 }
 
-EQuorStoreError::EQuorStoreError(TStoreFailure kind, QString message, QString store)
-    : EQuorException(std::move(message)), m_kind(kind), m_store(std::move(store))
+EQuorStoreError::EQuorStoreError(TStoreFailure kind, TStoreStep step, TStoreEngine engine,
+                                 QString store, const QString& detail, TStoreCode code)
+    : EQuorStoreError(TStoreFault(kind, step, engine, std::move(store), detail, std::move(code)))
 {
 }
 
@@ -29,6 +28,13 @@ QString exceptionText(const std::exception& e)
     if (const auto* q = dynamic_cast<const EQuorException*>(&e))
         return q->Message();
     return QString::fromLocal8Bit(e.what());
+}
+
+QString exceptionSupportText(const std::exception& e)
+{
+    if (const auto* failure = dynamic_cast<const EQuorStoreError*>(&e))
+        return storeFailureSupportText(failure->Fault());
+    return exceptionText(e);
 }
 
 namespace
@@ -58,4 +64,11 @@ TStoreFailure storeFailureOf(const std::exception_ptr& failure)
 {
     return ofException(
         failure, [](const std::exception& e) { return storeFailureOf(e); }, TStoreFailure::Other);
+}
+
+QString exceptionSupportText(const std::exception_ptr& failure)
+{
+    return ofException(
+        failure, [](const std::exception& e) { return exceptionSupportText(e); },
+        QStringLiteral("Unbekannter Fehler"));
 }

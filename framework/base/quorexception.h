@@ -23,21 +23,21 @@ private:
 };
 
 // The settings store could not be opened or used as a whole (missing, not a
-// database, locked, connection lost). Carries what went wrong and the store's
-// display name; the message is made from them.
+// database, locked, connection lost). Carries what went wrong, where, on which
+// engine and with the engine's code; the message is made from them.
 class EQuorStoreError : public EQuorException
 {
 public:
+    explicit EQuorStoreError(TStoreFault fault);
     EQuorStoreError(TStoreFailure kind, TStoreStep step, TStoreEngine engine, QString store,
-                    const QString& detail = {});
-    // A failure of a larger step that reports it in its own words.
-    EQuorStoreError(TStoreFailure kind, QString message, QString store);
-    TStoreFailure Kind() const noexcept { return m_kind; }
-    const QString& Store() const noexcept { return m_store; }
+                    const QString& detail = {}, TStoreCode code = {});
+    const TStoreFault& Fault() const noexcept { return m_fault; }
+    TStoreFailure Kind() const noexcept { return m_fault.kind; }
+    const QString& Store() const noexcept { return m_fault.store; }
+    const TStoreCode& Code() const noexcept { return m_fault.code; }
 
 private:
-    TStoreFailure m_kind;
-    QString m_store;
+    TStoreFault m_fault;
 };
 
 // The kind of a store failure; Other for any other exception.
@@ -47,3 +47,7 @@ TStoreFailure storeFailureOf(const std::exception_ptr& failure);
 // Message text of any exception, for reports.
 QString exceptionText(const std::exception& e);
 QString exceptionText(const std::exception_ptr& failure);
+// The same with the engine's code of a store failure, for support: the log
+// and the store tool's messages.
+QString exceptionSupportText(const std::exception& e);
+QString exceptionSupportText(const std::exception_ptr& failure);

@@ -77,10 +77,94 @@ QString hint(TStoreFailure kind, TStoreEngine engine)
 
 } // namespace
 
-QString storeFailureText(TStoreFailure kind, TStoreStep step, TStoreEngine engine,
-                         const QString& store, const QString& detail)
+QString TStoreCode::text() const
 {
-    const bool server = engine == TStoreEngine::Server;
+    if (!sqlstate.isEmpty())
+        return QStringLiteral("SQLSTATE ") + QString::fromLatin1(sqlstate);
+    if (sqlite != 0)
+        return QStringLiteral("SQLite %1").arg(sqlite);
+    return {};
+}
+
+QString storeFailureName(TStoreFailure kind)
+{
+    switch (kind) {
+    case TStoreFailure::Other: return QStringLiteral("Other");
+    case TStoreFailure::Missing: return QStringLiteral("Missing");
+    case TStoreFailure::NoFolder: return QStringLiteral("NoFolder");
+    case TStoreFailure::NoDataFolder: return QStringLiteral("NoDataFolder");
+    case TStoreFailure::BadAddress: return QStringLiteral("BadAddress");
+    case TStoreFailure::NotAStore: return QStringLiteral("NotAStore");
+    case TStoreFailure::ReadOnly: return QStringLiteral("ReadOnly");
+    case TStoreFailure::Locked: return QStringLiteral("Locked");
+    case TStoreFailure::Unreachable: return QStringLiteral("Unreachable");
+    case TStoreFailure::LoginRefused: return QStringLiteral("LoginRefused");
+    case TStoreFailure::LoginNotPermitted: return QStringLiteral("LoginNotPermitted");
+    case TStoreFailure::ConnectionLost: return QStringLiteral("ConnectionLost");
+    case TStoreFailure::ServerStalled: return QStringLiteral("ServerStalled");
+    case TStoreFailure::TimedOut: return QStringLiteral("TimedOut");
+    case TStoreFailure::DiskFull: return QStringLiteral("DiskFull");
+    case TStoreFailure::DiskError: return QStringLiteral("DiskError");
+    case TStoreFailure::Damaged: return QStringLiteral("Damaged");
+    case TStoreFailure::BadValue: return QStringLiteral("BadValue");
+    case TStoreFailure::Replaced: return QStringLiteral("Replaced");
+    case TStoreFailure::TransactionLost: return QStringLiteral("TransactionLost");
+    case TStoreFailure::AwaitingStandby: return QStringLiteral("AwaitingStandby");
+    case TStoreFailure::OutcomeUnknown: return QStringLiteral("OutcomeUnknown");
+    case TStoreFailure::CertificateRefused: return QStringLiteral("CertificateRefused");
+    }
+    return QStringLiteral("Other");
+}
+
+namespace
+{
+
+// Reports that tell what became of a posting, or who holds the store: made
+// from what the server told, not from the engine's words.
+QString postingText(const TStoreFault& f)
+{
+    switch (f.kind) {
+    case TStoreFailure::Locked: {
+        const QString who = f.holder.isEmpty() ? QStringLiteral("einer anderen Arbeitsstation")
+                                               : QStringLiteral("„%1“").arg(f.holder);
+        const QString head =
+            QStringLiteral("Einstellungsdatenbank „%1“: Zugriff kann nicht begonnen werden. ")
+                .arg(f.store);
+        if (f.heldForStandby)
+            return head + QStringLiteral("Der Datenbankserver wartet seit %1 s darauf, dass sein "
+                                         "Standby-Server eine Buchung von %2 bestätigt; bis "
+                                         "dahin nimmt er keine weitere Buchung an.")
+                              .arg(f.heldSeconds, who);
+        return head + QStringLiteral("Die Daten sind gesperrt: Eine Buchung von %1 läuft seit %2 s.")
+                          .arg(who, f.heldSeconds);
+    }
+    case TStoreFailure::AwaitingStandby:
+        return QStringLiteral("Die Buchung ist auf dem Datenbankserver „%1“ gespeichert, aber sein "
+                              "Standby-Server hat sie noch nicht bestätigt. Sie gilt, sobald er "
+                              "sie bestätigt; bis dahin nimmt der Server keine weitere Buchung an.")
+            .arg(f.store);
+    case TStoreFailure::OutcomeUnknown:
+        return QStringLiteral("Ob die Buchung gespeichert wurde, ist nicht bekannt: Die Antwort "
+                              "des Datenbankservers „%1“ auf ihren Abschluss ist ausgeblieben. "
+                              "Prüfen mit „quorstore history“, sobald der Datenbankserver wieder "
+                              "erreichbar ist. Ursache: %2")
+            .arg(f.store, f.cause);
+    case TStoreFailure::TransactionLost:
+        return QStringLiteral("Die Buchung wurde nicht gespeichert: Die Einstellungsdatenbank "
+                              "hat sie abgebrochen, keine ihrer Änderungen ist gespeichert. "
+                              "Ursache: %1")
+            .arg(f.cause);
+    default:
+        return {};
+    }
+}
+
+QString plainText(const TStoreFault& f)
+{
+    const TStoreFailure kind = f.kind;
+    const QString& store = f.store;
+    const QString& detail = f.detail;
+    const bool server = f.engine == TStoreEngine::Server;
     // Failures that are no engine's error: the program's own findings.
     switch (kind) {
     case TStoreFailure::NoDataFolder:
@@ -126,13 +210,39 @@ QString storeFailureText(TStoreFailure kind, TStoreStep step, TStoreEngine engin
     // The engine's own words, kept for support, on a line of their own.
     const QString words = detail.simplified();
     const QString said = words.isEmpty() ? QString() : QStringLiteral("\nMeldung: ") + words;
-    if (step == TStoreStep::Open)
+    if (f.step == TStoreStep::Open)
         return QStringLiteral("Einstellungsdatenbank „%1“ kann nicht geöffnet werden: %2")
-                   .arg(store, hint(kind, engine))
+                   .arg(store, hint(kind, f.engine))
                    .trimmed() +
                said;
     return QStringLiteral("Einstellungsdatenbank „%1“: %2. %3")
-               .arg(store, stepText(step), hint(kind, engine))
+               .arg(store, stepText(f.step), hint(kind, f.engine))
                .trimmed() +
            said;
+}
+
+} // namespace
+
+QString storeFailureText(const TStoreFault& fault)
+{
+    const bool told = (fault.kind == TStoreFailure::Locked && !fault.heldSeconds.isEmpty()) ||
+                      fault.kind == TStoreFailure::AwaitingStandby ||
+                      fault.kind == TStoreFailure::OutcomeUnknown ||
+                      (fault.kind == TStoreFailure::TransactionLost && !fault.cause.isEmpty());
+    if (told)
+        return postingText(fault);
+    // A failed posting whose transaction was found not kept: the failure behind it.
+    if (!fault.cause.isEmpty())
+        return fault.cause;
+    QString text = plainText(fault);
+    if (fault.kind == TStoreFailure::CertificateRefused && !fault.rootCertificate.isEmpty())
+        text += QStringLiteral("\nStammzertifikat: ") + fault.rootCertificate;
+    return text;
+}
+
+QString storeFailureSupportText(const TStoreFault& fault)
+{
+    const QString code = fault.code.text();
+    const QString text = storeFailureText(fault);
+    return code.isEmpty() ? text : text + QStringLiteral("\nCode: ") + code;
 }

@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include <QByteArray>
 #include <QString>
+#include <utility>
 
 // What went wrong with the settings store, as a program tells failures apart.
 // Each engine derives it from its own result codes (SQLite's extended result
@@ -39,7 +41,54 @@ enum class TStoreStep { Open, Begin, Read, Write, Commit, Prepare, Wait };
 // A store on a server, or one in a file on this machine: some reports differ.
 enum class TStoreEngine { File, Server };
 
-// The German report of a store failure, made from its kind, the store's shown
-// name and, where there is one, the engine's own message.
-QString storeFailureText(TStoreFailure kind, TStoreStep step, TStoreEngine engine,
-                         const QString& store, const QString& detail);
+// The engine's own code for a failure, kept for support: SQLite's extended
+// result code or PostgreSQL's SQLSTATE; neither where the engine gave none
+// (a line that broke, the program's own finding).
+struct TStoreCode {
+    int sqlite = 0;
+    QByteArray sqlstate;
+
+    static TStoreCode ofSqlite(int code) { return {code, {}}; }
+    static TStoreCode ofSqlstate(QByteArray state) { return {0, std::move(state)}; }
+    bool isEmpty() const { return sqlite == 0 && sqlstate.isEmpty(); }
+    // "SQLSTATE 55P03", "SQLite 517"; empty without a code.
+    QString text() const;
+};
+
+// Everything a report of a store failure is made from.
+struct TStoreFault {
+    TStoreFault() = default;
+    TStoreFault(TStoreFailure kind_, TStoreStep step_, TStoreEngine engine_, QString store_,
+                QString detail_ = {}, TStoreCode code_ = {})
+        : kind(kind_), step(step_), engine(engine_), store(std::move(store_)),
+          detail(std::move(detail_)), code(std::move(code_))
+    {
+    }
+
+    TStoreFailure kind = TStoreFailure::Other;
+    TStoreStep step = TStoreStep::Open;
+    TStoreEngine engine = TStoreEngine::File;
+    // The store's shown name (never with a password).
+    QString store;
+    // The engine's own words, or what the program found (NoFolder: the folder).
+    QString detail;
+    TStoreCode code;
+    // Locked: who holds the writers' lock, since how many seconds, and
+    // whether that posting waits for the standby's confirmation.
+    QString holder;
+    QString heldSeconds;
+    bool heldForStandby = false;
+    // CertificateRefused: the file of root certificates the library read.
+    QString rootCertificate;
+    // OutcomeUnknown, a posting found lost (TransactionLost), a failed
+    // posting's transaction not kept: the report of the failure behind it.
+    QString cause;
+};
+
+// The German report of a store failure: the one place its words are made.
+QString storeFailureText(const TStoreFault& fault);
+// The report with the engine's code for support, on a line of its own after
+// the engine's words.
+QString storeFailureSupportText(const TStoreFault& fault);
+// The kind's name as the log and support read it ("Locked").
+QString storeFailureName(TStoreFailure kind);

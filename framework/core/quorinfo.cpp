@@ -33,7 +33,15 @@ TQuorInfo::~TQuorInfo()
 void TQuorInfo::RegisterException(const QString& method, const std::exception& e, bool show)
 {
     const QString message = exceptionText(e);
-    std::fprintf(stderr, "%s: %s\n", qUtf8Printable(method), qUtf8Printable(message));
+    // The log names a store failure's kind and the engine's code, for support.
+    QString tag;
+    if (const auto* failure = dynamic_cast<const EQuorStoreError*>(&e)) {
+        const QString code = failure->Code().text();
+        tag = QStringLiteral(" [%1%2]").arg(storeFailureName(failure->Kind()),
+                                            code.isEmpty() ? QString() : QStringLiteral(", ") + code);
+    }
+    std::fprintf(stderr, "%s%s: %s\n", qUtf8Printable(method), qUtf8Printable(tag),
+                 qUtf8Printable(message));
     std::fflush(stderr);
     if (!show || !m_sink)
         return;

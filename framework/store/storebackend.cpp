@@ -81,7 +81,7 @@ void TStoreBackend::requireLiveTransaction() const
 
 void TStoreBackend::failLost() const
 {
-    throw EQuorStoreError(TStoreFailure::TransactionLost, TStoreStep::Commit, TStoreEngine::File,
+    throw EQuorStoreError(TStoreFailure::TransactionLost, TStoreStep::Commit, engine(),
                           displayName());
 }
 
@@ -162,6 +162,6 @@ void TStoreBackend::closed() noexcept
 void requireWritable(TStoreBackend& store)
 {
     if (!store.canWrite())
-        throw EQuorStoreError(TStoreFailure::ReadOnly, TStoreStep::Write, TStoreEngine::File,
+        throw EQuorStoreError(TStoreFailure::ReadOnly, TStoreStep::Write, store.engine(),
                               store.displayName());
 }

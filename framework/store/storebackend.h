@@ -2,6 +2,7 @@
 #pragma once
 
 #include "accessguard.h"
+#include "storefailure.h"
 
 #include <QByteArray>
 #include <QList>
@@ -64,6 +65,8 @@ public:
 
     // File name or server address (never a password), for messages.
     virtual QString displayName() const = 0;
+    // A file on this machine or a server: some reports differ.
+    virtual TStoreEngine engine() const { return TStoreEngine::File; }
 
     // Accesses nest; the outermost one is one transaction, of the kind its mode
     // asks for. Inside a writing transaction each nested access is a savepoint:

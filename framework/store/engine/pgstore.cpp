@@ -429,13 +429,11 @@ void TPostgresStore::connect()
             root = defaultRootCertificate();
         PQfinish(m_conn);
         m_conn = nullptr;
+        TStoreFault fault{kind, TStoreStep::Open, TStoreEngine::Server, m_displayName,
+                          failure.words, TStoreCode::ofSqlstate(failure.state)};
         if (kind == TStoreFailure::CertificateRefused)
-            throw EQuorStoreError(kind,
-                                  storeFailureText(kind, TStoreStep::Open, TStoreEngine::Server,
-                                                   m_displayName, failure.words) +
-                                      QStringLiteral("\nStammzertifikat: ") + root,
-                                  m_displayName);
-        fail(kind, TStoreStep::Open, failure.words);
+            fault.rootCertificate = root;
+        throw EQuorStoreError(std::move(fault));
     }
     PQsetErrorVerbosity(m_conn, PQERRORS_DEFAULT);
     // The server's notices are not for the user, but one answering a COMMIT
@@ -546,16 +544,15 @@ void TPostgresStore::giveUp(const EPgFailure& failure)
     // A writer on a store that takes no writes has nothing to keep.
     const bool wrote = !xid.isEmpty() || m_writable.value_or(true);
     moveTo(TState::Lost);
-    const QString cause =
-        storeFailureText(kind, failure.step, TStoreEngine::Server, m_displayName, words);
+    const TStoreFault cause{kind, failure.step, TStoreEngine::Server, m_displayName, words};
     if ((was == TState::CommitInDoubt && wrote) || (was == TState::Writing && !xid.isEmpty())) {
         m_xid = xid;
         m_session = session;
         m_standbyUnconfirmed = standby;
-        settleTransaction(was == TState::CommitInDoubt, kind, cause);
+        settleTransaction(was == TState::CommitInDoubt, cause);
         return;
     }
-    fail(kind, failure.step, words);
+    throw EQuorStoreError(cause);
 }
 
 void TPostgresStore::refused(const EPgFailure& failure)
@@ -566,11 +563,10 @@ void TPostgresStore::refused(const EPgFailure& failure)
     const char* code = PQresultErrorField(result, PG_DIAG_SQLSTATE);
     const QByteArray state(code ? code : "");
     if (failure.statement == TPgKind::Begin && state == "55P03" && m_state == TState::Writing) {
-        QString message = lockHolder();
-        if (message.isEmpty())
-            message = storeFailureText(TStoreFailure::Locked, TStoreStep::Begin,
-                                       TStoreEngine::Server, m_displayName, {});
-        throw EQuorStoreError(TStoreFailure::Locked, message, m_displayName);
+        TStoreFault fault{TStoreFailure::Locked, TStoreStep::Begin, TStoreEngine::Server,
+                          m_displayName, {}, TStoreCode::ofSqlstate(state)};
+        askLockHolder(fault);
+        throw EQuorStoreError(std::move(fault));
     }
     const QString text = engineWords(PQresultErrorMessage(result));
     TStoreFailure kind = failureOf(state);
@@ -578,39 +574,26 @@ void TPostgresStore::refused(const EPgFailure& failure)
         moveTo(TState::Lost);
         kind = TStoreFailure::ConnectionLost;
     }
-    fail(kind, failure.step, text);
+    fail(kind, failure.step, text, TStoreCode::ofSqlstate(state));
 }
 
-QString TPostgresStore::lockHolder()
+void TPostgresStore::askLockHolder(TStoreFault& fault)
 {
     // The question goes with the refused transaction's ROLLBACK; the
     // transaction stays the store's until its access ends it.
     m_pipe.drop([](const TPgStatement&) { return true; });
     m_pipe.enqueue(TPgStatement::rollback());
-    QString text;
     try {
         const auto rows = query(kLockHolder);
         if (!rows->next())
-            return {};
-        const QString holder = QString::fromUtf8(rows->column(0));
-        const QString seconds = QString::fromUtf8(rows->column(2));
-        const QString who = holder.isEmpty() ? QStringLiteral("einer anderen Arbeitsstation")
-                                             : QStringLiteral("„%1“").arg(holder);
-        text = QStringLiteral("Einstellungsdatenbank „%1“: Zugriff kann nicht begonnen werden. ")
-                   .arg(m_displayName);
-        if (rows->column(1) == "SyncRep")
-            text += QStringLiteral("Der Datenbankserver wartet seit %1 s darauf, dass sein "
-                                   "Standby-Server eine Buchung von %2 bestätigt; bis dahin nimmt "
-                                   "er keine weitere Buchung an.")
-                        .arg(seconds, who);
-        else
-            text += QStringLiteral("Die Daten sind gesperrt: Eine Buchung von %1 läuft seit %2 s.")
-                        .arg(who, seconds);
+            return;
+        fault.holder = QString::fromUtf8(rows->column(0));
+        fault.heldForStandby = rows->column(1) == "SyncRep";
+        fault.heldSeconds = QString::fromUtf8(rows->column(2));
         while (rows->next()) {
         }
     } catch (const EQuorStoreError&) {
     }
-    return text;
 }
 
 void TPostgresStore::exchange(const TPgStatement* last)
@@ -886,34 +869,25 @@ void TPostgresStore::noticed(const PGresult* notice)
 
 void TPostgresStore::failAwaitingStandby() const
 {
-    throw EQuorStoreError(
-        TStoreFailure::AwaitingStandby,
-        QStringLiteral("Die Buchung ist auf dem Datenbankserver „%1“ gespeichert, aber sein "
-                       "Standby-Server hat sie noch nicht bestätigt. Sie gilt, sobald er sie "
-                       "bestätigt; bis dahin nimmt der Server keine weitere Buchung an.")
-            .arg(m_displayName),
-        m_displayName);
+    throw EQuorStoreError(TStoreFailure::AwaitingStandby, TStoreStep::Commit,
+                          TStoreEngine::Server, m_displayName);
 }
 
-void TPostgresStore::settleTransaction(bool commitSent, TStoreFailure kind, const QString& cause)
+void TPostgresStore::settleTransaction(bool commitSent, const TStoreFault& cause)
 {
     const QByteArray xid = std::exchange(m_xid, {});
     const QByteArray session = std::exchange(m_session, {});
     const bool standby = std::exchange(m_standbyUnconfirmed, false);
     auto unknown = [&] {
-        return EQuorStoreError(
-            TStoreFailure::OutcomeUnknown,
-            QStringLiteral("Ob die Buchung gespeichert wurde, ist nicht bekannt: Die Antwort des "
-                           "Datenbankservers „%1“ auf ihren Abschluss ist ausgeblieben. Prüfen "
-                           "mit „quorstore history“, sobald der Datenbankserver wieder erreichbar "
-                           "ist. Ursache: %2")
-                .arg(m_displayName, cause),
-            m_displayName);
+        TStoreFault fault{TStoreFailure::OutcomeUnknown, TStoreStep::Commit, TStoreEngine::Server,
+                          m_displayName};
+        fault.cause = storeFailureText(cause);
+        return EQuorStoreError(std::move(fault));
     };
     auto notKept = [&] {
         if (commitSent)
             fail(TStoreFailure::TransactionLost, TStoreStep::Commit, {});
-        throw EQuorStoreError(kind, cause, m_displayName);
+        throw EQuorStoreError(cause);
     };
     auto kept = [&] {
         if (standby)

@@ -81,14 +81,14 @@ private:
     // The connection is given up. A writer's transaction that may still be
     // open on the server is settled first; returns only where it was kept.
     void giveUp(const EPgFailure& failure);
-    // The writers' lock could not be had in time: the report naming who
-    // holds it, empty where the server does not tell.
-    QString lockHolder();
+    // The writers' lock could not be had in time: who holds it, and since
+    // when, where the server tells.
+    void askLockHolder(TStoreFault& fault);
     // Learns on a new connection, from the transaction's id, what became of
     // the writer's transaction, and ends it where it still waits for this
     // program. Returns where it was kept; throws the outcome otherwise. With
     // its commit not sent, it only frees what the transaction holds.
-    void settleTransaction(bool commitSent, TStoreFailure kind, const QString& cause);
+    void settleTransaction(bool commitSent, const TStoreFault& cause);
     // The server said, answering the COMMIT, that its standby did not confirm.
     void noticed(const pg_result* notice);
     [[noreturn]] void failAwaitingStandby() const;

@@ -117,7 +117,7 @@ TSqliteStore::TSqliteStore(const QString& location, TOpen mode)
     if (rc != SQLITE_OK) {
         const QString detail = QString::fromUtf8(m_db ? sqlite3_errmsg(m_db) : sqlite3_errstr(rc));
         sqlite3_close(m_db);
-        fail(failureOf(rc), TStoreStep::Open, detail);
+        fail(failureOf(rc), TStoreStep::Open, detail, TStoreCode::ofSqlite(rc));
     }
     sqlite3_extended_result_codes(m_db, 1);
     sqlite3_busy_timeout(m_db, kBusyTimeoutMs);
@@ -143,7 +143,7 @@ TSqliteStore::~TSqliteStore()
 
 void TSqliteStore::failCode(TStoreStep step, int code) const
 {
-    fail(failureOf(code), step, QString::fromUtf8(sqlite3_errmsg(m_db)));
+    fail(failureOf(code), step, QString::fromUtf8(sqlite3_errmsg(m_db)), TStoreCode::ofSqlite(code));
 }
 
 sqlite3_stmt* TSqliteStore::prepare(const QByteArray& sql, const TSqlParams& params)

@@ -217,9 +217,10 @@ QString TSqlStore::keyText(const TStoreKey& key)
     return QStringList(key.begin(), key.end()).join(QLatin1Char('/'));
 }
 
-void TSqlStore::fail(TStoreFailure kind, TStoreStep step, const QString& detail) const
+void TSqlStore::fail(TStoreFailure kind, TStoreStep step, const QString& detail,
+                     TStoreCode code) const
 {
-    throw EQuorStoreError(kind, step, m_engine, m_displayName, detail);
+    throw EQuorStoreError(kind, step, m_engine, m_displayName, detail, std::move(code));
 }
 
 void TSqlStore::control(TControl what, std::size_t level)

@@ -71,7 +71,9 @@ public:
     }
 
     static QString keyText(const TStoreKey& key);
-    [[noreturn]] void fail(TStoreFailure kind, TStoreStep step, const QString& detail) const;
+    [[noreturn]] void fail(TStoreFailure kind, TStoreStep step, const QString& detail,
+                           TStoreCode code = {}) const;
+    TStoreEngine engine() const override { return m_engine; }
 
 protected:
     TSqlStore(QString displayName, TStoreEngine engine)
