@@ -28,6 +28,17 @@ require_free_port() {
     fi
 }
 
+# The first port from FIRST on (100 tried) on which nothing listens on
+# 127.0.0.1; fails with a message where all are taken.
+free_port() {
+    local port
+    for ((port = $1; port < $1 + 100; port++)); do
+        require_free_port "$port" 2>/dev/null && { echo "$port"; return 0; }
+    done
+    echo "$(basename "$0"): ports $1 to $(($1 + 99)) on 127.0.0.1 are all taken" >&2
+    return 1
+}
+
 # Waits up to SECONDS for a Unix socket to appear.
 wait_for_socket() {
     local socket=$1 seconds=$2
