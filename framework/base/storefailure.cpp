@@ -246,3 +246,46 @@ QString storeFailureSupportText(const TStoreFault& fault)
     const QString text = storeFailureText(fault);
     return code.isEmpty() ? text : text + QStringLiteral("\nCode: ") + code;
 }
+
+QString storeFindingText(TStoreFinding finding, const QString& what)
+{
+    switch (finding) {
+    case TStoreFinding::NoMemory:
+        return QStringLiteral("kein Speicher");
+    case TStoreFinding::NoConnection:
+        return QStringLiteral("keine Verbindung");
+    case TStoreFinding::NoAnswer:
+        return QStringLiteral("%1 s ohne Antwort").arg(what);
+    case TStoreFinding::RuleBroken:
+        return QStringLiteral("Programmfehler: Regel verletzt: %1").arg(what);
+    case TStoreFinding::StateChange:
+        return QStringLiteral("Programmfehler: Zustandswechsel %1 der Verbindung").arg(what);
+    case TStoreFinding::CommitOutsidePosting:
+        return QStringLiteral("Programmfehler: Abschluss außerhalb der Buchung");
+    case TStoreFinding::AccessInAnother:
+        return QStringLiteral("Programmfehler: ein Zugriff beginnt in einem anderen");
+    case TStoreFinding::WriteAheadRefused:
+        return QStringLiteral("eine vorausgesandte Änderung wurde abgelehnt");
+    }
+    return {};
+}
+
+QString recordGoneText(const QString& key, const QString& store)
+{
+    return QStringLiteral("Datensatz „%1“ ist in der Einstellungsdatenbank „%2“ nicht mehr "
+                          "vorhanden.")
+        .arg(key, store);
+}
+
+QString nulInKeyText(const QString& key)
+{
+    return QStringLiteral("Der Schlüssel „%1“ enthält ein NUL-Zeichen und wird nicht gespeichert.")
+        .arg(key);
+}
+
+QString nulInShortDescriptionText(const QString& key)
+{
+    return QStringLiteral("Die Kurzbeschreibung von „%1“ enthält ein NUL-Zeichen und wird nicht "
+                          "gespeichert.")
+        .arg(key);
+}

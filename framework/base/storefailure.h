@@ -92,3 +92,22 @@ QString storeFailureText(const TStoreFault& fault);
 QString storeFailureSupportText(const TStoreFault& fault);
 // The kind's name as the log and support read it ("Locked").
 QString storeFailureName(TStoreFailure kind);
+
+// What the program itself found about a store, as a report's "Meldung" line
+// says it; what is given names the finding's particulars.
+enum class TStoreFinding {
+    NoMemory,             // the client library could not get memory
+    NoConnection,         // no connection to the server is open
+    NoAnswer,             // what: seconds without an answer
+    RuleBroken,           // what: the program's own rule that was broken
+    StateChange,          // what: the change of the connection's state refused
+    CommitOutsidePosting, // a commit in doubt outside a posting
+    AccessInAnother,      // an access begun while another one's begin waits
+    WriteAheadRefused,    // a write sent with the commit was refused
+};
+QString storeFindingText(TStoreFinding finding, const QString& what = {});
+
+// Reports of one record of a store, by its key as text.
+QString recordGoneText(const QString& key, const QString& store);
+QString nulInKeyText(const QString& key);
+QString nulInShortDescriptionText(const QString& key);

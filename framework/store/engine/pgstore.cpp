@@ -44,13 +44,17 @@ const QByteArray kStatementTimeout = "SELECT set_config('statement_timeout', '12
 // confirmed it.
 const QByteArray kCommitUnbounded = "SELECT set_config('statement_timeout', '0', true)";
 // Taken by every writing transaction and held to its end.
-const QByteArray kWriterLock = "SELECT pg_advisory_xact_lock(7415270358)";
-// Who holds it: the lock's two halves as the server lists them.
+constexpr qint64 kWriterLockKey = 7415270358;
+const QByteArray kWriterLock =
+    "SELECT pg_advisory_xact_lock(" + QByteArray::number(kWriterLockKey) + ")";
+// Who holds it: the server lists a lock of one 64-bit key by its two halves.
 const QByteArray kLockHolder =
     "SELECT coalesce(a.application_name, ''), coalesce(a.wait_event, ''), "
     "coalesce(extract(epoch FROM now() - a.xact_start)::int, 0)::text FROM pg_locks l "
     "JOIN pg_stat_activity a ON a.pid = l.pid WHERE l.locktype = 'advisory' AND l.granted AND "
-    "l.classid::text = '1' AND l.objid::text = '3120303062' AND l.objsubid = 1";
+    "l.classid::text = '" + QByteArray::number(kWriterLockKey >> 32) +
+    "' AND l.objid::text = '" + QByteArray::number(kWriterLockKey & 0xffffffff) +
+    "' AND l.objsubid = 1";
 const QByteArray kWritable = "(current_setting('transaction_read_only') = 'off' AND "
                              "has_table_privilege('einstellungen', 'INSERT, UPDATE'))";
 const QByteArray kCanWrite = "SELECT " + kWritable + "::text";
@@ -395,7 +399,7 @@ void TPostgresStore::connect()
     // tells its kind by the server's code and the person the server's words.
     m_conn = PQconnectStartParams(keywords.constData(), values.constData(), 1);
     if (!m_conn)
-        fail(TStoreFailure::Other, TStoreStep::Open, QStringLiteral("kein Speicher"));
+        fail(TStoreFailure::Other, TStoreStep::Open, storeFindingText(TStoreFinding::NoMemory));
     PQsetErrorVerbosity(m_conn, PQERRORS_VERBOSE);
     const int seconds = optionOf(m_conn, "connect_timeout").toInt();
     const int waitMs = 1000 * (seconds > 0 ? seconds : kDefaultConnectSeconds);
@@ -480,9 +484,8 @@ void TPostgresStore::moveTo(TState next)
     if (!allowed) {
         moveTo(TState::Lost);
         fail(TStoreFailure::Other, TStoreStep::Wait,
-             QStringLiteral("Programmfehler: Zustandswechsel %1 nach %2 der Verbindung")
-                 .arg(int(from))
-                 .arg(int(next)));
+             storeFindingText(TStoreFinding::StateChange,
+                              QStringLiteral("%1 nach %2").arg(int(from)).arg(int(next))));
     }
     m_state = next;
     if (next == TState::Reading || next == TState::Writing || next == TState::Lost) {
@@ -515,7 +518,7 @@ void TPostgresStore::failed(const EPgFailure& failure)
     giveUp(failure);
     // Only a commit in doubt can turn out kept, and only commitWriter sends one.
     fail(TStoreFailure::Other, failure.step,
-         QStringLiteral("Programmfehler: Abschluss außerhalb der Buchung"));
+         storeFindingText(TStoreFinding::CommitOutsidePosting));
 }
 
 void TPostgresStore::giveUp(const EPgFailure& failure)
@@ -526,15 +529,15 @@ void TPostgresStore::giveUp(const EPgFailure& failure)
     case EPgFailure::TKind::Stalled:
         // Nothing came for too long: the server or the network stands still.
         kind = TStoreFailure::ServerStalled;
-        words = QStringLiteral("%1 s ohne Antwort").arg(TPgPipeline::stallLimitMs() / 1000.0);
+        words = storeFindingText(TStoreFinding::NoAnswer,
+                                 QString::number(TPgPipeline::stallLimitMs() / 1000.0));
         break;
     case EPgFailure::TKind::Broken:
         kind = TStoreFailure::Other;
-        words = QStringLiteral("Programmfehler: Regel verletzt: %1")
-                    .arg(QString::fromLatin1(failure.rule));
+        words = storeFindingText(TStoreFinding::RuleBroken, QString::fromLatin1(failure.rule));
         break;
     default:
-        words = m_conn ? engineWords(PQerrorMessage(m_conn)) : QStringLiteral("keine Verbindung");
+        words = m_conn ? engineWords(PQerrorMessage(m_conn)) : storeFindingText(TStoreFinding::NoConnection);
         break;
     }
     const TState was = m_state;
@@ -688,7 +691,7 @@ qint64 TPostgresStore::runToEnd(const QByteArray& sql, const TSqlParams& params,
 {
     guarded([&] { m_pipe.settle(); });
     if (!m_conn)
-        fail(TStoreFailure::ConnectionLost, step, QStringLiteral("keine Verbindung"));
+        fail(TStoreFailure::ConnectionLost, step, storeFindingText(TStoreFinding::NoConnection));
     // Without parameters and with nothing outstanding, a text may hold
     // several statements: it goes in the simple protocol.
     if (params.isEmpty() && m_pipe.idle())
@@ -714,7 +717,7 @@ void TPostgresStore::beginTransaction(TAccess mode)
     if (m_pipe.waits(TPgKind::Begin)) {
         moveTo(TState::Lost);
         fail(TStoreFailure::Other, TStoreStep::Begin,
-             QStringLiteral("Programmfehler: ein Zugriff beginnt in einem anderen"));
+             storeFindingText(TStoreFinding::AccessInAnother));
     }
     // The BEGIN goes along with the step's first statement. A reader sees one
     // snapshot of the store for the whole step. A writer takes the writers'
@@ -760,7 +763,7 @@ bool TPostgresStore::executeLater(const QByteArray& sql, const TSqlParams& param
 
 void TPostgresStore::control(TControl what, std::size_t level)
 {
-    const QByteArray savepoint = "quor_" + QByteArray::number(qulonglong(level));
+    const QByteArray savepoint = savepointName(level);
     switch (what) {
     case TControl::Savepoint:
         m_pipe.enqueue(TPgStatement::savepoint(TPgKind::Savepoint, "SAVEPOINT " + savepoint));
@@ -795,7 +798,7 @@ void TPostgresStore::control(TControl what, std::size_t level)
             moveTo(TState::Idle);
         if (what == TControl::Commit && m_refusedAhead)
             fail(TStoreFailure::Other, TStoreStep::Commit,
-                 QStringLiteral("eine vorausgesandte Änderung wurde abgelehnt"));
+                 storeFindingText(TStoreFinding::WriteAheadRefused));
         return;
     }
     // Reads put off are of no use any more, but for a writer's id: its

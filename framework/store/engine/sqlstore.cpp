@@ -13,30 +13,43 @@ namespace
 constexpr int kFirstBatch = 256;
 constexpr int kLargestBatch = 16384;
 const char* const kColumns[kKeyFieldCount] = {"sprache", "programm", "maske", "bezeichnung", "idx"};
-const QByteArray kKeyWhere = "sprache = $1 AND programm = $2 AND maske = $3 AND bezeichnung = $4 "
-                             "AND idx = $5";
-const QByteArray kOrder = " ORDER BY sprache, programm, maske, bezeichnung, idx";
+// The first fields of the key, as a list of columns or as a condition on
+// parameters $1, $2, ...
+QByteArray keyColumns(int fields)
+{
+    QByteArray list;
+    for (int i = 0; i < fields; ++i)
+        list += (i ? ", " : "") + QByteArray(kColumns[i]);
+    return list;
+}
+QByteArray keyCondition(int fields)
+{
+    QByteArray condition;
+    for (int i = 0; i < fields; ++i)
+        condition += (i ? " AND " : "") + QByteArray(kColumns[i]) + " = $" +
+                     QByteArray::number(i + 1);
+    return condition;
+}
+const QByteArray kKeyWhere = keyCondition(kKeyFieldCount);
+const QByteArray kOrder = " ORDER BY " + keyColumns(kKeyFieldCount);
 
 // The key columns from a search key on: rows whose first prefix fields are >=
 // (or > for exclusive) the key's, in key order, at most limit of them.
 QByteArray scanSql(int prefix, bool exclusive, int limit)
 {
-    QByteArray sql = "SELECT sprache, programm, maske, bezeichnung, idx FROM einstellungen";
+    QByteArray sql = "SELECT " + keyColumns(kKeyFieldCount) + " FROM einstellungen";
     if (prefix > 0) {
-        QByteArray columns, marks;
-        for (int i = 0; i < prefix; ++i) {
-            columns += (i ? ", " : "") + QByteArray(kColumns[i]);
+        QByteArray marks;
+        for (int i = 0; i < prefix; ++i)
             marks += (i ? ", $" : "$") + QByteArray::number(i + 1);
-        }
-        sql += " WHERE (" + columns + (exclusive ? ") > (" : ") >= (") + marks + ")";
+        sql += " WHERE (" + keyColumns(prefix) + (exclusive ? ") > (" : ") >= (") + marks + ")";
     }
     return sql + kOrder + " LIMIT " + QByteArray::number(limit);
 }
 
 // The names and indexes of one group (language, program, mask), in key order.
-const QByteArray kGroupSql = "SELECT bezeichnung, idx FROM einstellungen WHERE sprache = $1 AND "
-                             "programm = $2 AND maske = $3" +
-                             kOrder;
+const QByteArray kGroupSql =
+    "SELECT bezeichnung, idx FROM einstellungen WHERE " + keyCondition(3) + kOrder;
 
 TSqlParams keyParams(const TStoreKey& key)
 {
@@ -212,6 +225,11 @@ TSqlParam sqlBlob(const QByteArray& value)
     return {value, true};
 }
 
+QByteArray TSqlStore::savepointName(std::size_t level)
+{
+    return "quor_" + QByteArray::number(qulonglong(level));
+}
+
 QString TSqlStore::keyText(const TStoreKey& key)
 {
     return QStringList(key.begin(), key.end()).join(QLatin1Char('/'));
@@ -225,7 +243,7 @@ void TSqlStore::fail(TStoreFailure kind, TStoreStep step, const QString& detail,
 
 void TSqlStore::control(TControl what, std::size_t level)
 {
-    const QByteArray savepoint = " quor_" + QByteArray::number(qulonglong(level));
+    const QByteArray savepoint = " " + savepointName(level);
     switch (what) {
     case TControl::Commit:
         forgetPrefetched();
@@ -292,10 +310,7 @@ TStoreContent TSqlStore::readContent(const TStoreKey& key)
         return {*ahead->second.kurzbeschreibung, *ahead->second.blob};
     const std::unique_ptr<TSqlRows> rows = query(sql, params);
     if (!rows->next())
-        throw EQuorException(
-            QStringLiteral("Datensatz „%1“ ist in der Einstellungsdatenbank „%2“ nicht mehr "
-                           "vorhanden.")
-                .arg(keyText(key), m_displayName));
+        throw EQuorException(recordGoneText(keyText(key), m_displayName));
     return {QString::fromUtf8(rows->column(0)), rows->column(1).toByteArray()};
 }
 
@@ -305,13 +320,9 @@ static void refuseNul(const TStoreKey& key, const QString& kurz)
 {
     for (const QString& text : key)
         if (text.contains(QChar(0)))
-            throw EQuorException(QStringLiteral("Der Schlüssel „%1“ enthält ein NUL-Zeichen und "
-                                                "wird nicht gespeichert.")
-                                     .arg(TSqlStore::keyText(key).replace(QChar(0), u'?')));
+            throw EQuorException(nulInKeyText(TSqlStore::keyText(key).replace(QChar(0), u'?')));
     if (kurz.contains(QChar(0)))
-        throw EQuorException(QStringLiteral("Die Kurzbeschreibung von „%1“ enthält ein "
-                                            "NUL-Zeichen und wird nicht gespeichert.")
-                                 .arg(TSqlStore::keyText(key)));
+        throw EQuorException(nulInShortDescriptionText(TSqlStore::keyText(key)));
 }
 
 void TSqlStore::insert(const TStoreKey& key, const QString& kurz, const QByteArray& blob)

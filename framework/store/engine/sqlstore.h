@@ -81,6 +81,8 @@ protected:
     {
     }
     void control(TControl what, std::size_t level) override;
+    // The savepoint of a nesting level of a writing transaction.
+    static QByteArray savepointName(std::size_t level);
     // The first column of a one-row answer as text ("" without a row).
     QByteArray scalar(const QByteArray& sql);
     // Reads now what was put off.
