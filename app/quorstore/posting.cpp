@@ -143,8 +143,8 @@ int post(TInvocation& call)
             lines[posted.type] =
                 QStringLiteral("%1: „%2“ ist Standard").arg(posted.type, printable(*posted.choice));
         } else if (posted.report) {
-            lines[posted.type] =
-                QStringLiteral("%1: %2").arg(posted.type, printable(exceptionSupportText(posted.report)));
+            lines[posted.type] = QStringLiteral("%1: %2").arg(
+                posted.type, printable(exceptionSupportText(posted.report)));
             status = Drift;
         }
     }

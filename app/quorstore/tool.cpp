@@ -277,7 +277,8 @@ int run(const QStringList& arguments, TConsole& console)
         console.complain(QStringLiteral("quorstore: %1\n").arg(e.message));
         return e.kind == EFileFormatError::Refused ? Drift : Usage;
     } catch (const EQuorStoreError& e) {
-        console.complain(QStringLiteral("quorstore: %1\n").arg(printableLines(e.Message())));
+        console.complain(
+            QStringLiteral("quorstore: %1\n").arg(printableLines(exceptionSupportText(e))));
         switch (e.Kind()) {
         case TStoreFailure::BadAddress:
             return Usage;
@@ -288,7 +289,7 @@ int run(const QStringList& arguments, TConsole& console)
             return StoreFailed;
         }
     } catch (const std::exception& e) {
-        console.complain(QStringLiteral("quorstore: %1\n").arg(printableLines(exceptionSupportText(e))));
+        console.complain(QStringLiteral("quorstore: %1\n").arg(printableLines(exceptionText(e))));
         return StoreFailed;
     }
 }

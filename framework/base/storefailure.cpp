@@ -89,29 +89,52 @@ QString TStoreCode::text() const
 QString storeFailureName(TStoreFailure kind)
 {
     switch (kind) {
-    case TStoreFailure::Other: return QStringLiteral("Other");
-    case TStoreFailure::Missing: return QStringLiteral("Missing");
-    case TStoreFailure::NoFolder: return QStringLiteral("NoFolder");
-    case TStoreFailure::NoDataFolder: return QStringLiteral("NoDataFolder");
-    case TStoreFailure::BadAddress: return QStringLiteral("BadAddress");
-    case TStoreFailure::NotAStore: return QStringLiteral("NotAStore");
-    case TStoreFailure::ReadOnly: return QStringLiteral("ReadOnly");
-    case TStoreFailure::Locked: return QStringLiteral("Locked");
-    case TStoreFailure::Unreachable: return QStringLiteral("Unreachable");
-    case TStoreFailure::LoginRefused: return QStringLiteral("LoginRefused");
-    case TStoreFailure::LoginNotPermitted: return QStringLiteral("LoginNotPermitted");
-    case TStoreFailure::ConnectionLost: return QStringLiteral("ConnectionLost");
-    case TStoreFailure::ServerStalled: return QStringLiteral("ServerStalled");
-    case TStoreFailure::TimedOut: return QStringLiteral("TimedOut");
-    case TStoreFailure::DiskFull: return QStringLiteral("DiskFull");
-    case TStoreFailure::DiskError: return QStringLiteral("DiskError");
-    case TStoreFailure::Damaged: return QStringLiteral("Damaged");
-    case TStoreFailure::BadValue: return QStringLiteral("BadValue");
-    case TStoreFailure::Replaced: return QStringLiteral("Replaced");
-    case TStoreFailure::TransactionLost: return QStringLiteral("TransactionLost");
-    case TStoreFailure::AwaitingStandby: return QStringLiteral("AwaitingStandby");
-    case TStoreFailure::OutcomeUnknown: return QStringLiteral("OutcomeUnknown");
-    case TStoreFailure::CertificateRefused: return QStringLiteral("CertificateRefused");
+    case TStoreFailure::Other:
+        return QStringLiteral("Other");
+    case TStoreFailure::Missing:
+        return QStringLiteral("Missing");
+    case TStoreFailure::NoFolder:
+        return QStringLiteral("NoFolder");
+    case TStoreFailure::NoDataFolder:
+        return QStringLiteral("NoDataFolder");
+    case TStoreFailure::BadAddress:
+        return QStringLiteral("BadAddress");
+    case TStoreFailure::NotAStore:
+        return QStringLiteral("NotAStore");
+    case TStoreFailure::ReadOnly:
+        return QStringLiteral("ReadOnly");
+    case TStoreFailure::Locked:
+        return QStringLiteral("Locked");
+    case TStoreFailure::Unreachable:
+        return QStringLiteral("Unreachable");
+    case TStoreFailure::LoginRefused:
+        return QStringLiteral("LoginRefused");
+    case TStoreFailure::LoginNotPermitted:
+        return QStringLiteral("LoginNotPermitted");
+    case TStoreFailure::ConnectionLost:
+        return QStringLiteral("ConnectionLost");
+    case TStoreFailure::ServerStalled:
+        return QStringLiteral("ServerStalled");
+    case TStoreFailure::TimedOut:
+        return QStringLiteral("TimedOut");
+    case TStoreFailure::DiskFull:
+        return QStringLiteral("DiskFull");
+    case TStoreFailure::DiskError:
+        return QStringLiteral("DiskError");
+    case TStoreFailure::Damaged:
+        return QStringLiteral("Damaged");
+    case TStoreFailure::BadValue:
+        return QStringLiteral("BadValue");
+    case TStoreFailure::Replaced:
+        return QStringLiteral("Replaced");
+    case TStoreFailure::TransactionLost:
+        return QStringLiteral("TransactionLost");
+    case TStoreFailure::AwaitingStandby:
+        return QStringLiteral("AwaitingStandby");
+    case TStoreFailure::OutcomeUnknown:
+        return QStringLiteral("OutcomeUnknown");
+    case TStoreFailure::CertificateRefused:
+        return QStringLiteral("CertificateRefused");
     }
     return QStringLiteral("Other");
 }
@@ -135,8 +158,9 @@ QString postingText(const TStoreFault& f)
                                          "Standby-Server eine Buchung von %2 bestätigt; bis "
                                          "dahin nimmt er keine weitere Buchung an.")
                               .arg(f.heldSeconds, who);
-        return head + QStringLiteral("Die Daten sind gesperrt: Eine Buchung von %1 läuft seit %2 s.")
-                          .arg(who, f.heldSeconds);
+        return head +
+               QStringLiteral("Die Daten sind gesperrt: Eine Buchung von %1 läuft seit %2 s.")
+                   .arg(who, f.heldSeconds);
     }
     case TStoreFailure::AwaitingStandby:
         return QStringLiteral("Die Buchung ist auf dem Datenbankserver „%1“ gespeichert, aber sein "

@@ -37,8 +37,9 @@ void TQuorInfo::RegisterException(const QString& method, const std::exception& e
     QString tag;
     if (const auto* failure = dynamic_cast<const EQuorStoreError*>(&e)) {
         const QString code = failure->Code().text();
-        tag = QStringLiteral(" [%1%2]").arg(storeFailureName(failure->Kind()),
-                                            code.isEmpty() ? QString() : QStringLiteral(", ") + code);
+        tag =
+            QStringLiteral(" [%1%2]").arg(storeFailureName(failure->Kind()),
+                                          code.isEmpty() ? QString() : QStringLiteral(", ") + code);
     }
     std::fprintf(stderr, "%s%s: %s\n", qUtf8Printable(method), qUtf8Printable(tag),
                  qUtf8Printable(message));

@@ -209,6 +209,11 @@ private Q_SLOTS:
             << QByteArray("existiert nicht");
         QTest::newRow("empty file") << QStringList{"--store", "%D/leer.sqlite", "list"} << 3
                                     << QByteArray("keine Einstellungsdatenbank");
+        // The engine's code, for support, below its words.
+        QTest::newRow("no database at all")
+            << QStringList{"--store", "%D/kaputt.sqlite", "list"} << 3
+            << QByteArray("Die Datei ist keine Einstellungsdatenbank.\nMeldung: file is not a "
+                          "database\nCode: SQLite 26");
         QTest::newRow("another program's database")
             << QStringList{"--store", "%D/fremd.sqlite", "import", "%D/gut.json"} << 3
             << QByteArray("keine Einstellungsdatenbank");
@@ -253,6 +258,7 @@ private Q_SLOTS:
             dynamic_cast<TSqlStore&>(*foreign).execute("ALTER TABLE einstellungen RENAME TO kasse");
         }
         file("leer.sqlite", {});
+        file("kaputt.sqlite", QByteArray(4096, 'j'));
         file("gut.json", R"({"settings":[{"name":"Neu"}]})");
         file("nulzeichen.json", R"({"settings":[{"name":"a"},{"name":"b\u0000c"}]})");
         file("leername.json", R"({"settings":[{"name":"a"},{"name":""}]})");

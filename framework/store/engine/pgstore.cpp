@@ -52,9 +52,9 @@ const QByteArray kLockHolder =
     "SELECT coalesce(a.application_name, ''), coalesce(a.wait_event, ''), "
     "coalesce(extract(epoch FROM now() - a.xact_start)::int, 0)::text FROM pg_locks l "
     "JOIN pg_stat_activity a ON a.pid = l.pid WHERE l.locktype = 'advisory' AND l.granted AND "
-    "l.classid::text = '" + QByteArray::number(kWriterLockKey >> 32) +
-    "' AND l.objid::text = '" + QByteArray::number(kWriterLockKey & 0xffffffff) +
-    "' AND l.objsubid = 1";
+    "l.classid::text = '" +
+    QByteArray::number(kWriterLockKey >> 32) + "' AND l.objid::text = '" +
+    QByteArray::number(kWriterLockKey & 0xffffffff) + "' AND l.objsubid = 1";
 const QByteArray kWritable = "(current_setting('transaction_read_only') = 'off' AND "
                              "has_table_privilege('einstellungen', 'INSERT, UPDATE'))";
 const QByteArray kCanWrite = "SELECT " + kWritable + "::text";
@@ -433,8 +433,8 @@ void TPostgresStore::connect()
             root = defaultRootCertificate();
         PQfinish(m_conn);
         m_conn = nullptr;
-        TStoreFault fault{kind, TStoreStep::Open, TStoreEngine::Server, m_displayName,
-                          failure.words, TStoreCode::ofSqlstate(failure.state)};
+        TStoreFault fault{kind,          TStoreStep::Open, TStoreEngine::Server,
+                          m_displayName, failure.words,    TStoreCode::ofSqlstate(failure.state)};
         if (kind == TStoreFailure::CertificateRefused)
             fault.rootCertificate = root;
         throw EQuorStoreError(std::move(fault));
@@ -517,8 +517,7 @@ void TPostgresStore::failed(const EPgFailure& failure)
         refused(failure);
     giveUp(failure);
     // Only a commit in doubt can turn out kept, and only commitWriter sends one.
-    fail(TStoreFailure::Other, failure.step,
-         storeFindingText(TStoreFinding::CommitOutsidePosting));
+    fail(TStoreFailure::Other, failure.step, storeFindingText(TStoreFinding::CommitOutsidePosting));
 }
 
 void TPostgresStore::giveUp(const EPgFailure& failure)
@@ -537,7 +536,8 @@ void TPostgresStore::giveUp(const EPgFailure& failure)
         words = storeFindingText(TStoreFinding::RuleBroken, QString::fromLatin1(failure.rule));
         break;
     default:
-        words = m_conn ? engineWords(PQerrorMessage(m_conn)) : storeFindingText(TStoreFinding::NoConnection);
+        words = m_conn ? engineWords(PQerrorMessage(m_conn))
+                       : storeFindingText(TStoreFinding::NoConnection);
         break;
     }
     const TState was = m_state;
@@ -566,8 +566,12 @@ void TPostgresStore::refused(const EPgFailure& failure)
     const char* code = PQresultErrorField(result, PG_DIAG_SQLSTATE);
     const QByteArray state(code ? code : "");
     if (failure.statement == TPgKind::Begin && state == "55P03" && m_state == TState::Writing) {
-        TStoreFault fault{TStoreFailure::Locked, TStoreStep::Begin, TStoreEngine::Server,
-                          m_displayName, {}, TStoreCode::ofSqlstate(state)};
+        TStoreFault fault{TStoreFailure::Locked,
+                          TStoreStep::Begin,
+                          TStoreEngine::Server,
+                          m_displayName,
+                          {},
+                          TStoreCode::ofSqlstate(state)};
         askLockHolder(fault);
         throw EQuorStoreError(std::move(fault));
     }
@@ -872,8 +876,8 @@ void TPostgresStore::noticed(const PGresult* notice)
 
 void TPostgresStore::failAwaitingStandby() const
 {
-    throw EQuorStoreError(TStoreFailure::AwaitingStandby, TStoreStep::Commit,
-                          TStoreEngine::Server, m_displayName);
+    throw EQuorStoreError(TStoreFailure::AwaitingStandby, TStoreStep::Commit, TStoreEngine::Server,
+                          m_displayName);
 }
 
 void TPostgresStore::settleTransaction(bool commitSent, const TStoreFault& cause)

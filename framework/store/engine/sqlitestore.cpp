@@ -143,7 +143,8 @@ TSqliteStore::~TSqliteStore()
 
 void TSqliteStore::failCode(TStoreStep step, int code) const
 {
-    fail(failureOf(code), step, QString::fromUtf8(sqlite3_errmsg(m_db)), TStoreCode::ofSqlite(code));
+    fail(failureOf(code), step, QString::fromUtf8(sqlite3_errmsg(m_db)),
+         TStoreCode::ofSqlite(code));
 }
 
 sqlite3_stmt* TSqliteStore::prepare(const QByteArray& sql, const TSqlParams& params)

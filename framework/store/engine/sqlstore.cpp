@@ -26,8 +26,8 @@ QByteArray keyCondition(int fields)
 {
     QByteArray condition;
     for (int i = 0; i < fields; ++i)
-        condition += (i ? " AND " : "") + QByteArray(kColumns[i]) + " = $" +
-                     QByteArray::number(i + 1);
+        condition +=
+            (i ? " AND " : "") + QByteArray(kColumns[i]) + " = $" + QByteArray::number(i + 1);
     return condition;
 }
 const QByteArray kKeyWhere = keyCondition(kKeyFieldCount);

@@ -47,7 +47,8 @@ class TestPgStore : public QObject
         } catch (const EQuorStoreError& e) {
             if (e.Kind() != kind)
                 return QStringLiteral("kind %1: %2").arg(int(e.Kind())).arg(e.Message());
-            return e.Message();
+            // As support sees it: with the server's code.
+            return exceptionSupportText(e);
         }
         return QStringLiteral("(geöffnet)");
     }
@@ -217,19 +218,21 @@ private Q_SLOTS:
         QTest::addColumn<QString>("database");
         QTest::addColumn<TStoreFailure>("kind");
         QTest::addColumn<QString>("hint");
+        QTest::addColumn<QString>("code");
         for (const char* language : {"", kServerLanguage}) {
             const auto row = [&](const char* name, const char* credentials, const char* database,
-                                 TStoreFailure kind, const char* hint) {
+                                 TStoreFailure kind, const char* hint, const char* code) {
                 QTest::addRow("%s, %s", *language ? language : "cluster's own", name)
                     << QString::fromLatin1(language) << QString::fromLatin1(credentials)
-                    << QString::fromLatin1(database) << kind << QString::fromUtf8(hint);
+                    << QString::fromLatin1(database) << kind << QString::fromUtf8(hint)
+                    << QString::fromLatin1(code);
             };
             row("wrong password", "quorpw:geheim9@", "quortest", TStoreFailure::LoginRefused,
-                "Anmeldung abgelehnt: Benutzer oder Kennwort falsch.");
+                "Anmeldung abgelehnt: Benutzer oder Kennwort falsch.", "28P01");
             row("missing database", "postgres@", "fehlt", TStoreFailure::Missing,
-                "Die Datenbank existiert nicht.");
+                "Die Datenbank existiert nicht.", "3D000");
             row("role without LOGIN", "quorohne@", "quortest", TStoreFailure::LoginNotPermitted,
-                "Anmeldung abgelehnt: Der Benutzer darf sich nicht anmelden.");
+                "Anmeldung abgelehnt: Der Benutzer darf sich nicht anmelden.", "28000");
         }
     }
 
@@ -240,6 +243,7 @@ private Q_SLOTS:
         QFETCH(QString, database);
         QFETCH(TStoreFailure, kind);
         QFETCH(QString, hint);
+        QFETCH(QString, code);
         TestStore db;
         db.sql("DROP ROLE IF EXISTS quorohne");
         db.sql("CREATE ROLE quorohne NOLOGIN");
@@ -260,6 +264,7 @@ private Q_SLOTS:
         const QString message = openFailure(uri(credentials, database), kind);
         QVERIFY2(message.contains(hint), qPrintable(message));
         QVERIFY2(!message.contains("geheim9"), qPrintable(message));
+        QVERIFY2(message.endsWith("\nCode: SQLSTATE " + code), qPrintable(message));
         if (!language.isEmpty()) {
             static const QRegularExpression russian(QStringLiteral("\\p{Cyrillic}"));
             QVERIFY2(message.section("Meldung:", 1).contains(russian), qPrintable(message));

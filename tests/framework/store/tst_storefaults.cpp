@@ -11,14 +11,15 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
+#include <sqlite3.h>
 
 class TestStoreFaults : public QObject
 {
     Q_OBJECT
 
-    // The store named in the message, and the failure's kind.
+    // The store named in the message, the failure's kind and SQLite's code.
     static void expectStoreError(const std::function<void()>& action, const QString& file,
-                                 TStoreFailure kind)
+                                 TStoreFailure kind, int code = 0)
     {
         try {
             action();
@@ -27,6 +28,7 @@ class TestStoreFaults : public QObject
             QVERIFY2(e.Message().contains(file), qPrintable(e.Message()));
             QVERIFY2(e.Kind() == kind, qPrintable(e.Message()));
             QCOMPARE(e.Store(), file);
+            QCOMPARE(e.Code().sqlite, code);
         }
     }
 
@@ -113,7 +115,7 @@ private Q_SLOTS:
         QVERIFY(junk.open(QIODevice::WriteOnly));
         junk.write(QByteArray(4096, 'j'));
         junk.close();
-        expectStoreError([&] { openStore(file); }, file, TStoreFailure::NotAStore);
+        expectStoreError([&] { openStore(file); }, file, TStoreFailure::NotAStore, SQLITE_NOTADB);
         QFile check(file);
         QVERIFY(check.open(QIODevice::ReadOnly));
         QCOMPARE(check.readAll(), QByteArray(4096, 'j'));
