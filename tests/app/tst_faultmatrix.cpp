@@ -101,9 +101,7 @@ private Q_SLOTS:
     {
         QFETCH(int, step);
         QFETCH(int, cut);
-        const QString socket = QStringLiteral("%1/.s.PGSQL.%2")
-                                   .arg(qEnvironmentVariable("QUOR_TEST_PG_DIR"),
-                                        qEnvironmentVariable("QUOR_TEST_PG_PORT"));
+        const QString socket = PgProxy::testClusterSocket();
         int points = 0;
         for (int n = 1;; ++n) {
             WindowFixture f;

@@ -152,12 +152,16 @@ private Q_SLOTS:
                 for (int step = ToolPost; step <= Refresh; ++step)
                     QTest::addRow("%s, %s %s", steps[step], serverFaults[fault], holds[hold])
                         << step << 0 << fault << hold;
+        // The refresh posts through the same writer as the tool's posting, after
+        // more reads: it meets each of its messages cut; the other line faults
+        // are met at every message by the two other steps.
         const int lastStep =
             qEnvironmentVariable("QUOR_TEST_MATRIX") == "sample" ? ToolPost : Refresh;
         for (int fault = 0; fault < m_faults; ++fault)
             for (int step = ToolPost; step <= lastStep; ++step)
-                QTest::addRow("%s, %s", steps[step], lineFaults[fault])
-                    << step << fault << int(NoServerFault) << 0;
+                if (step != Refresh || fault == int(PgProxy::Fault::Cut))
+                    QTest::addRow("%s, %s", steps[step], lineFaults[fault])
+                        << step << fault << int(NoServerFault) << 0;
     }
 
     void outcomeMatchesStore()
@@ -166,9 +170,7 @@ private Q_SLOTS:
         QFETCH(int, lineFault);
         QFETCH(int, serverFault);
         QFETCH(int, hold);
-        const QString socket = QStringLiteral("%1/.s.PGSQL.%2")
-                                   .arg(qEnvironmentVariable("QUOR_TEST_PG_DIR"),
-                                        qEnvironmentVariable("QUOR_TEST_PG_PORT"));
+        const QString socket = PgProxy::testClusterSocket();
         const QStringList before{step == Refresh ? "veraltet" : "Kurz Alpha", "Kurz Alpha",
                                  "Kurz Alpha"};
         const QStringList chosen = step == Refresh

@@ -134,7 +134,7 @@ private Q_SLOTS:
         static const QRegularExpression pooler(QStringLiteral("host=(\\S+) port=(\\d+)"));
         const auto where = pooler.match(qEnvironmentVariable("QUOR_TEST_POOLER"));
         QVERIFY(where.hasMatch());
-        PgProxy proxy(QStringLiteral("%1/.s.PGSQL.%2").arg(where.captured(1), where.captured(2)));
+        PgProxy proxy(PgProxy::socketOf(where.captured(1), where.captured(2)));
         const auto first =
             openStore(QStringLiteral("host=127.0.0.1 port=%1 dbname=%2 user=postgres "
                                      "sslmode=disable gssencmode=disable")

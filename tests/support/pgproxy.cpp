@@ -375,3 +375,14 @@ void PgProxy::run()
     for (Link& link : links)
         close(link);
 }
+
+QString PgProxy::socketOf(const QString& dir, const QString& port)
+{
+    return QStringLiteral("%1/.s.PGSQL.%2").arg(dir, port);
+}
+
+QString PgProxy::testClusterSocket()
+{
+    return socketOf(qEnvironmentVariable("QUOR_TEST_PG_DIR"),
+                    qEnvironmentVariable("QUOR_TEST_PG_PORT"));
+}

@@ -16,6 +16,9 @@ class PgProxy
 {
 public:
     explicit PgProxy(const QString& socketPath);
+    // The Unix socket of a server in its folder on its port, and the test cluster's.
+    static QString socketOf(const QString& dir, const QString& port);
+    static QString testClusterSocket();
     ~PgProxy();
     PgProxy(const PgProxy&) = delete;
     PgProxy& operator=(const PgProxy&) = delete;

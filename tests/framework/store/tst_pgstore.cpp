@@ -155,7 +155,7 @@ private Q_SLOTS:
         // The role that must give its password may use the test's schema.
         db.sql(QStringLiteral("GRANT ALL ON SCHEMA %1 TO quorpw").arg(schema));
         db.sql(QStringLiteral("GRANT ALL ON ALL TABLES IN SCHEMA %1 TO quorpw").arg(schema));
-        PgProxy proxy(QStringLiteral("%1/.s.PGSQL.%2").arg(m_dir, m_port));
+        PgProxy proxy(PgProxy::socketOf(m_dir, m_port));
         QTemporaryDir dir;
         QString address;
         if (form == "hosts") {
@@ -353,7 +353,7 @@ private Q_SLOTS:
     {
         TestStore db;
         db.putNamedSetting("Alpha", "kurz");
-        PgProxy proxy(QStringLiteral("%1/.s.PGSQL.%2").arg(m_dir, m_port));
+        PgProxy proxy(PgProxy::socketOf(m_dir, m_port));
         const QString schema = QUrlQuery(QUrl(db.path())).queryItemValue("options");
         const auto store = openStore(
             QStringLiteral("postgresql://postgres@127.0.0.1:%1/quortest?sslmode=disable&options=%2")
@@ -390,7 +390,7 @@ private Q_SLOTS:
     {
         QFETCH(bool, reached);
         TestStore db;
-        PgProxy proxy(QStringLiteral("%1/.s.PGSQL.%2").arg(m_dir, m_port));
+        PgProxy proxy(PgProxy::socketOf(m_dir, m_port));
         const QString schema = QUrlQuery(QUrl(db.path())).queryItemValue("options");
         const auto store = openStore(
             QStringLiteral("postgresql://postgres@127.0.0.1:%1/quortest?sslmode=disable&options=%2")
