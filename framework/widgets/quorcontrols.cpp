@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "quorcontrols.h"
 
+#include <QAccessible>
+
 #include <QAbstractItemView>
 #include <QAction>
 #include <QDate>
@@ -147,7 +149,18 @@ void TQuorStdLabel::setText(const QString& text)
 {
     if (m_designWidth < 0)
         m_designWidth = width();
+    // A label with a designed accessible name shows a value: a screen reader
+    // hears the text shown, and the name designed where nothing is shown.
+    if (m_caption.isEmpty())
+        m_caption = accessibleName();
     QLabel::setText(text);
+    const QString name = text.isEmpty() ? m_caption : text;
+    if (!m_caption.isEmpty() && name != accessibleName()) {
+        setAccessibleDescription(m_caption);
+        setAccessibleName(name);
+        QAccessibleEvent changed(this, QAccessible::NameChanged);
+        QAccessible::updateAccessibility(&changed);
+    }
     int wanted = std::max(m_designWidth, fontMetrics().horizontalAdvance(text) + 2 * margin() + 4);
     if (parentWidget())
         wanted = std::min(wanted, std::max(m_designWidth, parentWidget()->width() - x() - 8));
