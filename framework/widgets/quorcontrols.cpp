@@ -1,8 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "quorcontrols.h"
 
-#include <QAccessible>
-
 #include <QAbstractItemView>
 #include <QAction>
 #include <QDate>
@@ -154,12 +152,11 @@ void TQuorStdLabel::setText(const QString& text)
     if (m_caption.isEmpty())
         m_caption = accessibleName();
     QLabel::setText(text);
-    const QString name = text.isEmpty() ? m_caption : text;
-    if (!m_caption.isEmpty() && name != accessibleName()) {
+    if (!m_caption.isEmpty()) {
         setAccessibleDescription(m_caption);
+        const QString name = text.isEmpty() ? m_caption : text;
+        // Qt tells a screen reader of the new name itself.
         setAccessibleName(name);
-        QAccessibleEvent changed(this, QAccessible::NameChanged);
-        QAccessible::updateAccessibility(&changed);
     }
     int wanted = std::max(m_designWidth, fontMetrics().horizontalAdvance(text) + 2 * margin() + 4);
     if (parentWidget())

@@ -151,6 +151,9 @@ private Q_SLOTS:
             return QAccessible::queryAccessibleInterface(f.child(object))->text(QAccessible::Name);
         };
         QCOMPARE(name("lblBezText"), QStringLiteral("Bezeichnung der Einstellungen"));
+        QCOMPARE(QAccessible::queryAccessibleInterface(f.child("lblKurzText"))
+                     ->text(QAccessible::Description),
+                 QStringLiteral("Kurzbeschreibung der Einstellungen"));
         QVERIFY(f.choose("cmbImport", "Import Vollabgleich"));
         QCOMPARE(name("lblBezText"), QStringLiteral("Import Vollabgleich"));
         QCOMPARE(name("lblKurzText"), QStringLiteral("Abgleich am Jahresende"));
