@@ -11,6 +11,7 @@
 #include <QHash>
 #include <QPlainTextEdit>
 #include <QScreen>
+#include <QStyle>
 #include <QStyleFactory>
 
 namespace
@@ -45,6 +46,10 @@ QPalette themePalette(const QString& name)
         palette.setColor(QPalette::Text, text);
         palette.setColor(QPalette::Button, window);
         palette.setColor(QPalette::ButtonText, text);
+        // The theme's selection: the text's colour on a darker or lighter blue.
+        palette.setColor(QPalette::Highlight, window.lightness() < 128 ? QColor(0x1d, 0x4f, 0x7c)
+                                                                       : QColor(0x00, 0x3c, 0x8c));
+        palette.setColor(QPalette::HighlightedText, window.lightness() < 128 ? text : Qt::white);
     };
     if (name == QLatin1String("dark"))
         set(QColor(0x35, 0x35, 0x35), QColor(0xee, 0xee, 0xee), QColor(0x2a, 0x2a, 0x2a));
@@ -115,19 +120,26 @@ private Q_SLOTS:
 
     void readableInEveryPalette_data()
     {
+        QTest::addColumn<QString>("style");
         QTest::addColumn<QString>("theme");
         QTest::addColumn<QString>("control");
-        for (const char* theme : {"light", "dark", "contrast black", "contrast white"})
-            for (const char* control : {"msText", "lblBezText", "lblStan", "cmbImport"})
-                QTest::addRow("%s %s", theme, control)
-                    << QString::fromLatin1(theme) << QString::fromLatin1(control);
+        // Windows draws its classic style under a high-contrast theme.
+        for (const char* style : {"Fusion", "Windows"})
+            for (const char* theme : {"light", "dark", "contrast black", "contrast white"})
+                for (const char* control : {"msText", "lblBezText", "lblStan", "cmbImport"})
+                    QTest::addRow("%s %s %s", style, theme, control)
+                        << QString::fromLatin1(style) << QString::fromLatin1(theme)
+                        << QString::fromLatin1(control);
     }
 
     void readableInEveryPalette()
     {
+        QFETCH(QString, style);
         QFETCH(QString, theme);
         QFETCH(QString, control);
+        const QString styleBefore = QApplication::style()->name();
         const QPalette before = QApplication::palette();
+        QApplication::setStyle(style);
         QApplication::setPalette(themePalette(theme));
         WindowFixture f;
         f.db.putNamedSetting("Import Vollabgleich", QStringLiteral("Abgleich am Jahresende"));
@@ -139,6 +151,7 @@ private Q_SLOTS:
             widget = memo->viewport();
         const qreal contrast = textContrast(widget->grab().toImage());
         QApplication::setPalette(before);
+        QApplication::setStyle(styleBefore);
         QVERIFY2(contrast >= 4.5, qPrintable(QString::number(contrast)));
     }
 
