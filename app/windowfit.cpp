@@ -60,6 +60,8 @@ QMargins expectedFrameMargins(const QWidget& window)
 
 void fitScaleToScreen(int argc, char** argv, QSize designSize, QPoint designPosition)
 {
+    if (QCoreApplication::instance())
+        return; // too late: the scale factor is read as the application is made
     qreal factor = 1.0;
     {
         // A probe of its own: the application proper reads Qt's scale factor
