@@ -87,7 +87,7 @@ void fitScaleToScreen(int argc, char** argv, QSize designSize, QPoint designPosi
     bool ok = false;
     const double given = qEnvironmentVariable("QT_SCALE_FACTOR").toDouble(&ok);
     qputenv("QT_SCALE_FACTOR",
-            QByteArray::number((ok && given > 0 ? given : 1.0) * factor, 'g', 6));
+            QByteArray::number((ok && given > 0 ? given : 1.0) * factor, 'g', 12));
 }
 
 void moveInsideScreen(QWidget& window)
