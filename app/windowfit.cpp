@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "windowfit.h"
 
-#include <QGuiApplication>
+#include <QApplication>
 #include <QScreen>
 #include <QWidget>
 #include <QWindow>
@@ -65,12 +65,13 @@ void fitScaleToScreen(int argc, char** argv, QSize designSize, QPoint designPosi
     qreal factor = 1.0;
     {
         // A probe of its own: the application proper reads Qt's scale factor
-        // once, when it is made. Its arguments are copies, as Qt takes its own
-        // out of them.
+        // once, when it is made. It is of the same class, as start-up
+        // functions take it for the program's own; its arguments are copies,
+        // as Qt takes its own out of them.
         std::vector<char*> args(argv, argv + argc);
         args.push_back(nullptr);
         int count = argc;
-        QGuiApplication probe(count, args.data());
+        QApplication probe(count, args.data());
         QScreen* screen = screenAt(designPosition);
         // The frame as the window system draws it for a fixed border.
         QWindow window;

@@ -13,6 +13,7 @@
 #include <QScreen>
 #include <QStyle>
 #include <QStyleFactory>
+#include <memory>
 
 namespace
 {
@@ -38,7 +39,8 @@ qreal textContrast(const QImage& image)
 
 QPalette themePalette(const QString& name)
 {
-    QPalette palette = QStyleFactory::create(QStringLiteral("Fusion"))->standardPalette();
+    const std::unique_ptr<QStyle> fusion(QStyleFactory::create(QStringLiteral("Fusion")));
+    QPalette palette = fusion->standardPalette();
     const auto set = [&](QColor window, QColor text, QColor base) {
         palette.setColor(QPalette::Window, window);
         palette.setColor(QPalette::WindowText, text);
