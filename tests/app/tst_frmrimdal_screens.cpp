@@ -1,11 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The window on a shop's screens and for every person: it fits the work area
-// at the system's scale, reads in every palette, and is read aloud right.
+// at the system's scale and reads in every palette (as a screen reader hears
+// it: tst_frmrimdal_atspi.py).
 #include "windowfit.h"
 #include "windowfixture.h"
 #include "windowtheme.h"
 
-#include <QAccessible>
 #include <QFontDatabase>
 #include <QFontInfo>
 #include <QHash>
@@ -155,37 +155,6 @@ private Q_SLOTS:
         QApplication::setPalette(before);
         QApplication::setStyle(styleBefore);
         QVERIFY2(contrast >= 4.5, qPrintable(QString::number(contrast)));
-    }
-
-    void readAloudRight()
-    {
-        WindowFixture f;
-        f.db.putNamedSetting("Import Vollabgleich", QStringLiteral("Abgleich am Jahresende"));
-        QVERIFY(f.open());
-        const auto name = [&](const char* object) {
-            return QAccessible::queryAccessibleInterface(f.child(object))->text(QAccessible::Name);
-        };
-        QCOMPARE(name("lblBezText"), QStringLiteral("Bezeichnung der Einstellungen"));
-        QCOMPARE(QAccessible::queryAccessibleInterface(f.child("lblKurzText"))
-                     ->text(QAccessible::Description),
-                 QStringLiteral("Kurzbeschreibung der Einstellungen"));
-        QVERIFY(f.choose("cmbImport", "Import Vollabgleich"));
-        QCOMPARE(name("lblBezText"), QStringLiteral("Import Vollabgleich"));
-        QCOMPARE(name("lblKurzText"), QStringLiteral("Abgleich am Jahresende"));
-        // Each list is labelled by its label and named after it (on Linux a
-        // list's accessible name is its current entry, the label its relation).
-        for (const char* list : {"cmbImport", "cmbExport", "cmbBrief"}) {
-            QAccessibleInterface* iface = QAccessible::queryAccessibleInterface(f.child(list));
-            const auto labels = iface->relations(QAccessible::Label);
-            QVERIFY2(!labels.isEmpty(), list);
-            const QString caption = labels.first().first->text(QAccessible::Name);
-            QCOMPARE(f.child(list)->accessibleName(),
-                     QString(caption).remove(QLatin1Char('&')).remove(QLatin1Char(':')));
-        }
-        // The memo can be edited, and says so.
-        QAccessibleInterface* memo = QAccessible::queryAccessibleInterface(f.child("msText"));
-        QVERIFY(memo->state().editable);
-        QVERIFY(!memo->state().readOnly);
     }
 };
 
