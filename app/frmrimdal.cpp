@@ -15,6 +15,10 @@
 #include "quorexception.h"
 #include "quorinfo.h"
 #include "quorprogramm.h"
+#include "windowfit.h"
+#include "windowtheme.h"
+
+#include <QShowEvent>
 
 namespace
 {
@@ -78,6 +82,8 @@ TfrmRimdal::TfrmRimdal(QWidget* parent) : TQuorForm(parent), ui(std::make_unique
 {
     initResources();
     ui->setupUi(this);
+    m_memoBase = ui->msText->palette().color(QPalette::Active, QPalette::Base);
+    keepBaseReadable(*ui->msText, m_memoBase);
 
     connect(this, &TQuorForm::OnCreate, this, &TfrmRimdal::FormCreate);
     connect(ui->cmbImport, &TQuorComboBox::OnEnter, this, &TfrmRimdal::cmbImportEnter);
@@ -94,6 +100,20 @@ TfrmRimdal::TfrmRimdal(QWidget* parent) : TQuorForm(parent), ui(std::make_unique
 }
 
 TfrmRimdal::~TfrmRimdal() = default;
+
+void TfrmRimdal::showEvent(QShowEvent* event)
+{
+    TQuorForm::showEvent(event);
+    if (!event->spontaneous())
+        moveInsideScreen(*this);
+}
+
+void TfrmRimdal::changeEvent(QEvent* event)
+{
+    TQuorForm::changeEvent(event);
+    if (event->type() == QEvent::PaletteChange && ui)
+        keepBaseReadable(*ui->msText, m_memoBase);
+}
 
 void TfrmRimdal::FormCreate()
 {

@@ -3,6 +3,9 @@
 
 #include "quorform.h"
 
+#include <QColor>
+#include <QPoint>
+#include <QSize>
 #include <memory>
 
 namespace Ui
@@ -20,6 +23,15 @@ class TfrmRimdal : public TQuorForm
 public:
     explicit TfrmRimdal(QWidget* parent = nullptr);
     ~TfrmRimdal() override;
+
+    // Where and how large (without its frame) the window is designed, known
+    // before it is made.
+    static constexpr QSize kDesignSize{792, 572};
+    static constexpr QPoint kDesignPosition{192, 107};
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
 private:
     void FormCreate();
@@ -40,4 +52,5 @@ private:
     void menVersClick();
 
     std::unique_ptr<Ui::frmRimdal> ui;
+    QColor m_memoBase;
 };

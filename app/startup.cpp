@@ -4,6 +4,7 @@
 #include "frmrimdal.h"
 #include "quordialogs.h"
 #include "quorprogramm.h"
+#include "windowfit.h"
 
 #include <QApplication>
 #include <QIcon>
@@ -11,6 +12,7 @@
 
 int runRimdal(int& argc, char** argv, const std::function<void(TfrmRimdal&)>& shown)
 {
+    fitScaleToScreen(argc, argv, TfrmRimdal::kDesignSize, TfrmRimdal::kDesignPosition);
     QApplication application(argc, argv);
     // The window system knows the program as "rimdal" (no spaces in its class)
     // and finds its desktop file and icon under the application id.

@@ -147,7 +147,17 @@ void TQuorStdLabel::setText(const QString& text)
 {
     if (m_designWidth < 0)
         m_designWidth = width();
+    // A label with a designed accessible name shows a value: a screen reader
+    // hears the text shown, and the name designed where nothing is shown.
+    if (m_caption.isEmpty())
+        m_caption = accessibleName();
     QLabel::setText(text);
+    if (!m_caption.isEmpty()) {
+        setAccessibleDescription(m_caption);
+        const QString name = text.isEmpty() ? m_caption : text;
+        // Qt tells a screen reader of the new name itself.
+        setAccessibleName(name);
+    }
     int wanted = std::max(m_designWidth, fontMetrics().horizontalAdvance(text) + 2 * margin() + 4);
     if (parentWidget())
         wanted = std::min(wanted, std::max(m_designWidth, parentWidget()->width() - x() - 8));

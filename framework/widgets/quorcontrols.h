@@ -101,6 +101,7 @@ public:
 
 private:
     int m_designWidth = -1;
+    QString m_caption;
 };
 
 // Caption label with an accelerator that moves the focus to its buddy (the

@@ -7,7 +7,28 @@
 #include <QAction>
 #include <QApplication>
 #include <QFont>
+#include <QFontDatabase>
 #include <QKeyEvent>
+
+namespace
+{
+
+// A bitmap design font (MS Sans Serif is one on Windows) neither scales with
+// the screen nor draws through DirectWrite: a scalable face of like metrics
+// stands in for it, at the same design size.
+QString scalableFace(const QString& family)
+{
+    if (QFontDatabase::isSmoothlyScalable(family))
+        return family;
+    for (const char* face : {"Microsoft Sans Serif", "Liberation Sans", "Arimo", "DejaVu Sans"}) {
+        QString name = QString::fromLatin1(face);
+        if (QFontDatabase::isSmoothlyScalable(name))
+            return name;
+    }
+    return family;
+}
+
+} // namespace
 
 void installDesignFont()
 {
@@ -20,7 +41,7 @@ void installDesignFont()
         QFont::insertSubstitutions(QStringLiteral("MS Sans Serif"),
                                    {QStringLiteral("Liberation Sans"), QStringLiteral("Arimo"),
                                     QStringLiteral("DejaVu Sans")});
-        QApplication::setFont(QFont(QStringLiteral("MS Sans Serif"), 8));
+        QApplication::setFont(QFont(scalableFace(QStringLiteral("MS Sans Serif")), 8));
         return true;
     }();
     Q_UNUSED(installed);
@@ -33,6 +54,12 @@ TQuorForm::TQuorForm(QWidget* parent) : QMainWindow(parent)
 
 void TQuorForm::FinishDesign()
 {
+    QFont designed = font();
+    const QString face = scalableFace(designed.family());
+    if (face != designed.family()) {
+        designed.setFamily(face);
+        setFont(designed);
+    }
     for (TQuorStdButton* button : findChildren<TQuorStdButton*>()) {
         if (!button->actionName().isEmpty())
             button->bindAction(findChild<QAction*>(button->actionName()));
