@@ -6,6 +6,7 @@
 
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QSet>
 
 namespace
 {
@@ -93,6 +94,17 @@ bool isNamedSetting(const TStoreKey& key)
     return key[0] == keys::Sprache && key[1] == keys::Veskalo && key[2] == keys::Veskalo;
 }
 
+// A text with a lone surrogate is stored otherwise than it reads: only the
+// store can tell whether such a key is held.
+bool storedOtherwise(const TStoreKey& key)
+{
+    for (const QString& field : key)
+        for (const QChar c : field)
+            if (c.isSurrogate())
+                return true;
+    return false;
+}
+
 } // namespace
 
 QList<TNamedSetting> readSettingsFile(const QString& fileName)
@@ -123,13 +135,31 @@ QStringList importSettings(TStoreBackend& store, const QList<TNamedSetting>& set
         store,
         [&] {
             requireWritable(store);
+            // The names the group holds, in one scan; the writers' lock keeps
+            // them so until the commit.
+            QSet<QPair<QString, QString>> held;
+            {
+                auto cursor = store.scanFrom(
+                    {keys::Sprache, keys::Veskalo, keys::Veskalo, std::nullopt, std::nullopt});
+                TStoreRow row;
+                while (cursor->next(row) && isNamedSetting(row.key))
+                    held.insert({row.key[3], row.key[4]});
+            }
+            store.sendWritesAhead();
+            int waiting = 0;
             for (const TNamedSetting& setting : settings) {
                 const QByteArray blob = formStoreBlob(setting.properties);
-                if (store.find(setting.key)) {
+                const bool exists = held.contains({setting.key[3], setting.key[4]}) ||
+                                    (storedOtherwise(setting.key) && store.find(setting.key));
+                if (exists) {
                     store.update(setting.key, setting.shortDescription, blob);
                     replaced << setting.key[3];
                 } else {
                     store.insert(setting.key, setting.shortDescription, blob);
+                }
+                if (++waiting == kWriteBatch) {
+                    store.sendWritesWaiting();
+                    waiting = 0;
                 }
             }
         },
@@ -142,16 +172,16 @@ QByteArray settingsFileOf(TStoreBackend& store)
     QJsonArray settings;
     inStoreAccess(store, [&] {
         auto cursor = store.scanFrom(
-            {keys::Sprache, keys::Veskalo, keys::Veskalo, std::nullopt, std::nullopt});
+            {keys::Sprache, keys::Veskalo, keys::Veskalo, std::nullopt, std::nullopt},
+            TScanRead::Content);
         TStoreRow row;
         while (cursor->next(row) && isNamedSetting(row.key)) {
-            const TStoreContent content = store.readContent(row.key);
             QJsonObject object{{QStringLiteral("name"), row.key[3]},
-                               {QStringLiteral("shortDescription"), content.kurzbeschreibung}};
+                               {QStringLiteral("shortDescription"), row.kurzbeschreibung}};
             if (row.key[4] != keys::Index)
                 object.insert(QStringLiteral("index"), row.key[4]);
             QJsonObject others;
-            for (const TFormProperty& property : parseFormStoreBlob(content.blob)) {
+            for (const TFormProperty& property : parseFormStoreBlob(row.blob)) {
                 const QJsonArray lines = QJsonArray::fromStringList(property.lines.Lines());
                 if (property.path == kDescription)
                     object.insert(QStringLiteral("description"), lines);

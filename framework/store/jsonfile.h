@@ -4,7 +4,7 @@
 #include "storebackend.h"
 
 #include <QJsonObject>
-#include <QMap>
+#include <QHash>
 #include <QStringList>
 
 // What the store's exchange files (named settings, backups) have in common:
@@ -47,5 +47,5 @@ public:
 
 private:
     QString m_what;
-    QMap<QStringList, int> m_seen;
+    QHash<QStringList, int> m_seen;
 };

@@ -10,17 +10,16 @@ QByteArray storeBackup(TStoreBackend& store)
 {
     QJsonArray records;
     inStoreAccess(store, [&] {
-        auto cursor = store.scanFrom({});
+        auto cursor = store.scanFrom({}, TScanRead::Content);
         TStoreRow row;
         while (cursor->next(row)) {
-            const TStoreContent content = store.readContent(row.key);
             QJsonArray key;
             for (const QString& field : row.key)
                 key.append(field);
             records.append(QJsonObject{
                 {QStringLiteral("key"), key},
-                {QStringLiteral("kurzbeschreibung"), content.kurzbeschreibung},
-                {QStringLiteral("daten"), QString::fromLatin1(content.blob.toBase64())}});
+                {QStringLiteral("kurzbeschreibung"), row.kurzbeschreibung},
+                {QStringLiteral("daten"), QString::fromLatin1(row.blob.toBase64())}});
         }
     });
     return QJsonDocument(QJsonObject{{QStringLiteral("format"), QStringLiteral("quor-store")},
@@ -90,8 +89,15 @@ TRestore restoreBackup(TStoreBackend& store, const QList<TBackupRecord>& records
                 }
                 store.removeAll();
             }
-            for (const TBackupRecord& record : records)
+            store.sendWritesAhead();
+            int waiting = 0;
+            for (const TBackupRecord& record : records) {
                 store.insert(record.key, record.content.kurzbeschreibung, record.content.blob);
+                if (++waiting == kWriteBatch) {
+                    store.sendWritesWaiting();
+                    waiting = 0;
+                }
+            }
         },
         TAccess::Write);
     return result;

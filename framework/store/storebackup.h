@@ -9,10 +9,7 @@
 // file of the format "quor-store", version 1 (quorstore(1)). It moves a
 // store between engines unchanged.
 
-struct TBackupRecord {
-    TStoreKey key;
-    TStoreContent content;
-};
+using TBackupRecord = TStoreRecord;
 
 // The backup of the store as it is in one snapshot.
 QByteArray storeBackup(TStoreBackend& store);
