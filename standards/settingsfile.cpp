@@ -135,12 +135,13 @@ QStringList importSettings(TStoreBackend& store, const QList<TNamedSetting>& set
         store,
         [&] {
             requireWritable(store);
-            // The names the group holds, in one scan; the writers' lock keeps
-            // them so until the commit.
+            // The names the group holds, in one bulk scan; the writers' lock
+            // keeps them so until the commit.
             QSet<QPair<QString, QString>> held;
             {
                 auto cursor = store.scanFrom(
-                    {keys::Sprache, keys::Veskalo, keys::Veskalo, std::nullopt, std::nullopt});
+                    {keys::Sprache, keys::Veskalo, keys::Veskalo, std::nullopt, std::nullopt},
+                    TScanRead::Summary);
                 TStoreRow row;
                 while (cursor->next(row) && isNamedSetting(row.key))
                     held.insert({row.key[3], row.key[4]});

@@ -11,6 +11,8 @@ namespace
 {
 
 constexpr int kFirstBatch = 256;
+// A scan that reads more than keys is a bulk read, which goes on to its end.
+constexpr int kFirstBulkBatch = 2048;
 constexpr int kLargestBatch = 16384;
 const char* const kColumns[kKeyFieldCount] = {"sprache", "programm", "maske", "bezeichnung", "idx"};
 // The first fields of the key, as a list of columns or as a condition on
@@ -102,7 +104,8 @@ private:
     std::size_t m_index = std::size_t(-1);
 };
 
-// One scan in key order, in batches of growing size, each one ordered query
+// One scan in key order, in batches of growing size (larger from the first
+// where it reads more than keys), each one ordered query
 // that continues after the last key read, so that a scan left early leaves
 // little unread on the server and a statement sent while a batch streams
 // holds at most that batch in memory. A scan from a group's start (language,
@@ -115,7 +118,7 @@ class TSqlCursor final : public TStoreCursor
 {
 public:
     TSqlCursor(TSqlStore& store, const TSearchKey& from, TScanRead read)
-        : m_store(store), m_read(read)
+        : m_store(store), m_read(read), m_limit(read == TScanRead::Keys ? kFirstBatch : kFirstBulkBatch)
     {
         m_prefix = 0;
         while (m_prefix < kKeyFieldCount && from[m_prefix])
@@ -215,9 +218,9 @@ private:
 
     TSqlStore& m_store;
     const TScanRead m_read;
+    int m_limit;
     std::unique_ptr<TSqlRows> m_rows;
     int m_prefix = 0;
-    int m_limit = kFirstBatch;
     int m_count = 0;
     // Key fields before this one come from the group, not from the statement.
     int m_first = 0;
