@@ -107,7 +107,10 @@ bool storedOtherwise(const TStoreKey& key)
 
 } // namespace
 
-QList<TNamedSetting> readSettingsFile(const QString& fileName)
+namespace
+{
+// The file read whole: one that TJsonEntries does not take.
+QList<TNamedSetting> readWholeFile(const QString& fileName)
 {
     const QJsonObject root = readJsonFile(fileName);
     const QJsonValue settings = root.value(QStringLiteral("settings"));
@@ -128,7 +131,81 @@ QList<TNamedSetting> readSettingsFile(const QString& fileName)
     return result;
 }
 
-QStringList importSettings(TStoreBackend& store, const QList<TNamedSetting>& settings)
+// Every setting of the file, checked as readWholeFile checks them, handed to
+// take: the file's faults in the same order as there, the first one thrown
+// once the file is read to its end. How many there are, or nullopt for a file
+// to be read whole.
+std::optional<int> streamFile(const QString& fileName,
+                              const std::function<void(const TNamedSetting&)>& take)
+{
+    std::optional<EFileFormatError> fault;
+    TKeysSeen seen(QStringLiteral("Eintrag"));
+    int number = 0;
+    try {
+        TJsonEntries entries(fileName, QStringLiteral("settings"));
+        QJsonValue entry;
+        while (entries.next(entry)) {
+            ++number;
+            if (fault)
+                continue;
+            try {
+                const TNamedSetting setting =
+                    readSetting(entry, QStringLiteral("%1, Eintrag %2").arg(fileName).arg(number));
+                seen.refuseRepeated(setting.key, number);
+                take(setting);
+            } catch (const EFileFormatError& e) {
+                fault = e;
+            }
+        }
+        if (!entries.listSeen())
+            throw malformed(
+                QStringLiteral("%1: ein Objekt mit der Liste \"settings\" wird erwartet")
+                    .arg(fileName));
+        refuseUnknownFields(entries.others(), {QStringLiteral("settings")}, fileName);
+    } catch (const TJsonEntries::Whole&) {
+        return std::nullopt;
+    }
+    if (fault)
+        throw *fault;
+    return number;
+}
+} // namespace
+
+QList<TNamedSetting> readSettingsFile(const QString& fileName)
+{
+    QList<TNamedSetting> result;
+    if (!streamFile(fileName, [&](const TNamedSetting& setting) { result.append(setting); }))
+        return readWholeFile(fileName);
+    return result;
+}
+
+TSettingsSource::TSettingsSource(QString fileName) : m_fileName(std::move(fileName))
+{
+    if (const auto count = streamFile(m_fileName, [](const TNamedSetting&) {})) {
+        m_count = *count;
+        return;
+    }
+    m_whole = readWholeFile(m_fileName);
+    m_count = int(m_whole->size());
+}
+
+void TSettingsSource::forEach(const std::function<void(const TNamedSetting&)>& take) const
+{
+    if (m_whole) {
+        for (const TNamedSetting& setting : *m_whole)
+            take(setting);
+        return;
+    }
+    // The file changed since it was checked: nothing of it is kept.
+    if (streamFile(m_fileName, take) != m_count)
+        throw malformed(QStringLiteral("%1: hat sich beim Einlesen geändert").arg(m_fileName));
+}
+
+namespace
+{
+using TEachSetting = std::function<void(const std::function<void(const TNamedSetting&)>&)>;
+
+QStringList importEach(TStoreBackend& store, const TEachSetting& forEach)
 {
     QStringList replaced;
     inStoreAccess(
@@ -148,7 +225,7 @@ QStringList importSettings(TStoreBackend& store, const QList<TNamedSetting>& set
             }
             store.sendWritesAhead();
             int waiting = 0;
-            for (const TNamedSetting& setting : settings) {
+            forEach([&](const TNamedSetting& setting) {
                 const QByteArray blob = formStoreBlob(setting.properties);
                 const bool exists = held.contains({setting.key[3], setting.key[4]}) ||
                                     (storedOtherwise(setting.key) && store.find(setting.key));
@@ -162,20 +239,38 @@ QStringList importSettings(TStoreBackend& store, const QList<TNamedSetting>& set
                     store.sendWritesWaiting();
                     waiting = 0;
                 }
-            }
+            });
         },
         TAccess::Write);
     return replaced;
 }
 
-QByteArray settingsFileOf(TStoreBackend& store)
+} // namespace
+
+QStringList importSettings(TStoreBackend& store, const TSettingsSource& settings)
 {
-    QJsonArray settings;
+    return importEach(store, [&](const auto& take) { settings.forEach(take); });
+}
+
+QStringList importSettings(TStoreBackend& store, const QList<TNamedSetting>& settings)
+{
+    return importEach(store, [&](const auto& take) {
+        for (const TNamedSetting& setting : settings)
+            take(setting);
+    });
+}
+
+void writeSettingsFile(TStoreBackend& store, const std::function<void(const QByteArray&)>& out)
+{
+    // The indented form of one document {"settings": [...]}, written setting
+    // by setting.
     inStoreAccess(store, [&] {
         auto cursor = store.scanFrom(
             {keys::Sprache, keys::Veskalo, keys::Veskalo, std::nullopt, std::nullopt},
             TScanRead::Content);
         TStoreRow row;
+        QByteArray text = "{\n    \"settings\": [\n";
+        bool first = true;
         while (cursor->next(row) && isNamedSetting(row.key)) {
             QJsonObject object{{QStringLiteral("name"), row.key[3]},
                                {QStringLiteral("shortDescription"), row.kurzbeschreibung}};
@@ -191,8 +286,11 @@ QByteArray settingsFileOf(TStoreBackend& store)
             }
             if (!others.isEmpty())
                 object.insert(QStringLiteral("properties"), others);
-            settings.append(object);
+            text += (first ? "" : ",\n") + indentedListEntry(object);
+            first = false;
+            if (text.size() >= kOutputPiece)
+                out(std::exchange(text, {}));
         }
+        out(text + (first ? "" : "\n") + "    ]\n}\n");
     });
-    return QJsonDocument(QJsonObject{{QStringLiteral("settings"), settings}}).toJson();
 }

@@ -6,6 +6,7 @@
 #include <QByteArray>
 #include <QCommandLineParser>
 #include <QStringList>
+#include <functional>
 #include <vector>
 
 // quorstore: the suite's settings store from the command line, for
@@ -45,6 +46,10 @@ struct TInvocation {
     // Output written whole, to a file or with "-" to the console; never onto
     // the store itself.
     void writeOutput(const QString& target, const QByteArray& bytes);
+    // The same, written piece by piece as produce gives it; to the console
+    // only once it is whole.
+    void writeOutput(const QString& target,
+                     const std::function<void(const std::function<void(const QByteArray&)>&)>& produce);
 };
 
 struct TOption {
