@@ -75,8 +75,8 @@ QList<TJournalEntry> readJournal(Tmaskfile& file, const QString& type, int limit
     withAccess(file, [&] {
         // Names sort by time: the last of the group are the newest.
         const QString prefix = type.isEmpty() ? QString() : type + QLatin1Char('=');
-        for (const TStoreRecord& record : file.LastOfGroup(
-                 {keys::Sprache, keys::Rimdal, kJournal}, prefix, std::max(limit, 0)))
+        for (const TStoreRecord& record :
+             file.LastOfGroup({keys::Sprache, keys::Rimdal, kJournal}, prefix, std::max(limit, 0)))
             entries << parse(record.content.blob);
     });
     return entries;

@@ -23,8 +23,8 @@ int list(TInvocation& call)
             for (int i = 0; i < group.size(); ++i)
                 if (row.key[i] != group[i])
                     return;
-            call.console.print(keyText(row.key) + QLatin1Char('\t') + printable(row.kurzbeschreibung) +
-                               QLatin1Char('\n'));
+            call.console.print(keyText(row.key) + QLatin1Char('\t') +
+                               printable(row.kurzbeschreibung) + QLatin1Char('\n'));
         }
     });
     return Ok;

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "jsonfile.h"
 #include "storebackend.h"
 
 #include <QByteArray>
@@ -48,8 +49,7 @@ struct TInvocation {
     void writeOutput(const QString& target, const QByteArray& bytes);
     // The same, written piece by piece as produce gives it; to the console
     // only once it is whole.
-    void writeOutput(const QString& target,
-                     const std::function<void(const std::function<void(const QByteArray&)>&)>& produce);
+    void writeOutput(const QString& target, const std::function<void(const TSink&)>& produce);
 };
 
 struct TOption {

@@ -4,9 +4,9 @@
 #include <QCryptographicHash>
 #include <QFile>
 #include <QJsonArray>
-#include <cstring>
 #include <QJsonDocument>
 #include <QSaveFile>
+#include <cstring>
 
 QString printable(const QString& text)
 {

@@ -4,8 +4,8 @@
 #include "storebackend.h"
 
 #include <QFile>
-#include <QJsonObject>
 #include <QHash>
+#include <QJsonObject>
 #include <QStringList>
 #include <functional>
 

@@ -20,11 +20,11 @@ void writeStoreBackup(TStoreBackend& store, const std::function<void(const QByte
                 key.append(field);
             if (!first)
                 text += ',';
-            text += QJsonDocument(QJsonObject{{QStringLiteral("key"), key},
-                                              {QStringLiteral("kurzbeschreibung"),
-                                               row.kurzbeschreibung},
-                                              {QStringLiteral("daten"),
-                                               QString::fromLatin1(row.blob.toBase64())}})
+            text += QJsonDocument(
+                        QJsonObject{
+                            {QStringLiteral("key"), key},
+                            {QStringLiteral("kurzbeschreibung"), row.kurzbeschreibung},
+                            {QStringLiteral("daten"), QString::fromLatin1(row.blob.toBase64())}})
                         .toJson(QJsonDocument::Compact);
             if (text.size() >= kOutputPiece)
                 out(std::exchange(text, {}));
@@ -110,8 +110,8 @@ std::optional<int> streamFile(const QString& fileName,
             if (fault)
                 continue;
             try {
-                const TBackupRecord record = readRecord(
-                    value, QStringLiteral("%1, Datensatz %2").arg(fileName).arg(number));
+                const TBackupRecord record =
+                    readRecord(value, QStringLiteral("%1, Datensatz %2").arg(fileName).arg(number));
                 seen.refuseRepeated(record.key, number);
                 take(record);
             } catch (const EFileFormatError& e) {

@@ -176,8 +176,8 @@ private Q_SLOTS:
         QTest::newRow("history --limit 2")
             << QStringList{"history", "--limit", "2"} << quint64(2) << false;
         QTest::newRow("import") << QStringList{"import", "SETTINGS"} << quint64(4) << true;
-        QTest::newRow("restore")
-            << QStringList{"restore", "BACKUP", "--replace"} << quint64(5) << true;
+        QTest::newRow("restore") << QStringList{"restore", "BACKUP", "--replace"} << quint64(5)
+                                 << true;
     }
 
     void toolCommandsWithinTheirRoundTrips()

@@ -53,8 +53,8 @@ QByteArray readColumns(TScanRead read)
 // > for exclusive) the key's, in key order, at most limit of them.
 QByteArray scanSql(int prefix, bool exclusive, int limit, TScanRead read)
 {
-    QByteArray sql = "SELECT " + keyColumns(kKeyFieldCount) + readColumns(read) +
-                     " FROM einstellungen";
+    QByteArray sql =
+        "SELECT " + keyColumns(kKeyFieldCount) + readColumns(read) + " FROM einstellungen";
     if (prefix > 0) {
         QByteArray marks;
         for (int i = 0; i < prefix; ++i)
@@ -118,7 +118,8 @@ class TSqlCursor final : public TStoreCursor
 {
 public:
     TSqlCursor(TSqlStore& store, const TSearchKey& from, TScanRead read)
-        : m_store(store), m_read(read), m_limit(read == TScanRead::Keys ? kFirstBatch : kFirstBulkBatch)
+        : m_store(store), m_read(read),
+          m_limit(read == TScanRead::Keys ? kFirstBatch : kFirstBulkBatch)
     {
         m_prefix = 0;
         while (m_prefix < kKeyFieldCount && from[m_prefix])
@@ -165,8 +166,8 @@ public:
                     m_rows = m_store.query(groupSql(true, m_limit, m_read), params(kKeyFieldCount));
                 } else {
                     m_prefix = kKeyFieldCount;
-                    m_rows = m_store.query(scanSql(m_prefix, true, m_limit, m_read),
-                                           params(m_prefix));
+                    m_rows =
+                        m_store.query(scanSql(m_prefix, true, m_limit, m_read), params(m_prefix));
                 }
                 continue;
             }
@@ -198,8 +199,8 @@ public:
         row.hasKurzbeschreibung = m_read != TScanRead::Keys;
         row.kurzbeschreibung =
             row.hasKurzbeschreibung ? QString::fromUtf8(m_rows->column(extra)) : QString();
-        row.blob = m_read == TScanRead::Content ? m_rows->column(extra + 1).toByteArray()
-                                                : QByteArray();
+        row.blob =
+            m_read == TScanRead::Content ? m_rows->column(extra + 1).toByteArray() : QByteArray();
         return true;
     }
 
@@ -334,10 +335,10 @@ QList<TStoreRecord> TSqlStore::lastOfGroup(const TStoreGroup& group, const QStri
     QList<TStoreRecord> records;
     const std::unique_ptr<TSqlRows> rows = query(sql, params);
     while (rows->next())
-        records.append(TStoreRecord{
-            {group[0], group[1], group[2], QString::fromUtf8(rows->column(0)),
-             QString::fromUtf8(rows->column(1))},
-            {QString::fromUtf8(rows->column(2)), rows->column(3).toByteArray()}});
+        records.append(
+            TStoreRecord{{group[0], group[1], group[2], QString::fromUtf8(rows->column(0)),
+                          QString::fromUtf8(rows->column(1))},
+                         {QString::fromUtf8(rows->column(2)), rows->column(3).toByteArray()}});
     return records;
 }
 
