@@ -76,6 +76,9 @@ private Q_SLOTS:
         QTest::newRow("line not text")
             << QByteArray(R"({"settings":[{"name":"a","properties":{"x.Lines":[1]}}]})")
             << QByteArray("x.Lines");
+        QTest::newRow("syntax after a bad entry")
+            << QByteArray("{\"settings\": [{\"shortDescription\": \"c\"},\n {\"name\": \"a\",}\n]}")
+            << QByteArray("Zeile 2");
         QTest::newRow("bad entry late in a large file")
             << settingsFileText(3000, 2990) << QByteArray("Eintrag 2990:");
     }
