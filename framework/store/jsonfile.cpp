@@ -167,7 +167,7 @@ int TJsonEntries::peek()
         if (m_buffer.isEmpty())
             return -1;
     }
-    return uchar(m_buffer[m_at]);
+    return uchar(m_buffer.constData()[m_at]);
 }
 
 void TJsonEntries::skipSpace()
@@ -190,33 +190,47 @@ QJsonValue TJsonEntries::value()
     QByteArray text = "[";
     int depth = 0;
     bool inString = false;
-    for (int c = peek(); c >= 0; c = peek()) {
-        if (inString) {
-            text += char(c);
-            ++m_at;
-            if (c == '\\') {
-                if (peek() < 0)
-                    break;
-                text += char(peek());
-                ++m_at;
-            } else if (c == '"') {
-                inString = false;
-                if (depth == 0)
-                    break;
+    bool escaped = false;
+    // The value's end is looked for a buffer at a time.
+    for (bool done = false; !done && peek() >= 0;) {
+        const char* data = m_buffer.constData();
+        const qsizetype size = m_buffer.size();
+        qsizetype i = m_at;
+        for (; i < size; ++i) {
+            const char c = data[i];
+            if (inString) {
+                if (escaped) {
+                    escaped = false;
+                } else if (c == '\\') {
+                    escaped = true;
+                } else if (c == '"') {
+                    inString = false;
+                    if (depth == 0) {
+                        ++i;
+                        done = true;
+                        break;
+                    }
+                }
+                continue;
             }
-            continue;
+            if (depth == 0 && (i > m_at || text.size() > 1) &&
+                (c == ',' || c == ']' || c == '}' || c == ' ' || c == '\t' || c == '\n' ||
+                 c == '\r')) {
+                done = true;
+                break;
+            }
+            if (c == '"') {
+                inString = true;
+            } else if (c == '{' || c == '[') {
+                ++depth;
+            } else if ((c == '}' || c == ']') && --depth <= 0) {
+                ++i;
+                done = true;
+                break;
+            }
         }
-        if (depth == 0 && text.size() > 1 &&
-            (c == ',' || c == ']' || c == '}' || c == ' ' || c == '\t' || c == '\n' || c == '\r'))
-            break;
-        text += char(c);
-        ++m_at;
-        if (c == '"')
-            inString = true;
-        else if (c == '{' || c == '[')
-            ++depth;
-        else if ((c == '}' || c == ']') && --depth <= 0)
-            break;
+        text.append(data + m_at, i - m_at);
+        m_at = i;
     }
     text += ']';
     QJsonParseError error;
