@@ -3,7 +3,6 @@
 
 #include "keys.h"
 #include "maskfile.h"
-#include "recordkey.h"
 #include "tstringlist.h"
 
 #include "platform.h"
@@ -74,25 +73,11 @@ QList<TJournalEntry> readJournal(Tmaskfile& file, const QString& type, int limit
 {
     QList<TJournalEntry> entries;
     withAccess(file, [&] {
-        QStringList names;
-        selectRecordKey(file, keys::Rimdal, kJournal);
-        file.Get_ge();
-        while (inRecordGroup(file, keys::Rimdal, kJournal)) {
-            const QString summary = file.Kurzbeschreibung.GetWert();
-            if (type.isEmpty() || summary.startsWith(type + QLatin1Char('=')))
-                names << file.Bezeichnung.GetWert();
-            file.ReadNext();
-        }
-        std::reverse(names.begin(), names.end());
-        if (limit > 0 && names.size() > limit)
-            names.resize(limit);
-        for (const QString& name : names) {
-            setRecordKey(file, keys::Rimdal, kJournal, name);
-            if (!file.FindEqual())
-                continue;
-            const std::unique_ptr<QIODevice> stream = file.CreateBlobStream();
-            entries << parse(stream->readAll());
-        }
+        // Names sort by time: the last of the group are the newest.
+        const QString prefix = type.isEmpty() ? QString() : type + QLatin1Char('=');
+        for (const TStoreRecord& record :
+             file.LastOfGroup({keys::Sprache, keys::Rimdal, kJournal}, prefix, std::max(limit, 0)))
+            entries << parse(record.content.blob);
     });
     return entries;
 }

@@ -6,6 +6,7 @@
 
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QSet>
 
 namespace
 {
@@ -93,9 +94,23 @@ bool isNamedSetting(const TStoreKey& key)
     return key[0] == keys::Sprache && key[1] == keys::Veskalo && key[2] == keys::Veskalo;
 }
 
+// A text with a lone surrogate is stored otherwise than it reads: only the
+// store can tell whether such a key is held.
+bool storedOtherwise(const TStoreKey& key)
+{
+    for (const QString& field : key)
+        for (const QChar c : field)
+            if (c.isSurrogate())
+                return true;
+    return false;
+}
+
 } // namespace
 
-QList<TNamedSetting> readSettingsFile(const QString& fileName)
+namespace
+{
+// The file read whole: one that TJsonEntries does not take.
+QList<TNamedSetting> readWholeFile(const QString& fileName)
 {
     const QJsonObject root = readJsonFile(fileName);
     const QJsonValue settings = root.value(QStringLiteral("settings"));
@@ -116,42 +131,153 @@ QList<TNamedSetting> readSettingsFile(const QString& fileName)
     return result;
 }
 
-QStringList importSettings(TStoreBackend& store, const QList<TNamedSetting>& settings)
+// Every setting of the file, checked as readWholeFile checks them, handed to
+// take: the file's faults in the same order as there, the first one thrown
+// once the file is read to its end. How many there are, or nullopt for a file
+// to be read whole.
+std::optional<int> streamFile(const QString& fileName,
+                              const std::function<void(const TNamedSetting&)>& take)
+{
+    std::optional<EFileFormatError> fault;
+    TKeysSeen seen(QStringLiteral("Eintrag"));
+    int number = 0;
+    try {
+        TJsonEntries entries(fileName, QStringLiteral("settings"));
+        QJsonValue entry;
+        while (entries.next(entry)) {
+            ++number;
+            if (fault)
+                continue;
+            try {
+                const TNamedSetting setting =
+                    readSetting(entry, QStringLiteral("%1, Eintrag %2").arg(fileName).arg(number));
+                seen.refuseRepeated(setting.key, number);
+                take(setting);
+            } catch (const EFileFormatError& e) {
+                fault = e;
+            }
+        }
+        if (!entries.listSeen())
+            throw malformed(
+                QStringLiteral("%1: ein Objekt mit der Liste \"settings\" wird erwartet")
+                    .arg(fileName));
+        refuseUnknownFields(entries.others(), {QStringLiteral("settings")}, fileName);
+    } catch (const TJsonEntries::Whole&) {
+        return std::nullopt;
+    }
+    if (fault)
+        throw *fault;
+    return number;
+}
+} // namespace
+
+QList<TNamedSetting> readSettingsFile(const QString& fileName)
+{
+    QList<TNamedSetting> result;
+    if (!streamFile(fileName, [&](const TNamedSetting& setting) { result.append(setting); }))
+        return readWholeFile(fileName);
+    return result;
+}
+
+TSettingsSource::TSettingsSource(QString fileName) : m_fileName(std::move(fileName))
+{
+    if (const auto count = streamFile(m_fileName, [](const TNamedSetting&) {})) {
+        m_count = *count;
+        return;
+    }
+    m_whole = readWholeFile(m_fileName);
+    m_count = int(m_whole->size());
+}
+
+void TSettingsSource::forEach(const std::function<void(const TNamedSetting&)>& take) const
+{
+    if (m_whole) {
+        for (const TNamedSetting& setting : *m_whole)
+            take(setting);
+        return;
+    }
+    // The file changed since it was checked: nothing of it is kept.
+    if (streamFile(m_fileName, take) != m_count)
+        throw malformed(QStringLiteral("%1: hat sich beim Einlesen geändert").arg(m_fileName));
+}
+
+namespace
+{
+using TEachSetting = std::function<void(const std::function<void(const TNamedSetting&)>&)>;
+
+QStringList importEach(TStoreBackend& store, const TEachSetting& forEach)
 {
     QStringList replaced;
     inStoreAccess(
         store,
         [&] {
             requireWritable(store);
-            for (const TNamedSetting& setting : settings) {
+            // The names the group holds, in one bulk scan; the writers' lock
+            // keeps them so until the commit.
+            QSet<QPair<QString, QString>> held;
+            {
+                auto cursor = store.scanFrom(
+                    {keys::Sprache, keys::Veskalo, keys::Veskalo, std::nullopt, std::nullopt},
+                    TScanRead::Summary);
+                TStoreRow row;
+                while (cursor->next(row) && isNamedSetting(row.key))
+                    held.insert({row.key[3], row.key[4]});
+            }
+            store.sendWritesAhead();
+            int waiting = 0;
+            forEach([&](const TNamedSetting& setting) {
                 const QByteArray blob = formStoreBlob(setting.properties);
-                if (store.find(setting.key)) {
+                const bool exists = held.contains({setting.key[3], setting.key[4]}) ||
+                                    (storedOtherwise(setting.key) && store.find(setting.key));
+                if (exists) {
                     store.update(setting.key, setting.shortDescription, blob);
                     replaced << setting.key[3];
                 } else {
                     store.insert(setting.key, setting.shortDescription, blob);
                 }
-            }
+                if (++waiting == kWriteBatch) {
+                    store.sendWritesWaiting();
+                    waiting = 0;
+                }
+            });
         },
         TAccess::Write);
     return replaced;
 }
 
-QByteArray settingsFileOf(TStoreBackend& store)
+} // namespace
+
+QStringList importSettings(TStoreBackend& store, const TSettingsSource& settings)
 {
-    QJsonArray settings;
+    return importEach(store, [&](const auto& take) { settings.forEach(take); });
+}
+
+QStringList importSettings(TStoreBackend& store, const QList<TNamedSetting>& settings)
+{
+    return importEach(store, [&](const auto& take) {
+        for (const TNamedSetting& setting : settings)
+            take(setting);
+    });
+}
+
+void writeSettingsFile(TStoreBackend& store, const std::function<void(const QByteArray&)>& out)
+{
+    // The indented form of one document {"settings": [...]}, written setting
+    // by setting.
     inStoreAccess(store, [&] {
         auto cursor = store.scanFrom(
-            {keys::Sprache, keys::Veskalo, keys::Veskalo, std::nullopt, std::nullopt});
+            {keys::Sprache, keys::Veskalo, keys::Veskalo, std::nullopt, std::nullopt},
+            TScanRead::Content);
         TStoreRow row;
+        QByteArray text = "{\n    \"settings\": [\n";
+        bool first = true;
         while (cursor->next(row) && isNamedSetting(row.key)) {
-            const TStoreContent content = store.readContent(row.key);
             QJsonObject object{{QStringLiteral("name"), row.key[3]},
-                               {QStringLiteral("shortDescription"), content.kurzbeschreibung}};
+                               {QStringLiteral("shortDescription"), row.kurzbeschreibung}};
             if (row.key[4] != keys::Index)
                 object.insert(QStringLiteral("index"), row.key[4]);
             QJsonObject others;
-            for (const TFormProperty& property : parseFormStoreBlob(content.blob)) {
+            for (const TFormProperty& property : parseFormStoreBlob(row.blob)) {
                 const QJsonArray lines = QJsonArray::fromStringList(property.lines.Lines());
                 if (property.path == kDescription)
                     object.insert(QStringLiteral("description"), lines);
@@ -160,8 +286,11 @@ QByteArray settingsFileOf(TStoreBackend& store)
             }
             if (!others.isEmpty())
                 object.insert(QStringLiteral("properties"), others);
-            settings.append(object);
+            text += (first ? "" : ",\n") + indentedListEntry(object);
+            first = false;
+            if (text.size() >= kOutputPiece)
+                out(std::exchange(text, {}));
         }
+        out(text + (first ? "" : "\n") + "    ]\n}\n");
     });
-    return QJsonDocument(QJsonObject{{QStringLiteral("settings"), settings}}).toJson();
 }

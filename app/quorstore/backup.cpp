@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // dump and restore: the whole store, byte for byte.
+#include "jsonfile.h"
 #include "storebackup.h"
 #include "tool.h"
 
@@ -8,18 +9,18 @@ namespace quorstore
 
 int dump(TInvocation& call)
 {
-    call.writeOutput(call.args[0], storeBackup(call.store));
+    call.writeOutput(call.args[0], [&](const TSink& out) { writeStoreBackup(call.store, out); });
     return Ok;
 }
 
 int restore(TInvocation& call)
 {
-    const QList<TBackupRecord> records = readBackupFile(call.args[0]);
+    const TBackupSource records(call.args[0]);
     if (restoreBackup(call.store, records, call.isSet("replace")) == TRestore::StoreNotEmpty)
         throw EUsage{QStringLiteral("Der Speicher „%1“ enthält schon Datensätze; mit --replace "
                                     "werden sie ersetzt.")
                          .arg(call.store.displayName())};
-    call.console.print(QStringLiteral("%1 Datensätze eingespielt.\n").arg(records.size()));
+    call.console.print(QStringLiteral("%1 Datensätze eingespielt.\n").arg(records.count()));
     return Ok;
 }
 

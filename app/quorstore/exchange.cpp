@@ -9,19 +9,19 @@ namespace quorstore
 
 int importFile(TInvocation& call)
 {
-    const QList<TNamedSetting> settings = readSettingsFile(call.args[0]);
+    const TSettingsSource settings(call.args[0]);
     const QStringList replaced = importSettings(call.store, settings);
     for (const QString& name : replaced)
         call.console.print(QStringLiteral("ersetzt: „%1“\n").arg(printable(name)));
     call.console.print(QStringLiteral("%1 benannte Einstellungen eingelesen, davon %2 ersetzt.\n")
-                           .arg(settings.size())
+                           .arg(settings.count())
                            .arg(replaced.size()));
     return Ok;
 }
 
 int exportFile(TInvocation& call)
 {
-    call.writeOutput(call.args[0], settingsFileOf(call.store));
+    call.writeOutput(call.args[0], [&](const TSink& out) { writeSettingsFile(call.store, out); });
     return Ok;
 }
 

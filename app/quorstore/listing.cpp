@@ -17,16 +17,14 @@ int list(TInvocation& call)
         from[i] = group[i];
     TStoreBackend& store = call.store;
     inStoreAccess(store, [&] {
-        auto cursor = store.scanFrom(from);
+        auto cursor = store.scanFrom(from, TScanRead::Summary);
         TStoreRow row;
         while (cursor->next(row)) {
             for (int i = 0; i < group.size(); ++i)
                 if (row.key[i] != group[i])
                     return;
-            const QString kurz = row.hasKurzbeschreibung ? row.kurzbeschreibung
-                                                         : store.find(row.key)->kurzbeschreibung;
-            call.console.print(keyText(row.key) + QLatin1Char('\t') + printable(kurz) +
-                               QLatin1Char('\n'));
+            call.console.print(keyText(row.key) + QLatin1Char('\t') +
+                               printable(row.kurzbeschreibung) + QLatin1Char('\n'));
         }
     });
     return Ok;

@@ -243,15 +243,23 @@ int dispatch(const QCommandLineParser& parser, TConsole& console)
 
 void TInvocation::writeOutput(const QString& target, const QByteArray& bytes)
 {
+    writeOutput(target, [&](const TSink& out) { out(bytes); });
+}
+
+void TInvocation::writeOutput(const QString& target,
+                              const std::function<void(const TSink&)>& produce)
+{
     if (target == QLatin1String("-")) {
-        console.out(bytes);
+        QByteArray whole;
+        produce([&](const QByteArray& bytes) { whole += bytes; });
+        console.out(whole);
         return;
     }
     if (store.holdsFile(target))
         throw EUsage{QStringLiteral("%1: ist der Einstellungsspeicher selbst; die Ausgabe braucht "
                                     "eine andere Datei.")
                          .arg(target)};
-    writeFileWhole(target, bytes);
+    writeFileWhole(target, produce);
 }
 
 int run(const QStringList& arguments, TConsole& console)

@@ -1,11 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "jsonfile.h"
 #include "storebackend.h"
 
 #include <QByteArray>
 #include <QCommandLineParser>
 #include <QStringList>
+#include <functional>
 #include <vector>
 
 // quorstore: the suite's settings store from the command line, for
@@ -45,6 +47,9 @@ struct TInvocation {
     // Output written whole, to a file or with "-" to the console; never onto
     // the store itself.
     void writeOutput(const QString& target, const QByteArray& bytes);
+    // The same, written piece by piece as produce gives it; to the console
+    // only once it is whole.
+    void writeOutput(const QString& target, const std::function<void(const TSink&)>& produce);
 };
 
 struct TOption {

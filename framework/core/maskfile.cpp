@@ -244,6 +244,13 @@ bool Tmaskfile::CanPost(TWrdon mode)
     return guarded([&] { return m_accessStore->canWrite(); });
 }
 
+QList<TStoreRecord> Tmaskfile::LastOfGroup(const TStoreGroup& group, const QString& prefix,
+                                           int limit)
+{
+    requireAccess("LastOfGroup");
+    return guarded([&] { return m_accessStore->lastOfGroup(group, prefix, limit); });
+}
+
 void Tmaskfile::Prefetch(const QList<TPrefetch>& records)
 {
     requireAccess("Prefetch");

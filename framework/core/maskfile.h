@@ -79,6 +79,10 @@ public:
     void ReadNext();
     bool HasRecord() const { return m_hasRecord; }
 
+    // The last records of a group, with their content, in one go (see
+    // TStoreBackend::lastOfGroup); the current record stays as it is.
+    QList<TStoreRecord> LastOfGroup(const TStoreGroup& group, const QString& prefix, int limit);
+
     // A new read stream over the current record's blob; the caller frees it.
     std::unique_ptr<QIODevice> CreateBlobStream();
 

@@ -1,9 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "jsonfile.h"
 
+#include <QCryptographicHash>
 #include <QFile>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QSaveFile>
+#include <cstring>
 
 QString printable(const QString& text)
 {
@@ -65,6 +68,39 @@ void writeFileWhole(const QString& fileName, const QByteArray& bytes)
                                    .arg(fileName, file.errorString())};
 }
 
+void writeFileWhole(const QString& fileName, const std::function<void(const TSink&)>& produce)
+{
+    QSaveFile file(fileName);
+    auto failed = [&] {
+        return EFileFormatError{EFileFormatError::Malformed,
+                                QStringLiteral("%1: kann nicht geschrieben werden: %2")
+                                    .arg(fileName, file.errorString())};
+    };
+    produce([&](const QByteArray& bytes) {
+        if ((!file.isOpen() && !file.open(QIODevice::WriteOnly)) ||
+            file.write(bytes) != bytes.size())
+            throw failed();
+    });
+    if ((!file.isOpen() && !file.open(QIODevice::WriteOnly)) || !file.commit())
+        throw failed();
+}
+
+QByteArray indentedListEntry(const QJsonObject& object)
+{
+    // Two levels deeper than alone: every line moved on by eight spaces.
+    QByteArray alone = QJsonDocument(object).toJson(QJsonDocument::Indented);
+    alone.chop(1);
+    const QByteArray indent(8, ' ');
+    QByteArray entry = indent;
+    entry.reserve(alone.size() + alone.size() / 4);
+    for (const char c : alone) {
+        entry += c;
+        if (c == '\n')
+            entry += indent;
+    }
+    return entry;
+}
+
 void refuseUnknownFields(const QJsonObject& object, const QStringList& known, const QString& where)
 {
     for (auto it = object.begin(); it != object.end(); ++it)
@@ -87,7 +123,18 @@ void refuseNul(const QStringList& texts, const QString& where)
 
 void TKeysSeen::refuseRepeated(const TStoreKey& key, int number)
 {
-    const QStringList fields(key.begin(), key.end());
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    for (const QString& field : key) {
+        // A field's length first: no two keys give the same text.
+        const qint64 length = field.size();
+        hash.addData(QByteArrayView(reinterpret_cast<const char*>(&length), sizeof length));
+        hash.addData(QByteArrayView(reinterpret_cast<const char*>(field.constData()),
+                                    field.size() * qsizetype(sizeof(QChar))));
+    }
+    std::pair<quint64, quint64> fields;
+    const QByteArray digest = hash.result();
+    memcpy(&fields.first, digest.constData(), sizeof fields.first);
+    memcpy(&fields.second, digest.constData() + sizeof fields.first, sizeof fields.second);
     const auto it = m_seen.constFind(fields);
     if (it != m_seen.constEnd())
         throw EFileFormatError{EFileFormatError::Malformed,
@@ -97,4 +144,169 @@ void TKeysSeen::refuseRepeated(const TStoreKey& key, int number)
                                    .arg(number)
                                    .arg(keyText(key))};
     m_seen.insert(fields, number);
+}
+
+TJsonEntries::TJsonEntries(const QString& fileName, QString list)
+    : m_fileName(fileName), m_list(std::move(list)), m_file(fileName)
+{
+    if (!m_file.open(QIODevice::ReadOnly))
+        notTaken();
+}
+
+void TJsonEntries::notTaken()
+{
+    readJsonFile(m_fileName);
+    throw Whole{};
+}
+
+int TJsonEntries::peek()
+{
+    if (m_at == m_buffer.size()) {
+        m_buffer = m_file.read(1 << 16);
+        m_at = 0;
+        if (m_buffer.isEmpty())
+            return -1;
+    }
+    return uchar(m_buffer.constData()[m_at]);
+}
+
+void TJsonEntries::skipSpace()
+{
+    for (int c = peek(); c == ' ' || c == '\t' || c == '\n' || c == '\r'; c = peek())
+        ++m_at;
+}
+
+void TJsonEntries::expect(char c)
+{
+    skipSpace();
+    if (peek() != c)
+        notTaken();
+    ++m_at;
+}
+
+QJsonValue TJsonEntries::value()
+{
+    skipSpace();
+    QByteArray text = "[";
+    int depth = 0;
+    bool inString = false;
+    bool escaped = false;
+    // The value's end is looked for a buffer at a time.
+    for (bool done = false; !done && peek() >= 0;) {
+        const char* data = m_buffer.constData();
+        const qsizetype size = m_buffer.size();
+        qsizetype i = m_at;
+        for (; i < size; ++i) {
+            const char c = data[i];
+            if (inString) {
+                if (escaped) {
+                    escaped = false;
+                } else if (c == '\\') {
+                    escaped = true;
+                } else if (c == '"') {
+                    inString = false;
+                    if (depth == 0) {
+                        ++i;
+                        done = true;
+                        break;
+                    }
+                }
+                continue;
+            }
+            if (depth == 0 && (i > m_at || text.size() > 1) &&
+                (c == ',' || c == ']' || c == '}' || c == ' ' || c == '\t' || c == '\n' ||
+                 c == '\r')) {
+                done = true;
+                break;
+            }
+            if (c == '"') {
+                inString = true;
+            } else if (c == '{' || c == '[') {
+                ++depth;
+            } else if ((c == '}' || c == ']') && --depth <= 0) {
+                ++i;
+                done = true;
+                break;
+            }
+        }
+        text.append(data + m_at, i - m_at);
+        m_at = i;
+    }
+    text += ']';
+    QJsonParseError error;
+    const QJsonDocument document = QJsonDocument::fromJson(text, &error);
+    if (error.error != QJsonParseError::NoError || document.array().size() != 1)
+        notTaken();
+    return document.array().at(0);
+}
+
+void TJsonEntries::members()
+{
+    for (;;) {
+        skipSpace();
+        const int c = peek();
+        if (c == '}') {
+            ++m_at;
+            skipSpace();
+            if (peek() >= 0)
+                notTaken();
+            m_state = State::Done;
+            return;
+        }
+        if (!m_firstMember) {
+            if (c != ',')
+                notTaken();
+            ++m_at;
+        }
+        m_firstMember = false;
+        const QJsonValue name = value();
+        if (!name.isString() || m_others.contains(name.toString()) ||
+            (m_listSeen && name.toString() == m_list))
+            notTaken();
+        expect(':');
+        skipSpace();
+        if (name.toString() == m_list && peek() == '[') {
+            ++m_at;
+            m_listSeen = true;
+            m_firstEntry = true;
+            m_state = State::InList;
+            return;
+        }
+        m_others.insert(name.toString(), value());
+    }
+}
+
+bool TJsonEntries::next(QJsonValue& entry)
+{
+    if (m_state == State::Start) {
+        expect('{');
+        m_state = State::Members;
+    }
+    for (;;) {
+        switch (m_state) {
+        case State::Start:
+        case State::Done:
+            return false;
+        case State::Members:
+            members();
+            continue;
+        case State::InList:
+            break;
+        }
+        skipSpace();
+        const int c = peek();
+        if (c == ']') {
+            ++m_at;
+            m_state = State::Members;
+            continue;
+        }
+        if (!m_firstEntry) {
+            if (c != ',')
+                notTaken();
+            ++m_at;
+        }
+        m_firstEntry = false;
+        entry = value();
+        return true;
+    }
 }

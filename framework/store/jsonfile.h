@@ -3,9 +3,11 @@
 
 #include "storebackend.h"
 
+#include <QFile>
+#include <QHash>
 #include <QJsonObject>
-#include <QMap>
 #include <QStringList>
+#include <functional>
 
 // What the store's exchange files (named settings, backups) have in common:
 // read whole, checked strictly, refused with a message that names the place.
@@ -32,12 +34,22 @@ QJsonObject readJsonFile(const QString& fileName);
 // Written whole or not at all: a failure never leaves half a file.
 void writeFileWhole(const QString& fileName, const QByteArray& bytes);
 
+// Where a file's text goes, piece by piece, each of about this size.
+inline constexpr qsizetype kOutputPiece = 1 << 16;
+using TSink = std::function<void(const QByteArray&)>;
+// The same, the pieces written as they come; the file opened with the first
+// of them.
+void writeFileWhole(const QString& fileName, const std::function<void(const TSink&)>& produce);
+// An object as it stands, indented, in a list of an object at the top level.
+QByteArray indentedListEntry(const QJsonObject& object);
+
 // A misspelt field would otherwise be dropped without a word.
 void refuseUnknownFields(const QJsonObject& object, const QStringList& known, const QString& where);
 // A store must move between engines unchanged, and a PostgreSQL text holds no NUL.
 void refuseNul(const QStringList& texts, const QString& where);
 
 // Each key once in a file: a second entry would silently win over the first.
+// A key is kept as its 128-bit digest, the same for no two keys of a file.
 class TKeysSeen
 {
 public:
@@ -47,5 +59,46 @@ public:
 
 private:
     QString m_what;
-    QMap<QStringList, int> m_seen;
+    QHash<std::pair<quint64, quint64>, int> m_seen;
+};
+
+// The entries of the list in the field list of a file's top-level object,
+// read one by one, and the object's other fields, read whole: memory holds
+// one entry, not the file. A file not read so (a fault, or a form this reader
+// does not take) is read whole: a fault is named as readJsonFile names it,
+// and Whole is thrown for a file that is JSON all the same.
+class TJsonEntries
+{
+public:
+    struct Whole {
+    };
+    TJsonEntries(const QString& fileName, QString list);
+    // The next entry; false after the last, the file read to its end.
+    bool next(QJsonValue& entry);
+    // Once the file is read: whether the list was there as a list, and the
+    // object's other fields.
+    bool listSeen() const { return m_listSeen; }
+    const QJsonObject& others() const { return m_others; }
+
+private:
+    int peek();
+    void skipSpace();
+    void expect(char c);
+    // One value's text as it stands in the file, and the value read from it.
+    QJsonValue value();
+    [[noreturn]] void notTaken();
+    // Reads the object's fields up to the list or to the object's end.
+    void members();
+
+    enum class State { Start, Members, InList, Done };
+    QString m_fileName;
+    QString m_list;
+    QFile m_file;
+    QByteArray m_buffer;
+    qsizetype m_at = 0;
+    State m_state = State::Start;
+    bool m_firstMember = true;
+    bool m_firstEntry = true;
+    bool m_listSeen = false;
+    QJsonObject m_others;
 };

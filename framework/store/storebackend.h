@@ -27,6 +27,8 @@ struct TStoreRow {
     QString kurzbeschreibung;
     // A scan may leave the short description out; it is read when asked for.
     bool hasKurzbeschreibung = true;
+    // Set by a scan that reads content.
+    QByteArray blob{};
 };
 
 // A record's short description and blob, read together in one statement.
@@ -34,6 +36,19 @@ struct TStoreContent {
     QString kurzbeschreibung;
     QByteArray blob;
 };
+
+struct TStoreRecord {
+    TStoreKey key;
+    TStoreContent content;
+};
+
+// What a scan reads with each key: a step that will use the short
+// description or the whole record has it in the scan's batches instead of
+// asking record by record.
+enum class TScanRead { Keys, Summary, Content };
+
+// Language, program and mask: the first three fields of a key.
+using TStoreGroup = std::array<QString, 3>;
 
 // One ordered query streaming rows in key order.
 class TStoreCursor
@@ -84,7 +99,13 @@ public:
     bool transactionLost() const { return m_lost; }
 
     virtual std::optional<TStoreRow> find(const TStoreKey& key) = 0;
-    virtual std::unique_ptr<TStoreCursor> scanFrom(const TSearchKey& key) = 0;
+    virtual std::unique_ptr<TStoreCursor> scanFrom(const TSearchKey& key,
+                                                   TScanRead read = TScanRead::Keys) = 0;
+    // The records of a group whose short description begins with prefix,
+    // last in key order first, at most limit of them (every one where limit
+    // is 0), with their content: one query, whatever the group holds besides.
+    virtual QList<TStoreRecord> lastOfGroup(const TStoreGroup& group, const QString& prefix,
+                                            int limit) = 0;
     // Throws when the record is gone.
     virtual TStoreContent readContent(const TStoreKey& key) = 0;
     QByteArray readBlob(const TStoreKey& key) { return readContent(key).blob; }
@@ -101,6 +122,9 @@ public:
     // once all the same.
     virtual void sendWritesAhead() {}
     virtual bool writesAheadFailed() const { return false; }
+    // The writes sent ahead so far go now, in one round trip: a long run of
+    // writes goes in batches of bounded size.
+    virtual void sendWritesWaiting() {}
     virtual void insert(const TStoreKey& key, const QString& kurz, const QByteArray& blob) = 0;
     // Removes every record (store tool: restoring a backup over a store).
     virtual void removeAll() = 0;
@@ -161,6 +185,9 @@ void inStoreAccess(TStoreBackend& store, Body&& body, TAccess mode = TAccess::Re
     body();
     access.close();
 }
+
+// How many writes a bulk step sends ahead before it sends them on their way.
+inline constexpr int kWriteBatch = 1024;
 
 // Throws the store's read-only failure when it takes no writes.
 void requireWritable(TStoreBackend& store);

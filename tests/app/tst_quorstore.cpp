@@ -76,6 +76,11 @@ private Q_SLOTS:
         QTest::newRow("line not text")
             << QByteArray(R"({"settings":[{"name":"a","properties":{"x.Lines":[1]}}]})")
             << QByteArray("x.Lines");
+        QTest::newRow("syntax after a bad entry")
+            << QByteArray("{\"settings\": [{\"shortDescription\": \"c\"},\n {\"name\": \"a\",}\n]}")
+            << QByteArray("Zeile 2");
+        QTest::newRow("bad entry late in a large file")
+            << settingsFileText(3000, 2990) << QByteArray("Eintrag 2990:");
     }
 
     void badImportWritesNothing()
@@ -140,6 +145,46 @@ private Q_SLOTS:
         QCOMPARE(run({"--store", target, "restore", backup, "--replace"}), 0);
         QCOMPARE(run({"--store", target, "dump", "-"}, &second), 0);
         QCOMPARE(second, first);
+    }
+
+    // More records than the scans' and the writes' batches, the journal's
+    // among them, come back byte for byte.
+    void largeStoreComesBackWhole()
+    {
+        TestStore source, restored, imported;
+        QTemporaryDir dir;
+        QCOMPARE(run({"--store", source.path(), "import", write(dir, settingsFileText(2100))}), 0);
+        source.putJournalEntries("IMPORT", 1, 300);
+        const QString backup = dir.filePath("backup.json");
+        QCOMPARE(run({"--store", source.path(), "dump", backup}), 0);
+        QCOMPARE(run({"--store", restored.path(), "restore", backup}), 0);
+        QByteArray first, second;
+        QCOMPARE(run({"--store", source.path(), "dump", "-"}, &first), 0);
+        QCOMPARE(run({"--store", restored.path(), "dump", "-"}, &second), 0);
+        QCOMPARE(second, first);
+        QCOMPARE(first.count("\"key\""), 2400);
+
+        QCOMPARE(run({"--store", source.path(), "export", "-"}, &first), 0);
+        QCOMPARE(run({"--store", imported.path(), "import", write(dir, first)}), 0);
+        QCOMPARE(run({"--store", imported.path(), "export", "-"}, &second), 0);
+        QCOMPARE(second, first);
+        QCOMPARE(first.count("\"name\""), 2100);
+    }
+
+    // The type is chosen before the limit: newer entries of another type
+    // leave the limit to the type's own.
+    void historyOfTypeBeforeLimit()
+    {
+        TestStore db;
+        db.putJournalEntries("IMPORT", 1, 4);
+        db.putJournalEntries("EXPORT", 5, 6);
+        QByteArray json;
+        QCOMPARE(run({"--store", db.path(), "history", "IMPORT", "--limit", "2", "--json"}, &json),
+                 0);
+        QStringList names;
+        for (const QJsonValue entry : QJsonDocument::fromJson(json).array())
+            names << entry["type"].toString() + QLatin1Char('=') + entry["name"].toString();
+        QCOMPARE(names, (QStringList{"IMPORT=S4", "IMPORT=S3"}));
     }
 
     void standardsReport()

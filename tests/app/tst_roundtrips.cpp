@@ -10,6 +10,7 @@
 #include "windowfixture.h"
 
 #include <QLabel>
+#include <QTemporaryDir>
 
 // On a branch office's slow line each round trip to the server is what a
 // person waits for: each step of the window and of the tool is held to the
@@ -156,6 +157,64 @@ private Q_SLOTS:
         QCOMPARE(f.db.find(standardKey("EXPORT"))->kurzbeschreibung, QStringLiteral("Kurz Gamma"));
         QCOMPARE(f.db.find(standardKey("BRIEF"))->kurzbeschreibung, QStringLiteral("Kurz Alpha"));
         QCOMPARE(readJournal(*f.maskfile(), QString(), 0).size(), 2);
+    }
+
+    // Each command of the tool costs the same round trips whatever the store
+    // holds, past the window's first batch of a scan and with the journal
+    // grown; import and restore one more per batch of writes.
+    void toolCommandsWithinTheirRoundTrips_data()
+    {
+        QTest::addColumn<QStringList>("command");
+        QTest::addColumn<quint64>("expected");
+        QTest::addColumn<bool>("writes");
+        QTest::newRow("list") << QStringList{"list"} << quint64(2) << false;
+        QTest::newRow("list of a group")
+            << QStringList{"list", "DEU", "VESKALO", "VESKALO"} << quint64(2) << false;
+        QTest::newRow("export") << QStringList{"export", "-"} << quint64(3) << false;
+        QTest::newRow("dump") << QStringList{"dump", "-"} << quint64(2) << false;
+        QTest::newRow("history") << QStringList{"history"} << quint64(2) << false;
+        QTest::newRow("history --limit 2")
+            << QStringList{"history", "--limit", "2"} << quint64(2) << false;
+        QTest::newRow("import") << QStringList{"import", "SETTINGS"} << quint64(4) << true;
+        QTest::newRow("restore") << QStringList{"restore", "BACKUP", "--replace"} << quint64(5)
+                                 << true;
+    }
+
+    void toolCommandsWithinTheirRoundTrips()
+    {
+        QFETCH(QStringList, command);
+        QFETCH(quint64, expected);
+        QFETCH(bool, writes);
+        QTemporaryDir dir;
+        Quiet console;
+        auto trips = [&](int settings, int entries) {
+            TestStore db;
+            const QString file = dir.filePath("settings.json");
+            const QString backup = dir.filePath("backup.json");
+            QFile out(file);
+            out.open(QIODevice::WriteOnly | QIODevice::Truncate);
+            out.write(settingsFileText(settings));
+            out.close();
+            const QStringList store{"quorstore", "--store", db.path()};
+            int status = quorstore::run(store + QStringList{"import", file}, console);
+            db.putJournalEntries("IMPORT", 1, entries);
+            status += quorstore::run(store + QStringList{"dump", backup}, console);
+            QStringList args = command;
+            args.replaceInStrings(QStringLiteral("SETTINGS"), file);
+            args.replaceInStrings(QStringLiteral("BACKUP"), backup);
+            const quint64 count =
+                roundTrips([&] { status += quorstore::run(store + args, console); });
+            return status == 0 ? count : 0;
+        };
+        if (!TestStore().isPostgres())
+            QSKIP("round trips are a server's matter");
+        const quint64 few = trips(10, 3);
+        QCOMPARE(few, expected);
+        QCOMPARE(trips(300, 40), few);
+        // 2,100 records: two more batches of writes, and for import one more
+        // of the names the store holds.
+        if (writes)
+            QVERIFY(trips(2100, 3) <= few + 2100 / kWriteBatch + 1);
     }
 
     void stepsWithinTheirRoundTrips()

@@ -62,10 +62,17 @@ std::optional<TStoreRow> FaultStore::find(const TStoreKey& key)
     return m_inner.find(key);
 }
 
-std::unique_ptr<TStoreCursor> FaultStore::scanFrom(const TSearchKey& key)
+std::unique_ptr<TStoreCursor> FaultStore::scanFrom(const TSearchKey& key, TScanRead read)
 {
     hit(Call::Scan);
-    return std::make_unique<CountingCursor>(*this, m_inner.scanFrom(key));
+    return std::make_unique<CountingCursor>(*this, m_inner.scanFrom(key, read));
+}
+
+QList<TStoreRecord> FaultStore::lastOfGroup(const TStoreGroup& group, const QString& prefix,
+                                            int limit)
+{
+    hit(Call::Scan);
+    return m_inner.lastOfGroup(group, prefix, limit);
 }
 
 TStoreContent FaultStore::readContent(const TStoreKey& key)

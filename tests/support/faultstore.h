@@ -26,12 +26,16 @@ public:
 
     QString displayName() const override { return m_inner.displayName(); }
     std::optional<TStoreRow> find(const TStoreKey& key) override;
-    std::unique_ptr<TStoreCursor> scanFrom(const TSearchKey& key) override;
+    std::unique_ptr<TStoreCursor> scanFrom(const TSearchKey& key,
+                                           TScanRead read = TScanRead::Keys) override;
+    QList<TStoreRecord> lastOfGroup(const TStoreGroup& group, const QString& prefix,
+                                    int limit) override;
     TStoreContent readContent(const TStoreKey& key) override;
     bool canWrite() override;
     void prefetch(const QList<TPrefetch>& records) override { m_inner.prefetch(records); }
     void sendWritesAhead() override { m_inner.sendWritesAhead(); }
     bool writesAheadFailed() const override { return m_inner.writesAheadFailed(); }
+    void sendWritesWaiting() override { m_inner.sendWritesWaiting(); }
     void insert(const TStoreKey& key, const QString& kurz, const QByteArray& blob) override;
     void removeAll() override;
     bool update(const TStoreKey& key, const QString& kurz, const QByteArray& blob) override;

@@ -121,6 +121,38 @@ void TestStore::putNamedSetting(const QString& name, const QString& kurz,
         formStoreBlob({{QStringLiteral("msText.Lines"), description}}));
 }
 
+void TestStore::putJournalEntries(const QString& type, int first, int count)
+{
+    inStoreAccess(
+        *m_store,
+        [&] {
+            for (int i = first; i < first + count; ++i) {
+                const QString name = QStringLiteral("S%1").arg(i);
+                m_store->insert({"DEU", "RIMDAL", "JOURNAL",
+                                 QStringLiteral("2026-01-01T00:00:00.000Z test/1/%1")
+                                     .arg(i, 9, 10, QLatin1Char('0')),
+                                 "0"},
+                                type + QLatin1Char('=') + name,
+                                ("Zeit=2026-01-01T00:00:00.000Z\r\nAufgabe=" + type +
+                                 "\r\nEinstellung=" + name + "\r\n")
+                                    .toUtf8());
+            }
+        },
+        TAccess::Write);
+}
+
+QByteArray settingsFileText(int count, int bad)
+{
+    QByteArray json = "{\"settings\":[";
+    for (int i = 1; i <= count; ++i)
+        json += (i > 1 ? ",\n" : "\n") +
+                (i == bad ? QByteArray("{\"shortDescription\":\"ohne Namen\"}")
+                          : "{\"name\":\"S" + QByteArray::number(i) +
+                                "\",\"shortDescription\":\"Kurz\",\"description\":[\"Zeile " +
+                                QByteArray::number(i) + "\"]}");
+    return json + "]}";
+}
+
 void TestStore::putStandardCopy(const QString& type, const QString& kurz, const QByteArray& blob)
 {
     put(standardKey(type), kurz, blob);

@@ -39,6 +39,8 @@ public:
                          const QStringList& description = {},
                          const QString& index = QStringLiteral("0"));
     void putStandardCopy(const QString& type, const QString& kurz, const QByteArray& blob);
+    // Journal entries of a type, numbered from first on: a higher number is newer.
+    void putJournalEntries(const QString& type, int first, int count);
     // The named settings "S0".."S4" of the poster workstations: short description
     // "kurz Sn", text "text Sn" CR LF repeated.
     void putPosterSettings(int repeat);
@@ -77,6 +79,9 @@ private:
 };
 
 TStoreKey namedKey(const QString& name, const QString& index = QStringLiteral("0"));
+// An exchange file of the named settings "S0", "S1", ... with a description
+// each; a bad entry at number bad (from 1) where it is not 0.
+QByteArray settingsFileText(int count, int bad = 0);
 TStoreKey standardKey(const QString& type);
 TStoreKey assignmentKey();
 

@@ -757,6 +757,12 @@ void TPostgresStore::sendWritesAhead()
         m_writesAhead = true;
 }
 
+void TPostgresStore::sendWritesWaiting()
+{
+    if (m_pipe.waits(TPgKind::WriteAhead))
+        exchange(nullptr);
+}
+
 bool TPostgresStore::executeLater(const QByteArray& sql, const TSqlParams& params)
 {
     if (!m_writesAhead || accessDepth() == 0)

@@ -41,6 +41,7 @@ public:
     bool sendsReadsAhead() const override { return true; }
     void sendWritesAhead() override;
     bool writesAheadFailed() const override { return m_lastRefusedAhead; }
+    void sendWritesWaiting() override;
     bool executeLater(const QByteArray& sql, const TSqlParams& params) override;
 
 protected:

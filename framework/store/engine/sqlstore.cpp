@@ -11,6 +11,8 @@ namespace
 {
 
 constexpr int kFirstBatch = 256;
+// A scan that reads more than keys is a bulk read, which goes on to its end.
+constexpr int kFirstBulkBatch = 2048;
 constexpr int kLargestBatch = 16384;
 const char* const kColumns[kKeyFieldCount] = {"sprache", "programm", "maske", "bezeichnung", "idx"};
 // The first fields of the key, as a list of columns or as a condition on
@@ -33,11 +35,26 @@ QByteArray keyCondition(int fields)
 const QByteArray kKeyWhere = keyCondition(kKeyFieldCount);
 const QByteArray kOrder = " ORDER BY " + keyColumns(kKeyFieldCount);
 
-// The key columns from a search key on: rows whose first prefix fields are >=
-// (or > for exclusive) the key's, in key order, at most limit of them.
-QByteArray scanSql(int prefix, bool exclusive, int limit)
+// The columns a scan reads after the key's.
+QByteArray readColumns(TScanRead read)
 {
-    QByteArray sql = "SELECT " + keyColumns(kKeyFieldCount) + " FROM einstellungen";
+    switch (read) {
+    case TScanRead::Keys:
+        break;
+    case TScanRead::Summary:
+        return ", kurzbeschreibung";
+    case TScanRead::Content:
+        return ", kurzbeschreibung, daten";
+    }
+    return {};
+}
+
+// The rows from a search key on: those whose first prefix fields are >= (or
+// > for exclusive) the key's, in key order, at most limit of them.
+QByteArray scanSql(int prefix, bool exclusive, int limit, TScanRead read)
+{
+    QByteArray sql =
+        "SELECT " + keyColumns(kKeyFieldCount) + readColumns(read) + " FROM einstellungen";
     if (prefix > 0) {
         QByteArray marks;
         for (int i = 0; i < prefix; ++i)
@@ -47,9 +64,14 @@ QByteArray scanSql(int prefix, bool exclusive, int limit)
     return sql + kOrder + " LIMIT " + QByteArray::number(limit);
 }
 
-// The names and indexes of one group (language, program, mask), in key order.
-const QByteArray kGroupSql =
-    "SELECT bezeichnung, idx FROM einstellungen WHERE " + keyCondition(3) + kOrder;
+// The names and indexes of one group (language, program, mask) in key order,
+// from its start or after the name and index $4, $5; at most limit of them.
+QByteArray groupSql(bool after, int limit, TScanRead read)
+{
+    return "SELECT bezeichnung, idx" + readColumns(read) + " FROM einstellungen WHERE " +
+           keyCondition(3) + (after ? " AND (bezeichnung, idx) > ($4, $5)" : "") + kOrder +
+           " LIMIT " + QByteArray::number(limit);
+}
 
 TSqlParams keyParams(const TStoreKey& key)
 {
@@ -72,7 +94,7 @@ TStoreKey storedKey(const TSqlParams& params)
 class TBufferedRows final : public TSqlRows
 {
 public:
-    using TRow = std::array<QByteArray, kKeyFieldCount>;
+    using TRow = std::vector<QByteArray>;
     explicit TBufferedRows(std::vector<TRow> rows) : m_rows(std::move(rows)) {}
     bool next() override { return ++m_index < m_rows.size(); }
     QByteArrayView column(int index) const override { return m_rows[m_index][index]; }
@@ -82,17 +104,22 @@ private:
     std::size_t m_index = std::size_t(-1);
 };
 
-// One scan in key order. A scan from a group's start (language, program and
-// mask set) reads that group for its names and indexes alone, and in the same
-// round trip the first batch after it; the rest is read in batches of growing size, each one
-// ordered query that continues after the last key read, so that a scan left early leaves little
-// unread on the server. A key field equal to the same field of the row before keeps that row's text
-// instead of decoding a new one: in a scan over one group only the names differ. The short
-// description is left to be read when asked for.
+// One scan in key order, in batches of growing size (larger from the first
+// where it reads more than keys), each one ordered query
+// that continues after the last key read, so that a scan left early leaves
+// little unread on the server and a statement sent while a batch streams
+// holds at most that batch in memory. A scan from a group's start (language,
+// program and mask set) reads that group for its names and indexes alone,
+// and, where reads go along with the next statement, the first batch after
+// it in the same round trip. A key field equal to the same field of the row
+// before keeps that row's text instead of decoding a new one: in a scan over
+// one group only the names differ.
 class TSqlCursor final : public TStoreCursor
 {
 public:
-    TSqlCursor(TSqlStore& store, const TSearchKey& from) : m_store(store)
+    TSqlCursor(TSqlStore& store, const TSearchKey& from, TScanRead read)
+        : m_store(store), m_read(read),
+          m_limit(read == TScanRead::Keys ? kFirstBatch : kFirstBulkBatch)
     {
         m_prefix = 0;
         while (m_prefix < kKeyFieldCount && from[m_prefix])
@@ -103,53 +130,58 @@ public:
             m_first = 3;
             for (int i = 0; i < 3; ++i)
                 m_group[i] = QString::fromStdString(m_previous[i]);
-            // Where reads go along with the next statement, the batch after
-            // the group costs no round trip of its own; elsewhere it is read
-            // only if the scan goes on past the group.
-            if (m_store.sendsReadsAhead()) {
+            // Elsewhere, and for content that a scan over the group alone
+            // would read in vain, the batch after the group is read only if
+            // the scan goes on past it.
+            if (m_store.sendsReadsAhead() && read != TScanRead::Content) {
                 m_afterAhead = true;
-                m_store.queryLater(scanSql(3, true, m_limit), params(3), [this](TSqlRows& rows) {
-                    while (rows.next()) {
-                        TBufferedRows::TRow row;
-                        for (int i = 0; i < kKeyFieldCount; ++i)
-                            row[i] = rows.column(i).toByteArray();
-                        m_after.push_back(std::move(row));
-                    }
-                });
+                const int columns = kKeyFieldCount + extraColumns();
+                m_store.queryLater(scanSql(3, true, kFirstBatch, read), params(3),
+                                   [this, columns](TSqlRows& rows) {
+                                       while (rows.next()) {
+                                           TBufferedRows::TRow row;
+                                           row.reserve(std::size_t(columns));
+                                           for (int i = 0; i < columns; ++i)
+                                               row.push_back(rows.column(i).toByteArray());
+                                           m_after.push_back(std::move(row));
+                                       }
+                                   });
             }
-            m_rows = m_store.query(kGroupSql, params(3));
+            m_rows = m_store.query(groupSql(false, m_limit, read), params(3));
             return;
         }
-        m_rows = m_store.query(scanSql(m_prefix, false, m_limit), params(m_prefix));
+        m_rows = m_store.query(scanSql(m_prefix, false, m_limit, read), params(m_prefix));
     }
 
     bool next(TStoreRow& row) override
     {
         while (!m_rows->next()) {
-            if (m_first == 3) {
-                // The group is read to its end: on with the batch after it.
-                m_first = 0;
-                m_count = 0;
-                m_rows.reset();
-                if (m_afterAhead)
-                    m_rows = std::make_unique<TBufferedRows>(std::exchange(m_after, {}));
-                else
-                    m_rows = m_store.query(scanSql(3, true, m_limit), params(3));
-                continue;
-            }
-            if (m_count == m_limit) {
-                // A full batch: more may follow after its last key.
-                m_prefix = kKeyFieldCount;
-                m_limit = std::min(m_limit * 8, kLargestBatch);
-            } else {
-                return false;
-            }
+            const bool full = m_count == m_limit;
             m_count = 0;
             m_rows.reset();
-            m_rows = m_store.query(scanSql(m_prefix, true, m_limit), params(m_prefix));
+            if (full) {
+                // A full batch: more may follow after its last key.
+                m_limit = std::min(m_limit * 8, kLargestBatch);
+                if (m_first == 3) {
+                    m_rows = m_store.query(groupSql(true, m_limit, m_read), params(kKeyFieldCount));
+                } else {
+                    m_prefix = kKeyFieldCount;
+                    m_rows =
+                        m_store.query(scanSql(m_prefix, true, m_limit, m_read), params(m_prefix));
+                }
+                continue;
+            }
+            if (m_first != 3)
+                return false;
+            // The group is read to its end: on with the batch after it.
+            m_first = 0;
+            m_limit = kFirstBatch;
+            if (m_afterAhead)
+                m_rows = std::make_unique<TBufferedRows>(std::exchange(m_after, {}));
+            else
+                m_rows = m_store.query(scanSql(3, true, m_limit, m_read), params(3));
         }
-        if (m_first == 0)
-            ++m_count;
+        ++m_count;
         const bool sameRow = &row == m_lastRow;
         for (int i = 0; i < m_first; ++i)
             if (!sameRow)
@@ -163,12 +195,20 @@ public:
             row.key[i] = QString::fromUtf8(text);
         }
         m_lastRow = &row;
-        row.kurzbeschreibung.clear();
-        row.hasKurzbeschreibung = false;
+        const int extra = kKeyFieldCount - m_first;
+        row.hasKurzbeschreibung = m_read != TScanRead::Keys;
+        row.kurzbeschreibung =
+            row.hasKurzbeschreibung ? QString::fromUtf8(m_rows->column(extra)) : QString();
+        row.blob =
+            m_read == TScanRead::Content ? m_rows->column(extra + 1).toByteArray() : QByteArray();
         return true;
     }
 
 private:
+    int extraColumns() const
+    {
+        return m_read == TScanRead::Keys ? 0 : m_read == TScanRead::Summary ? 1 : 2;
+    }
     TSqlParams params(int count) const
     {
         TSqlParams values;
@@ -178,9 +218,10 @@ private:
     }
 
     TSqlStore& m_store;
+    const TScanRead m_read;
+    int m_limit;
     std::unique_ptr<TSqlRows> m_rows;
     int m_prefix = 0;
-    int m_limit = kFirstBatch;
     int m_count = 0;
     // Key fields before this one come from the group, not from the statement.
     int m_first = 0;
@@ -271,10 +312,34 @@ QByteArray TSqlStore::scalar(const QByteArray& sql)
     return rows->next() ? rows->column(0).toByteArray() : QByteArray();
 }
 
-std::unique_ptr<TStoreCursor> TSqlStore::scanFrom(const TSearchKey& key)
+std::unique_ptr<TStoreCursor> TSqlStore::scanFrom(const TSearchKey& key, TScanRead read)
 {
     requireLiveTransaction();
-    return std::make_unique<TSqlCursor>(*this, key);
+    return std::make_unique<TSqlCursor>(*this, key, read);
+}
+
+QList<TStoreRecord> TSqlStore::lastOfGroup(const TStoreGroup& group, const QString& prefix,
+                                           int limit)
+{
+    requireLiveTransaction();
+    const QByteArray sql = "SELECT bezeichnung, idx, kurzbeschreibung, daten FROM einstellungen "
+                           "WHERE " +
+                           keyCondition(3) +
+                           " AND substr(kurzbeschreibung, 1, length($4)) = $4 ORDER BY "
+                           "bezeichnung DESC, idx DESC" +
+                           (limit > 0 ? " LIMIT " + QByteArray::number(limit) : QByteArray());
+    TSqlParams params;
+    for (const QString& field : group)
+        params.append(sqlText(field));
+    params.append(sqlText(prefix));
+    QList<TStoreRecord> records;
+    const std::unique_ptr<TSqlRows> rows = query(sql, params);
+    while (rows->next())
+        records.append(
+            TStoreRecord{{group[0], group[1], group[2], QString::fromUtf8(rows->column(0)),
+                          QString::fromUtf8(rows->column(1))},
+                         {QString::fromUtf8(rows->column(2)), rows->column(3).toByteArray()}});
+    return records;
 }
 
 std::optional<TStoreRow> TSqlStore::find(const TStoreKey& key)

@@ -39,7 +39,10 @@ public:
     QString displayName() const override { return m_displayName; }
 
     std::optional<TStoreRow> find(const TStoreKey& key) override;
-    std::unique_ptr<TStoreCursor> scanFrom(const TSearchKey& key) override;
+    std::unique_ptr<TStoreCursor> scanFrom(const TSearchKey& key,
+                                           TScanRead read = TScanRead::Keys) override;
+    QList<TStoreRecord> lastOfGroup(const TStoreGroup& group, const QString& prefix,
+                                    int limit) override;
     TStoreContent readContent(const TStoreKey& key) override;
     void insert(const TStoreKey& key, const QString& kurz, const QByteArray& blob) override;
     bool update(const TStoreKey& key, const QString& kurz, const QByteArray& blob) override;
