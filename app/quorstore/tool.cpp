@@ -87,6 +87,16 @@ const std::vector<TCommand>& commands()
          {{"limit", "N", "höchstens N Einträge"}, {"json", nullptr, "als JSON"}},
          checkHistory,
          history},
+        // Reads no store: it tells what would be opened.
+        {"config",
+         "",
+         "welcher Speicher und welcher Mandant gelten, und woher sie kommen",
+         0,
+         0,
+         false,
+         {},
+         nullptr,
+         nullptr},
     };
     return table;
 }
@@ -95,7 +105,8 @@ const std::vector<TCommand>& commands()
 const TOption kStore{"store", "ORT",
                      "der Einstellungsspeicher: eine SQLite-Datei oder eine PostgreSQL-\n"
                      "Adresse (postgresql://, auch mit mehreren Rechnern, Schlüssel=Wert\n"
-                     "oder service=NAME); ohne --store gilt QUOR_STORE. Das Kennwort\n"
+                     "oder service=NAME); ohne --store gilt die Einstellung der Suite\n"
+                     "(Richtlinie, dann QUOR_STORE; siehe config). Das Kennwort\n"
                      "gehört nicht in die Adresse: ~/.pgpass oder PGPASSWORD nehmen.\n"
                      "Ein genannter Speicher muss bestehen; nur import und restore legen\n"
                      "ihn an."};
@@ -104,7 +115,8 @@ const TOption kVersion{"version", nullptr, "die Version", 'v'};
 
 const char* const kEpilogue =
     "\nUmgebung:\n"
-    "  QUOR_STORE     der Einstellungsspeicher, wenn --store fehlt\n"
+    "  QUOR_STORE     der Einstellungsspeicher, wenn --store fehlt und keine\n"
+    "                 Richtlinie ihn nennt (quorstore config zeigt, was gilt)\n"
     "\nTYP: IMPORT, EXPORT oder BRIEF.\n"
     "\nExit-Status:\n"
     "  0  erledigt; bei standards: kein Standard weicht ab\n"
@@ -186,6 +198,25 @@ QString commandHelp(const TCommand& command)
     return text + QStringLiteral("\nSiehe quorstore --help für Speicher und Exit-Status.\n");
 }
 
+// The store and the tenant in effect and where each came from, the first
+// thing support asks for; an address never with its password.
+int printConfiguration(const QCommandLineParser& parser, TConsole& console)
+{
+    const bool named = parser.isSet(QLatin1String(kStore.name));
+    const TSettingValue store =
+        named ? TSettingValue{parser.value(QLatin1String(kStore.name)), TSettingOrigin::Default, {}}
+              : configuredStore();
+    const QString storeOrigin =
+        named ? QStringLiteral("Aufruf: --store") : settingOriginText(store);
+    const TSettingValue mandant = suiteSetting(TSuiteSetting::Mandant);
+    console.print(QStringLiteral("Speicher: %1\n  aus %2\nMandant:  %3\n  aus %4\n")
+                      .arg(printable(displayLocation(store.value)), printable(storeOrigin),
+                           mandant.value.isEmpty() ? QStringLiteral("(keiner)")
+                                                   : printable(mandant.value),
+                           printable(settingOriginText(mandant))));
+    return Ok;
+}
+
 const TCommand* findCommand(const QString& name)
 {
     for (const TCommand& command : commands())
@@ -230,6 +261,8 @@ int dispatch(const QCommandLineParser& parser, TConsole& console)
     if (command->check)
         command->check(args, parser);
 
+    if (!command->run)
+        return printConfiguration(parser, console);
     const QString location = parser.isSet(QLatin1String(kStore.name))
                                  ? parser.value(QLatin1String(kStore.name))
                                  : configuredStoreLocation();

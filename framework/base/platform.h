@@ -4,6 +4,8 @@
 #include <QByteArray>
 #include <QString>
 
+struct TSettingsPlaces;
+
 // What differs between Debian and Windows, one small function each; the rest
 // of the program is the same on both.
 
@@ -20,6 +22,11 @@ QString accountName();
 
 // The folder the user's data goes under; empty when the system names none.
 QString userDataFolder();
+
+// Where the suite's settings are laid down for the machine and for the user
+// (suiteconfig.h): /etc/quor/quor.conf and the XDG config folder's
+// quor/quor.conf on Debian, the policy key under HKLM and HKCU on Windows.
+TSettingsPlaces suiteSettingsPlaces();
 
 // Waits until a socket can be read (or written, given writing) for at most
 // timeoutMs.

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "platform.h"
 
+#include "suiteconfig.h"
+
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
@@ -39,6 +41,15 @@ QString userDataFolder()
     if (qEnvironmentVariableIsEmpty("HOME") && qEnvironmentVariableIsEmpty("XDG_DATA_HOME"))
         return {};
     return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+}
+
+TSettingsPlaces suiteSettingsPlaces()
+{
+    TSettingsPlaces places{QStringLiteral("/etc/quor/quor.conf"), QString(), QSettings::IniFormat};
+    if (!qEnvironmentVariableIsEmpty("HOME") || !qEnvironmentVariableIsEmpty("XDG_CONFIG_HOME"))
+        places.user = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
+                      QStringLiteral("/quor/quor.conf");
+    return places;
 }
 
 QString defaultRootCertificate()

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "platform.h"
 
+#include "suiteconfig.h"
+
 #include <QCryptographicHash>
 #include <QDir>
 #include <QStandardPaths>
@@ -48,6 +50,15 @@ QString accountName()
 QString userDataFolder()
 {
     return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+}
+
+TSettingsPlaces suiteSettingsPlaces()
+{
+    // A 64-bit program reads the 64-bit view of the registry, where the MSI's
+    // 64-bit components and Group Policy write.
+    const QString key = QLatin1String(kSuitePolicyKey);
+    return {QStringLiteral("HKEY_LOCAL_MACHINE\\") + key,
+            QStringLiteral("HKEY_CURRENT_USER\\") + key, QSettings::NativeFormat};
 }
 
 QString defaultRootCertificate()

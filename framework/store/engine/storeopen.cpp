@@ -11,16 +11,22 @@
 #include <QUrl>
 #include <QUrlQuery>
 
-QString configuredStoreLocation()
+TSettingValue configuredStore()
 {
-    QString configured = qEnvironmentVariable("QUOR_STORE");
-    if (!configured.isEmpty())
+    TSettingValue configured = suiteSetting(TSuiteSetting::Store);
+    if (configured.origin != TSettingOrigin::Default)
         return configured;
     const QString base = userDataFolder();
     if (base.isEmpty())
         throw EQuorStoreError(TStoreFailure::NoDataFolder, TStoreStep::Open, TStoreEngine::File,
                               QString());
-    return QDir(base).filePath(QStringLiteral("quor/settings.sqlite"));
+    configured.value = QDir(base).filePath(QStringLiteral("quor/settings.sqlite"));
+    return configured;
+}
+
+QString configuredStoreLocation()
+{
+    return configuredStore().value;
 }
 
 bool isPostgresLocation(const QString& location)
