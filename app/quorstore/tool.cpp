@@ -3,7 +3,10 @@
 
 #include "jsonfile.h"
 #include "quorexception.h"
+#include "quorinfo.h"
 #include "storeopen.h"
+
+#include <QLoggingCategory>
 
 namespace quorstore
 {
@@ -110,6 +113,10 @@ const TOption kStore{"store", "ORT",
                      "gehört nicht in die Adresse: ~/.pgpass oder PGPASSWORD nehmen.\n"
                      "Ein genannter Speicher muss bestehen; nur import und restore legen\n"
                      "ihn an."};
+const TOption kVerbose{"verbose", nullptr,
+                       "auf der Standardfehlerausgabe verfolgen, wie der Speicher verbunden\n"
+                       "wird (Rechner, TLS, welcher als Primärserver antwortete) und wie\n"
+                       "der Ausgang einer Buchung erfragt wurde"};
 const TOption kHelp{"help", nullptr, "diese Hilfe; BEFEHL --help: die Hilfe zum Befehl", 'h'};
 const TOption kVersion{"version", nullptr, "die Version", 'v'};
 
@@ -182,7 +189,8 @@ QString help()
     for (const TCommand& command : commands())
         for (const TOption& option : command.options)
             text += optionHelp(option, command.name);
-    text += optionHelp(kHelp, nullptr) + optionHelp(kVersion, nullptr);
+    text += optionHelp(kVerbose, nullptr) + optionHelp(kHelp, nullptr) +
+            optionHelp(kVersion, nullptr);
     return text + QString::fromUtf8(kEpilogue);
 }
 
@@ -295,12 +303,14 @@ int run(const QStringList& arguments, TConsole& console)
     for (const TCommand& command : commands())
         for (const TOption& option : command.options)
             parser.addOption(parserOption(option));
-    parser.addOptions({parserOption(kHelp), parserOption(kVersion)});
+    parser.addOptions({parserOption(kVerbose), parserOption(kHelp), parserOption(kVersion)});
     if (!parser.parse(arguments)) {
         console.complain(
             QStringLiteral("quorstore: %1\nSiehe quorstore --help.\n").arg(parser.errorText()));
         return Usage;
     }
+    if (parser.isSet(QLatin1String(kVerbose.name)))
+        QLoggingCategory::setFilterRules(QStringLiteral("quor.store.*.debug=true"));
     try {
         return dispatch(parser, console);
     } catch (const EUsage& e) {
@@ -311,6 +321,7 @@ int run(const QStringList& arguments, TConsole& console)
         return e.kind == EFileFormatError::Refused ? Drift : Usage;
     } catch (const EQuorStoreError& e) {
         console.complain(QStringLiteral("quorstore: %1\n").arg(printableLines(e.Message())));
+        QuorInfo().RegisterException(QStringLiteral("quorstore"), e, false);
         switch (e.Kind()) {
         case TStoreFailure::BadAddress:
             return Usage;
@@ -322,6 +333,7 @@ int run(const QStringList& arguments, TConsole& console)
         }
     } catch (const std::exception& e) {
         console.complain(QStringLiteral("quorstore: %1\n").arg(printableLines(exceptionSupportText(e))));
+        QuorInfo().RegisterException(QStringLiteral("quorstore"), e, false);
         return StoreFailed;
     }
 }

@@ -3,6 +3,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QtGlobal>
 
 struct TSettingsPlaces;
 
@@ -43,3 +44,13 @@ QString defaultRootCertificate();
 
 // The SHA-256 digest of bytes, in hex.
 QString sha256Hex(const QByteArray& bytes);
+
+// The file a program's reports are kept in besides the system's log: on
+// Windows quor\log\PROGRAM.log in the user's data folder; none on Debian,
+// where the journal keeps them.
+QString reportLogFile(const QString& program);
+
+// Hands a report to the system's log: the journal on Debian, the Application
+// event log under the suite's source on Windows. True when that log is where
+// standard error goes too, so that the report is not written there twice.
+bool writeSystemLog(QtMsgType type, const QString& program, const QString& text);

@@ -88,3 +88,25 @@ QString sha256Hex(const QByteArray& bytes)
 {
     return QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
 }
+
+QString reportLogFile(const QString& program)
+{
+    const QString base = userDataFolder();
+    if (base.isEmpty())
+        return {};
+    return QDir(base).filePath(QStringLiteral("quor/log/") + program + QStringLiteral(".log"));
+}
+
+bool writeSystemLog(QtMsgType type, const QString& program, const QString& text)
+{
+    // The source the MSI and the setup register; without its message file
+    // the event viewer still shows the text.
+    static const HANDLE source = RegisterEventSourceW(nullptr, L"Quor");
+    if (!source)
+        return false;
+    const QString line = program + QStringLiteral(": ") + text;
+    LPCWSTR strings[] = {reinterpret_cast<LPCWSTR>(line.utf16())};
+    ReportEventW(source, type == QtWarningMsg ? EVENTLOG_WARNING_TYPE : EVENTLOG_ERROR_TYPE, 0,
+                 1, nullptr, 1, 0, strings, nullptr);
+    return false;
+}
