@@ -4,14 +4,33 @@
 
 #include <QDir>
 #include <QFile>
+#include <QSet>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QXmlStreamReader>
 
 class TestSuiteConfig : public QObject
 {
     Q_OBJECT
 
     QTemporaryDir m_dir;
+
+    // The attributes of every element of an XML file, by the element's name;
+    // empty when the file does not parse.
+    static QList<QPair<QString, QXmlStreamAttributes>> elementsOf(const QString& path)
+    {
+        QFile file(path);
+        if (!file.open(QIODevice::ReadOnly))
+            return {};
+        QXmlStreamReader xml(&file);
+        QList<QPair<QString, QXmlStreamAttributes>> elements;
+        while (xml.readNext() != QXmlStreamReader::Invalid && !xml.atEnd())
+            if (xml.isStartElement())
+                elements.append({xml.name().toString(), xml.attributes()});
+        if (xml.hasError())
+            return {};
+        return elements;
+    }
 
     QString writeFile(const QString& name, const QByteArray& text)
     {
@@ -77,6 +96,53 @@ private slots:
         QCOMPARE(int(found.origin), origin);
         if (found.origin == TSettingOrigin::Machine)
             QCOMPARE(found.place, places.machine);
+    }
+
+    // The templates an administrator loads into Group Policy set the very key
+    // and values the program reads, and each language names all they show.
+    void policyTemplates_data()
+    {
+        QTest::addColumn<QString>("language");
+        QTest::newRow("de-DE") << "de-DE";
+        QTest::newRow("en-US") << "en-US";
+    }
+
+    void policyTemplates()
+    {
+        QFETCH(QString, language);
+        const auto admx = elementsOf(POLICIES_DIR "/quor.admx");
+        QVERIFY(!admx.isEmpty());
+        QSet<QString> values, strings, presentations;
+        int policies = 0;
+        for (const auto& [name, attributes] : admx) {
+            if (name == "policy") {
+                ++policies;
+                QCOMPARE(attributes.value("key").toString(), QLatin1String(kSuitePolicyKey));
+            }
+            if (name == "text")
+                values << attributes.value("valueName").toString();
+            for (const auto& attribute : attributes) {
+                const QString text = attribute.value().toString();
+                if (text.startsWith("$(string."))
+                    strings << text.mid(9).chopped(1);
+                if (text.startsWith("$(presentation."))
+                    presentations << text.mid(15).chopped(1);
+            }
+        }
+        QCOMPARE(policies, 2);
+        QCOMPARE(values, (QSet<QString>{kStoreValueName, kMandantValueName}));
+
+        const auto adml = elementsOf(POLICIES_DIR "/" + language + "/quor.adml");
+        QVERIFY(!adml.isEmpty());
+        QSet<QString> defined, presented;
+        for (const auto& [name, attributes] : adml) {
+            if (name == "string")
+                defined << attributes.value("id").toString();
+            if (name == "presentation")
+                presented << attributes.value("id").toString();
+        }
+        QVERIFY2(defined.contains(strings), qPrintable(QStringList((strings - defined).values()).join(' ')));
+        QCOMPARE(presented, presentations);
     }
 
     // What support is told: the store and the tenant in effect, where each
