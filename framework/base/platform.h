@@ -42,6 +42,12 @@ void prepareStandardStreams();
 // server's certificate when the address names no sslrootcert.
 QString defaultRootCertificate();
 
+// The folder of the shop's pg_service.conf, for when PGSYSCONFDIR is unset:
+// %PROGRAMDATA%\quor on Windows, where the client library's own folder is one
+// of the build machine; none on Debian, whose client library looks in
+// /etc/postgresql-common itself.
+QString serviceFileFolder();
+
 // The SHA-256 digest of bytes, in hex.
 QString sha256Hex(const QByteArray& bytes);
 

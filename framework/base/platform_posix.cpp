@@ -54,6 +54,11 @@ TSettingsPlaces suiteSettingsPlaces()
     return places;
 }
 
+QString serviceFileFolder()
+{
+    return {};
+}
+
 QString defaultRootCertificate()
 {
     return QDir::homePath() + QStringLiteral("/.postgresql/root.crt");

@@ -61,6 +61,12 @@ TSettingsPlaces suiteSettingsPlaces()
             QStringLiteral("HKEY_CURRENT_USER\\") + key, QSettings::NativeFormat};
 }
 
+QString serviceFileFolder()
+{
+    const QString data = qEnvironmentVariable("PROGRAMDATA");
+    return data.isEmpty() ? QString() : QDir::toNativeSeparators(data + QStringLiteral("/quor"));
+}
+
 QString defaultRootCertificate()
 {
     return QDir::toNativeSeparators(qEnvironmentVariable("APPDATA") +

@@ -62,7 +62,13 @@ QString displayLocation(const QString& location)
 
 std::unique_ptr<TStoreBackend> openStore(const QString& location, TOpen mode)
 {
-    if (isPostgresLocation(location))
+    if (isPostgresLocation(location)) {
+        // The client library reads pg_service.conf from PGSYSCONFDIR when it
+        // connects; one set by the person or the machine stays.
+        const QString services = serviceFileFolder();
+        if (qEnvironmentVariableIsEmpty("PGSYSCONFDIR") && !services.isEmpty())
+            qputenv("PGSYSCONFDIR", services.toLocal8Bit());
         return std::make_unique<TPostgresStore>(location, mode);
+    }
     return std::make_unique<TSqliteStore>(location, mode);
 }

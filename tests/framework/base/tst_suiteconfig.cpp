@@ -1,4 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+#include "quorexception.h"
+#include "storeopen.h"
 #include "suiteconfig.h"
 #include "tool.h"
 
@@ -143,6 +145,46 @@ private slots:
         }
         QVERIFY2(defined.contains(strings), qPrintable(QStringList((strings - defined).values()).join(' ')));
         QCOMPARE(presented, presentations);
+    }
+
+    // A service= address found in the shop's pg_service.conf: in the folder the
+    // program names when PGSYSCONFDIR is unset, or in the one it names. The
+    // service leads to a port where no server listens; the host tried shows
+    // that it was found.
+    void serviceFile_data()
+    {
+        QTest::addColumn<bool>("named");
+        QTest::newRow("the program's folder") << false;
+        QTest::newRow("PGSYSCONFDIR kept") << true;
+    }
+
+    void serviceFile()
+    {
+        QFETCH(bool, named);
+        QTemporaryDir root;
+        QString folder = root.filePath("quor");
+        if (named) {
+            folder = root.filePath("eigen");
+            qputenv("PGSYSCONFDIR", QDir::toNativeSeparators(folder).toLocal8Bit());
+        } else {
+#ifndef Q_OS_WIN
+            QSKIP("Debian's client library reads /etc/postgresql-common itself");
+#endif
+            qunsetenv("PGSYSCONFDIR");
+            qputenv("PROGRAMDATA", QDir::toNativeSeparators(root.path()).toLocal8Bit());
+        }
+        QVERIFY(QDir().mkpath(folder));
+        QFile services(folder + "/pg_service.conf");
+        QVERIFY(services.open(QIODevice::WriteOnly));
+        services.write("[filiale]\nhost=127.0.0.1\nport=1\ndbname=quor\nconnect_timeout=2\n");
+        services.close();
+        try {
+            openStore("service=filiale");
+            QFAIL("reached a server that is not there");
+        } catch (const EQuorStoreError& e) {
+            QVERIFY2(e.Message().contains("127.0.0.1"), qPrintable(e.Message()));
+        }
+        qunsetenv("PGSYSCONFDIR");
     }
 
     // What support is told: the store and the tenant in effect, where each
