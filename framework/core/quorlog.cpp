@@ -53,8 +53,10 @@ QString logEntry(const QDateTime& time, const QString& program, const QString& w
 {
     QString flat = text;
     flat.replace(QLatin1String("\r\n"), QLatin1String(" | ")).replace(QLatin1Char('\n'), QLatin1String(" | "));
+    // With its offset from UTC, so that entries of workstations compare.
+    const QDateTime stamped = time.toOffsetFromUtc(time.offsetFromUtc());
     return QStringLiteral("%1 %2 %3 %4\n")
-        .arg(time.toString(Qt::ISODateWithMs), program, workstation, flat);
+        .arg(stamped.toString(Qt::ISODateWithMs), program, workstation, flat);
 }
 
 TRotatingLogFile::TRotatingLogFile(QString path, qint64 bound)
