@@ -189,8 +189,8 @@ QString help()
     for (const TCommand& command : commands())
         for (const TOption& option : command.options)
             text += optionHelp(option, command.name);
-    text += optionHelp(kVerbose, nullptr) + optionHelp(kHelp, nullptr) +
-            optionHelp(kVersion, nullptr);
+    text +=
+        optionHelp(kVerbose, nullptr) + optionHelp(kHelp, nullptr) + optionHelp(kVersion, nullptr);
     return text + QString::fromUtf8(kEpilogue);
 }
 
@@ -217,11 +217,11 @@ int printConfiguration(const QCommandLineParser& parser, TConsole& console)
     const QString storeOrigin =
         named ? QStringLiteral("Aufruf: --store") : settingOriginText(store);
     const TSettingValue mandant = suiteSetting(TSuiteSetting::Mandant);
-    console.print(QStringLiteral("Speicher: %1\n  aus %2\nMandant:  %3\n  aus %4\n")
-                      .arg(printable(displayLocation(store.value)), printable(storeOrigin),
-                           mandant.value.isEmpty() ? QStringLiteral("(keiner)")
-                                                   : printable(mandant.value),
-                           printable(settingOriginText(mandant))));
+    console.print(
+        QStringLiteral("Speicher: %1\n  aus %2\nMandant:  %3\n  aus %4\n")
+            .arg(printable(displayLocation(store.value)), printable(storeOrigin),
+                 mandant.value.isEmpty() ? QStringLiteral("(keiner)") : printable(mandant.value),
+                 printable(settingOriginText(mandant))));
     return Ok;
 }
 
@@ -332,7 +332,8 @@ int run(const QStringList& arguments, TConsole& console)
             return StoreFailed;
         }
     } catch (const std::exception& e) {
-        console.complain(QStringLiteral("quorstore: %1\n").arg(printableLines(exceptionSupportText(e))));
+        console.complain(
+            QStringLiteral("quorstore: %1\n").arg(printableLines(exceptionSupportText(e))));
         QuorInfo().RegisterException(QStringLiteral("quorstore"), e, false);
         return StoreFailed;
     }

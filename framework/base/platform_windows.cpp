@@ -112,7 +112,7 @@ bool writeSystemLog(QtMsgType type, const QString& program, const QString& text)
         return false;
     const QString line = program + QStringLiteral(": ") + text;
     LPCWSTR strings[] = {reinterpret_cast<LPCWSTR>(line.utf16())};
-    ReportEventW(source, type == QtWarningMsg ? EVENTLOG_WARNING_TYPE : EVENTLOG_ERROR_TYPE, 0,
-                 1, nullptr, 1, 0, strings, nullptr);
+    ReportEventW(source, type == QtWarningMsg ? EVENTLOG_WARNING_TYPE : EVENTLOG_ERROR_TYPE, 0, 1,
+                 nullptr, 1, 0, strings, nullptr);
     return false;
 }

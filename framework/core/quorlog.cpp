@@ -34,9 +34,9 @@ void handleMessage(QtMsgType type, const QMessageLogContext& context, const QStr
     const bool toJournal = (type == QtWarningMsg || type == QtCriticalMsg || type == QtFatalMsg) &&
                            writeSystemLog(type, log.setup.program, message);
     if (log.file)
-        log.file->append(logEntry(QDateTime::currentDateTime(), log.setup.program,
-                                  log.workstation, message)
-                             .toUtf8());
+        log.file->append(
+            logEntry(QDateTime::currentDateTime(), log.setup.program, log.workstation, message)
+                .toUtf8());
     const bool report = qstrcmp(context.category, "quor.report") == 0;
     if (!toJournal && (!report || log.setup.reportsToStandardError)) {
         std::fprintf(stderr, "%s\n", qUtf8Printable(message));
@@ -52,7 +52,8 @@ QString logEntry(const QDateTime& time, const QString& program, const QString& w
                  const QString& text)
 {
     QString flat = text;
-    flat.replace(QLatin1String("\r\n"), QLatin1String(" | ")).replace(QLatin1Char('\n'), QLatin1String(" | "));
+    flat.replace(QLatin1String("\r\n"), QLatin1String(" | "))
+        .replace(QLatin1Char('\n'), QLatin1String(" | "));
     // With its offset from UTC, so that entries of workstations compare.
     const QDateTime stamped = time.toOffsetFromUtc(time.offsetFromUtc());
     return QStringLiteral("%1 %2 %3 %4\n")
@@ -94,8 +95,9 @@ void installLog(const TLogSetup& setup)
         const QMutexLocker locked(&log.lock);
         log.setup = setup;
         log.workstation = QSysInfo::machineHostName();
-        log.file = setup.file.isEmpty() ? nullptr
-                                        : std::make_unique<TRotatingLogFile>(setup.file, setup.bound);
+        log.file = setup.file.isEmpty()
+                       ? nullptr
+                       : std::make_unique<TRotatingLogFile>(setup.file, setup.bound);
     }
     qInstallMessageHandler(handleMessage);
 }

@@ -32,7 +32,7 @@ struct TLogSetup {
     QString program;
     // Empty: no file. By default the platform's (reportLogFile).
     QString file;
-    qint64 bound = 1024 * 1024;
+    qint64 bound = qint64(1024) * 1024;
     // false where the program tells the person its failures itself (the
     // store tool): its reports are not repeated on standard error.
     bool reportsToStandardError = true;

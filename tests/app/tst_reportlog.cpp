@@ -51,10 +51,10 @@ private Q_SLOTS:
         QCOMPARE(f.reports.methods(), QStringList{"TfrmRimdal.acBuchenExecute"});
         const QList<QByteArray> lines = linesOf(m_log);
         QCOMPARE(lines.size(), 1);
-        QVERIFY2(lines[0].contains(" rimdal ") &&
-                     lines[0].contains("TfrmRimdal.acBuchenExecute [DiskError] " +
-                                       f.db.path().toUtf8()),
-                 lines[0].constData());
+        QVERIFY2(
+            lines[0].contains(" rimdal ") &&
+                lines[0].contains("TfrmRimdal.acBuchenExecute [DiskError] " + f.db.path().toUtf8()),
+            lines[0].constData());
     }
 
     // The store configured with its password in the address, not reached.

@@ -968,7 +968,7 @@ void TPostgresStore::settleTransaction(bool commitSent, const TStoreFault& cause
         }
         const QByteArray &status = answer[0], &state = answer[1], &wait = answer[2];
         qCDebug(lcStoreOutcome) << "transaction" << xid << "on the server:" << status << state
-                                << wait << "same server run:" << (answer[3] == session.split(' ').value(0));
+                                << wait;
         if (answer[3] != session.split(' ').value(0)) {
             // The server started anew since the transaction began: its own
             // session is gone with it, and its id may be another's now. Only

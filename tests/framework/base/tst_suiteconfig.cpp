@@ -38,7 +38,7 @@ class TestSuiteConfig : public QObject
     {
         if (text.isNull())
             return m_dir.filePath(name + QStringLiteral(".absent"));
-        const QString path = m_dir.filePath(name);
+        QString path = m_dir.filePath(name);
         QFile file(path);
         file.open(QIODevice::WriteOnly | QIODevice::Truncate);
         file.write(text);
@@ -68,10 +68,11 @@ private slots:
         QTest::newRow("an empty value counts as none")
             << QByteArray("Store=\n") << QByteArray("Mandant=3\n") << QByteArray("/tmp/e.sqlite")
             << "/tmp/e.sqlite" << environment;
-        QTest::newRow("named nowhere") << QByteArray() << QByteArray() << QByteArray() << QString()
-                                       << none;
+        QTest::newRow("named nowhere")
+            << QByteArray() << QByteArray() << QByteArray() << QString() << none;
         QTest::newRow("several hosts unquoted")
-            << QByteArray("Store=postgresql://db1:5432,db2:5432/quor?target_session_attrs=primary\n")
+            << QByteArray(
+                   "Store=postgresql://db1:5432,db2:5432/quor?target_session_attrs=primary\n")
             << QByteArray() << QByteArray()
             << "postgresql://db1:5432,db2:5432/quor?target_session_attrs=primary" << machine;
         QTest::newRow("key=value pairs quoted")
@@ -143,7 +144,8 @@ private slots:
             if (name == "presentation")
                 presented << attributes.value("id").toString();
         }
-        QVERIFY2(defined.contains(strings), qPrintable(QStringList((strings - defined).values()).join(' ')));
+        QVERIFY2(defined.contains(strings),
+                 qPrintable(QStringList((strings - defined).values()).join(' ')));
         QCOMPARE(presented, presentations);
     }
 
@@ -217,7 +219,8 @@ private slots:
         QVERIFY2(!shown.contains("geheim"), qPrintable(shown));
         QVERIFY2(shown.contains("postgresql://kasse@db1/quor\n  aus Umgebung: QUOR_STORE"),
                  qPrintable(shown));
-        QVERIFY2(shown.contains("Filiale 3\n  aus Benutzer: " + file.fileName()), qPrintable(shown));
+        QVERIFY2(shown.contains("Filiale 3\n  aus Benutzer: " + file.fileName()),
+                 qPrintable(shown));
     }
 };
 
