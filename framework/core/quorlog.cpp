@@ -5,7 +5,7 @@
 
 #include <QDir>
 #include <QFileInfo>
-#include <QMutex>
+#include <QRecursiveMutex>
 #include <QSysInfo>
 #include <cstdio>
 #include <memory>
@@ -17,7 +17,8 @@ struct TLogState {
     TLogSetup setup;
     QString workstation;
     std::unique_ptr<TRotatingLogFile> file;
-    QMutex lock;
+    // Recursive: a message logged while one is written must not hang the program.
+    QRecursiveMutex lock;
 };
 
 TLogState& state()

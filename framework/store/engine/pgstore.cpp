@@ -451,10 +451,13 @@ void TPostgresStore::connect()
         qCDebug(lcStoreConnect).noquote() << "no connection:" << storeFailureName(kind);
         throw EQuorStoreError(std::move(fault));
     }
+    const QByteArray standby = PQparameterStatus(m_conn, "in_hot_standby");
     qCDebug(lcStoreConnect).noquote()
         << "connected to" << hostOf(m_conn) << "TLS"
-        << (PQsslInUse(m_conn) ? PQsslAttribute(m_conn, "protocol") : "off") << "standby"
-        << PQparameterStatus(m_conn, "in_hot_standby");
+        << (PQsslInUse(m_conn) ? PQsslAttribute(m_conn, "protocol") : "off")
+        << (standby == "on"    ? "as standby"
+            : standby == "off" ? "as primary"
+                               : "");
     PQsetErrorVerbosity(m_conn, PQERRORS_DEFAULT);
     // The server's notices are not for the user, but one answering a COMMIT
     // may say that its standby did not confirm it; failures come as results.
