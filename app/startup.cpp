@@ -3,6 +3,7 @@
 
 #include "frmrimdal.h"
 #include "quordialogs.h"
+#include "quorlog.h"
 #include "quorprogramm.h"
 #include "windowfit.h"
 
@@ -19,6 +20,7 @@ int runRimdal(int& argc, char** argv, const std::function<void(TfrmRimdal&)>& sh
     QApplication::setApplicationName(QStringLiteral("rimdal"));
     QApplication::setApplicationVersion(QStringLiteral(RIMDAL_VERSION));
     QApplication::setDesktopFileName(QStringLiteral(RIMDAL_APP_ID));
+    installLog(defaultLogSetup(QStringLiteral("rimdal")));
     installDialogReporting();
 
     std::unique_ptr<TfrmRimdal> frmRimdal;

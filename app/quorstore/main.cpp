@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "platform.h"
+#include "quorlog.h"
 #include "tool.h"
 
 #include <QCoreApplication>
@@ -28,6 +29,10 @@ int main(int argc, char* argv[])
     QCoreApplication application(argc, argv);
     prepareStandardStreams();
     QCoreApplication::setApplicationName(QStringLiteral("quorstore"));
+    // The tool tells its failures on standard error itself; the log keeps them.
+    TLogSetup log = defaultLogSetup(QStringLiteral("quorstore"));
+    log.reportsToStandardError = false;
+    installLog(log);
     TStandardStreams console;
     return quorstore::run(QCoreApplication::arguments(), console);
 }

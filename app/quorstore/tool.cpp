@@ -3,7 +3,10 @@
 
 #include "jsonfile.h"
 #include "quorexception.h"
+#include "quorinfo.h"
 #include "storeopen.h"
+
+#include <QLoggingCategory>
 
 namespace quorstore
 {
@@ -87,6 +90,16 @@ const std::vector<TCommand>& commands()
          {{"limit", "N", "höchstens N Einträge"}, {"json", nullptr, "als JSON"}},
          checkHistory,
          history},
+        // Reads no store: it tells what would be opened.
+        {"config",
+         "",
+         "welcher Speicher und welcher Mandant gelten, und woher sie kommen",
+         0,
+         0,
+         false,
+         {},
+         nullptr,
+         nullptr},
     };
     return table;
 }
@@ -95,16 +108,22 @@ const std::vector<TCommand>& commands()
 const TOption kStore{"store", "ORT",
                      "der Einstellungsspeicher: eine SQLite-Datei oder eine PostgreSQL-\n"
                      "Adresse (postgresql://, auch mit mehreren Rechnern, Schlüssel=Wert\n"
-                     "oder service=NAME); ohne --store gilt QUOR_STORE. Das Kennwort\n"
+                     "oder service=NAME); ohne --store gilt die Einstellung der Suite\n"
+                     "(Richtlinie, dann QUOR_STORE; siehe config). Das Kennwort\n"
                      "gehört nicht in die Adresse: ~/.pgpass oder PGPASSWORD nehmen.\n"
                      "Ein genannter Speicher muss bestehen; nur import und restore legen\n"
                      "ihn an."};
+const TOption kVerbose{"verbose", nullptr,
+                       "auf der Standardfehlerausgabe verfolgen, wie der Speicher verbunden\n"
+                       "wird (Rechner, TLS, welcher als Primärserver antwortete) und wie\n"
+                       "der Ausgang einer Buchung erfragt wurde"};
 const TOption kHelp{"help", nullptr, "diese Hilfe; BEFEHL --help: die Hilfe zum Befehl", 'h'};
 const TOption kVersion{"version", nullptr, "die Version", 'v'};
 
 const char* const kEpilogue =
     "\nUmgebung:\n"
-    "  QUOR_STORE     der Einstellungsspeicher, wenn --store fehlt\n"
+    "  QUOR_STORE     der Einstellungsspeicher, wenn --store fehlt und keine\n"
+    "                 Richtlinie ihn nennt (quorstore config zeigt, was gilt)\n"
     "\nTYP: IMPORT, EXPORT oder BRIEF.\n"
     "\nExit-Status:\n"
     "  0  erledigt; bei standards: kein Standard weicht ab\n"
@@ -170,7 +189,8 @@ QString help()
     for (const TCommand& command : commands())
         for (const TOption& option : command.options)
             text += optionHelp(option, command.name);
-    text += optionHelp(kHelp, nullptr) + optionHelp(kVersion, nullptr);
+    text +=
+        optionHelp(kVerbose, nullptr) + optionHelp(kHelp, nullptr) + optionHelp(kVersion, nullptr);
     return text + QString::fromUtf8(kEpilogue);
 }
 
@@ -184,6 +204,25 @@ QString commandHelp(const TCommand& command)
             text += optionHelp(option, nullptr);
     }
     return text + QStringLiteral("\nSiehe quorstore --help für Speicher und Exit-Status.\n");
+}
+
+// The store and the tenant in effect and where each came from, the first
+// thing support asks for; an address never with its password.
+int printConfiguration(const QCommandLineParser& parser, TConsole& console)
+{
+    const bool named = parser.isSet(QLatin1String(kStore.name));
+    const TSettingValue store =
+        named ? TSettingValue{parser.value(QLatin1String(kStore.name)), TSettingOrigin::Default, {}}
+              : configuredStore();
+    const QString storeOrigin =
+        named ? QStringLiteral("Aufruf: --store") : settingOriginText(store);
+    const TSettingValue mandant = suiteSetting(TSuiteSetting::Mandant);
+    console.print(
+        QStringLiteral("Speicher: %1\n  aus %2\nMandant:  %3\n  aus %4\n")
+            .arg(printable(displayLocation(store.value)), printable(storeOrigin),
+                 mandant.value.isEmpty() ? QStringLiteral("(keiner)") : printable(mandant.value),
+                 printable(settingOriginText(mandant))));
+    return Ok;
 }
 
 const TCommand* findCommand(const QString& name)
@@ -230,6 +269,8 @@ int dispatch(const QCommandLineParser& parser, TConsole& console)
     if (command->check)
         command->check(args, parser);
 
+    if (!command->run)
+        return printConfiguration(parser, console);
     const QString location = parser.isSet(QLatin1String(kStore.name))
                                  ? parser.value(QLatin1String(kStore.name))
                                  : configuredStoreLocation();
@@ -270,12 +311,14 @@ int run(const QStringList& arguments, TConsole& console)
     for (const TCommand& command : commands())
         for (const TOption& option : command.options)
             parser.addOption(parserOption(option));
-    parser.addOptions({parserOption(kHelp), parserOption(kVersion)});
+    parser.addOptions({parserOption(kVerbose), parserOption(kHelp), parserOption(kVersion)});
     if (!parser.parse(arguments)) {
         console.complain(
             QStringLiteral("quorstore: %1\nSiehe quorstore --help.\n").arg(parser.errorText()));
         return Usage;
     }
+    if (parser.isSet(QLatin1String(kVerbose.name)))
+        QLoggingCategory::setFilterRules(QStringLiteral("quor.store.*.debug=true"));
     try {
         return dispatch(parser, console);
     } catch (const EUsage& e) {
@@ -287,6 +330,7 @@ int run(const QStringList& arguments, TConsole& console)
     } catch (const EQuorStoreError& e) {
         console.complain(
             QStringLiteral("quorstore: %1\n").arg(printableLines(exceptionSupportText(e))));
+        QuorInfo().RegisterException(QStringLiteral("quorstore"), e, false);
         switch (e.Kind()) {
         case TStoreFailure::BadAddress:
             return Usage;
@@ -298,6 +342,7 @@ int run(const QStringList& arguments, TConsole& console)
         }
     } catch (const std::exception& e) {
         console.complain(QStringLiteral("quorstore: %1\n").arg(printableLines(exceptionText(e))));
+        QuorInfo().RegisterException(QStringLiteral("quorstore"), e, false);
         return StoreFailed;
     }
 }

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "platform.h"
 
+#include "suiteconfig.h"
+
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
@@ -10,6 +12,8 @@
 #include <poll.h>
 #include <pwd.h>
 #include <sys/stat.h>
+#include <syslog.h>
+#include <systemd/sd-journal.h>
 #include <unistd.h>
 
 quint64 fileIdentity(const QString& path)
@@ -39,6 +43,20 @@ QString userDataFolder()
     if (qEnvironmentVariableIsEmpty("HOME") && qEnvironmentVariableIsEmpty("XDG_DATA_HOME"))
         return {};
     return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+}
+
+TSettingsPlaces suiteSettingsPlaces()
+{
+    TSettingsPlaces places{QStringLiteral("/etc/quor/quor.conf"), QString(), QSettings::IniFormat};
+    if (!qEnvironmentVariableIsEmpty("HOME") || !qEnvironmentVariableIsEmpty("XDG_CONFIG_HOME"))
+        places.user = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
+                      QStringLiteral("/quor/quor.conf");
+    return places;
+}
+
+QString serviceFileFolder()
+{
+    return {};
 }
 
 QString defaultRootCertificate()
@@ -72,4 +90,28 @@ QString sha256Hex(const QByteArray& bytes)
             QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
     return QString::fromLatin1(
         QByteArray::fromRawData(reinterpret_cast<const char*>(digest), int(size)).toHex());
+}
+
+QString reportLogFile(const QString& /*program*/)
+{
+    return {};
+}
+
+bool writeSystemLog(QtMsgType type, const QString& program, const QString& text)
+{
+    const int priority = type == QtFatalMsg      ? LOG_CRIT
+                         : type == QtCriticalMsg ? LOG_ERR
+                                                 : LOG_WARNING;
+    if (sd_journal_send("MESSAGE=%s", text.toUtf8().constData(), "PRIORITY=%d", priority,
+                        "SYSLOG_IDENTIFIER=%s", program.toUtf8().constData(), nullptr) < 0)
+        return false;
+    // systemd names the stream it gave a service or a desktop program as its
+    // standard error by device and inode.
+    const QByteArray stream = qgetenv("JOURNAL_STREAM");
+    struct stat status {
+    };
+    if (stream.isEmpty() || ::fstat(STDERR_FILENO, &status) != 0)
+        return false;
+    return stream == QByteArray::number(quint64(status.st_dev)) + ':' +
+                         QByteArray::number(quint64(status.st_ino));
 }

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "platform.h"
 
+#include "suiteconfig.h"
+
 #include <QCryptographicHash>
 #include <QDir>
 #include <QStandardPaths>
@@ -50,6 +52,21 @@ QString userDataFolder()
     return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
 }
 
+TSettingsPlaces suiteSettingsPlaces()
+{
+    // A 64-bit program reads the 64-bit view of the registry, where the MSI's
+    // 64-bit components and Group Policy write.
+    const QString key = QLatin1String(kSuitePolicyKey);
+    return {QStringLiteral("HKEY_LOCAL_MACHINE\\") + key,
+            QStringLiteral("HKEY_CURRENT_USER\\") + key, QSettings::NativeFormat};
+}
+
+QString serviceFileFolder()
+{
+    const QString data = qEnvironmentVariable("PROGRAMDATA");
+    return data.isEmpty() ? QString() : QDir::toNativeSeparators(data + QStringLiteral("/quor"));
+}
+
 QString defaultRootCertificate()
 {
     return QDir::toNativeSeparators(qEnvironmentVariable("APPDATA") +
@@ -76,4 +93,26 @@ void prepareStandardStreams()
 QString sha256Hex(const QByteArray& bytes)
 {
     return QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
+}
+
+QString reportLogFile(const QString& program)
+{
+    const QString base = userDataFolder();
+    if (base.isEmpty())
+        return {};
+    return QDir(base).filePath(QStringLiteral("quor/log/") + program + QStringLiteral(".log"));
+}
+
+bool writeSystemLog(QtMsgType type, const QString& program, const QString& text)
+{
+    // The source the MSI and the setup register; without its message file
+    // the event viewer still shows the text.
+    static const HANDLE source = RegisterEventSourceW(nullptr, L"Quor");
+    if (!source)
+        return false;
+    const QString line = program + QStringLiteral(": ") + text;
+    LPCWSTR strings[] = {reinterpret_cast<LPCWSTR>(line.utf16())};
+    ReportEventW(source, type == QtWarningMsg ? EVENTLOG_WARNING_TYPE : EVENTLOG_ERROR_TYPE, 0, 1,
+                 nullptr, 1, 0, strings, nullptr);
+    return false;
 }

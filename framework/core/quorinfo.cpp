@@ -2,10 +2,11 @@
 #include "quorinfo.h"
 
 #include "quorexception.h"
+#include "quorlogging.h"
 #include "storebackend.h"
+#include "storeopen.h"
 
 #include <QScopeGuard>
-#include <cstdio>
 
 namespace
 {
@@ -33,17 +34,18 @@ TQuorInfo::~TQuorInfo()
 void TQuorInfo::RegisterException(const QString& method, const std::exception& e, bool show)
 {
     const QString message = exceptionText(e);
-    // The log names a store failure's kind and the engine's code, for support.
+    // The log names a store failure's kind, the engine's code and the store,
+    // for support; the store as messages show it, never with a password.
     QString tag;
     if (const auto* failure = dynamic_cast<const EQuorStoreError*>(&e)) {
         const QString code = failure->Code().text();
-        tag =
-            QStringLiteral(" [%1%2]").arg(storeFailureName(failure->Kind()),
-                                          code.isEmpty() ? QString() : QStringLiteral(", ") + code);
+        const QString store = displayLocation(failure->Fault().store);
+        tag = QStringLiteral(" [%1%2]%3")
+                  .arg(storeFailureName(failure->Kind()),
+                       code.isEmpty() ? QString() : QStringLiteral(", ") + code,
+                       store.isEmpty() ? QString() : QStringLiteral(" ") + store);
     }
-    std::fprintf(stderr, "%s%s: %s\n", qUtf8Printable(method), qUtf8Printable(tag),
-                 qUtf8Printable(message));
-    std::fflush(stderr);
+    qCCritical(lcReport).noquote() << method + tag + QStringLiteral(": ") + message;
     if (!show || !m_sink)
         return;
     const TReport report{method, message, dynamic_cast<const EQuorStoreError*>(&e) != nullptr,

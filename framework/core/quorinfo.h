@@ -27,7 +27,7 @@ public:
     TQuorInfo& operator=(const TQuorInfo&) = delete;
 
     // Reports the exception under the method's name and returns; with show false
-    // it is only written to standard error.
+    // it is only logged (quor.report, quorlog.h).
     void RegisterException(const QString& method, const std::exception& e, bool show);
 
     void SetSink(TQuorReportSink sink) { m_sink = std::move(sink); }

@@ -5,6 +5,7 @@
 #include "quorinfo.h"
 #include "storebackend.h"
 #include "storeopen.h"
+#include "suiteconfig.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -24,11 +25,11 @@ TStoreBackend& TQuorProgramm::Store()
         // Only the suite's own default store is made on first use; a configured
         // store must exist, so that a mistyped name fails instead of making a
         // new, empty store.
-        const QString location = configuredStoreLocation();
-        const bool byDefault = qEnvironmentVariableIsEmpty("QUOR_STORE");
+        const TSettingValue location = configuredStore();
+        const bool byDefault = location.origin == TSettingOrigin::Default;
         if (byDefault)
-            QDir().mkpath(QFileInfo(location).absolutePath());
-        m_store = openStore(location, byDefault ? TOpen::Create : TOpen::Existing);
+            QDir().mkpath(QFileInfo(location.value).absolutePath());
+        m_store = openStore(location.value, byDefault ? TOpen::Create : TOpen::Existing);
     }
     return *m_store;
 }
@@ -52,7 +53,7 @@ void TQuorProgramm::Init(const QString& programName, TEnumProzessTypen /*process
 
 QString TQuorProgramm::GetTextMandant() const
 {
-    return qEnvironmentVariable("QUOR_MANDANT");
+    return suiteSetting(TSuiteSetting::Mandant).value;
 }
 
 void TQuorProgramm::ShowException(const std::exception& e, bool /*flag*/)

@@ -17,7 +17,8 @@ class TQuorProgramm
 public:
     void Init(const QString& programName, TEnumProzessTypen processType, TEnumInstanzen instances,
               int reserved, bool flag);
-    // The tenant text of the suite configuration (QUOR_MANDANT), empty when unset.
+    // The tenant text of the suite configuration (a policy, then QUOR_MANDANT;
+    // suiteconfig.h), empty when named nowhere.
     QString GetTextMandant() const;
     void ShowException(const std::exception& e, bool flag);
 

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "storebackend.h"
+#include "suiteconfig.h"
 
 #include <QString>
 #include <memory>
@@ -9,11 +10,13 @@
 // Which store a location names, and the engine that opens it: the one place
 // that knows every engine.
 
-// The suite configuration: QUOR_STORE names the store (a SQLite file, a SQLite
-// "file:" URI, or a PostgreSQL address: a postgresql:// URI, key=value pairs
-// or service=NAME); unset, the suite's settings.sqlite under
-// the user's data folder. Throws EQuorStoreError when there is no data folder
-// (neither HOME nor XDG_DATA_HOME set).
+// The store the suite configuration names (suiteconfig.h: a policy, then
+// QUOR_STORE): a SQLite file, a SQLite "file:" URI, or a PostgreSQL address
+// (a postgresql:// URI, key=value pairs or service=NAME); named nowhere, the
+// suite's settings.sqlite under the user's data folder, with the origin
+// Default. Throws EQuorStoreError when that is needed and there is no data
+// folder (neither HOME nor XDG_DATA_HOME set).
+TSettingValue configuredStore();
 QString configuredStoreLocation();
 // Whether a location names a PostgreSQL server: an address its client library
 // takes (postgresql:// or postgres:// in any case, key=value pairs, service=).

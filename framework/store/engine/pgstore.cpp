@@ -3,6 +3,7 @@
 
 #include "platform.h"
 #include "quorexception.h"
+#include "quorlogging.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -142,6 +143,12 @@ QByteArray optionOf(pg_conn* conn, const char* keyword)
             value = option->val;
     PQconninfoFree(options);
     return value;
+}
+
+// The host a connection is made to, or being made to, for the trace.
+QByteArray hostOf(pg_conn* conn)
+{
+    return QByteArray(PQhost(conn)) + ':' + PQport(conn);
 }
 
 // The kind of failure behind a SQLSTATE.
@@ -407,8 +414,12 @@ void TPostgresStore::connect()
     // The stage the connection failed in: one that ends in the TLS handshake
     // is the server's certificate's matter, not the network's.
     ConnStatusType stage = PQstatus(m_conn);
+    qCDebug(lcStoreConnect).noquote() << "connecting to" << m_displayName;
+    QByteArray trying;
     while (PQstatus(m_conn) != CONNECTION_BAD && polling != PGRES_POLLING_OK &&
            polling != PGRES_POLLING_FAILED) {
+        if (const QByteArray host = hostOf(m_conn); host != std::exchange(trying, host))
+            qCDebug(lcStoreConnect).noquote() << "trying" << host;
         if (::waitForSocket(PQsocket(m_conn), polling == PGRES_POLLING_WRITING, waitMs) ==
             TSocketWait::TimedOut) {
             // A host that does not answer: the library's own wait moves on to
@@ -437,8 +448,16 @@ void TPostgresStore::connect()
                           m_displayName, failure.words,    TStoreCode::ofSqlstate(failure.state)};
         if (kind == TStoreFailure::CertificateRefused)
             fault.rootCertificate = root;
+        qCDebug(lcStoreConnect).noquote() << "no connection:" << storeFailureName(kind);
         throw EQuorStoreError(std::move(fault));
     }
+    const QByteArray standby = PQparameterStatus(m_conn, "in_hot_standby");
+    qCDebug(lcStoreConnect).noquote()
+        << "connected to" << hostOf(m_conn) << "TLS"
+        << (PQsslInUse(m_conn) ? PQsslAttribute(m_conn, "protocol") : "off")
+        << (standby == "on"    ? "as standby"
+            : standby == "off" ? "as primary"
+                               : "");
     PQsetErrorVerbosity(m_conn, PQERRORS_DEFAULT);
     // The server's notices are not for the user, but one answering a COMMIT
     // may say that its standby did not confirm it; failures come as results.
@@ -892,6 +911,7 @@ void TPostgresStore::settleTransaction(bool commitSent, const TStoreFault& cause
     const QByteArray session = std::exchange(m_session, {});
     const bool standby = std::exchange(m_standbyUnconfirmed, false);
     auto unknown = [&] {
+        qCDebug(lcStoreOutcome) << "outcome of transaction" << xid << "not learned";
         TStoreFault fault{TStoreFailure::OutcomeUnknown, TStoreStep::Commit, TStoreEngine::Server,
                           m_displayName};
         fault.cause = storeFailureText(cause);
@@ -960,6 +980,8 @@ void TPostgresStore::settleTransaction(bool commitSent, const TStoreFault& cause
             continue;
         }
         const QByteArray &status = answer[0], &state = answer[1], &wait = answer[2];
+        qCDebug(lcStoreOutcome) << "transaction" << xid << "on the server:" << status << state
+                                << wait;
         if (answer[3] != session.split(' ').value(0)) {
             // The server started anew since the transaction began: its own
             // session is gone with it, and its id may be another's now. Only

@@ -11,16 +11,22 @@
 #include <QUrl>
 #include <QUrlQuery>
 
-QString configuredStoreLocation()
+TSettingValue configuredStore()
 {
-    QString configured = qEnvironmentVariable("QUOR_STORE");
-    if (!configured.isEmpty())
+    TSettingValue configured = suiteSetting(TSuiteSetting::Store);
+    if (configured.origin != TSettingOrigin::Default)
         return configured;
     const QString base = userDataFolder();
     if (base.isEmpty())
         throw EQuorStoreError(TStoreFailure::NoDataFolder, TStoreStep::Open, TStoreEngine::File,
                               QString());
-    return QDir(base).filePath(QStringLiteral("quor/settings.sqlite"));
+    configured.value = QDir(base).filePath(QStringLiteral("quor/settings.sqlite"));
+    return configured;
+}
+
+QString configuredStoreLocation()
+{
+    return configuredStore().value;
 }
 
 bool isPostgresLocation(const QString& location)
@@ -56,7 +62,13 @@ QString displayLocation(const QString& location)
 
 std::unique_ptr<TStoreBackend> openStore(const QString& location, TOpen mode)
 {
-    if (isPostgresLocation(location))
+    if (isPostgresLocation(location)) {
+        // The client library reads pg_service.conf from PGSYSCONFDIR when it
+        // connects; one set by the person or the machine stays.
+        const QString services = serviceFileFolder();
+        if (qEnvironmentVariableIsEmpty("PGSYSCONFDIR") && !services.isEmpty())
+            qputenv("PGSYSCONFDIR", services.toLocal8Bit());
         return std::make_unique<TPostgresStore>(location, mode);
+    }
     return std::make_unique<TSqliteStore>(location, mode);
 }
