@@ -73,6 +73,8 @@ void fitScaleToScreen(int argc, char** argv, QSize designSize, QPoint designPosi
         int count = argc;
         QApplication probe(count, args.data());
         QScreen* screen = screenAt(designPosition);
+        if (!screen)
+            return;
         // The frame as the window system draws it for a fixed border.
         QWindow window;
         window.setFlags(kFixedBorder);
@@ -95,6 +97,9 @@ void moveInsideScreen(QWidget& window)
 {
     const QMargins margins = expectedFrameMargins(window);
     const QRect frame(window.pos(), window.size().grownBy(margins));
-    const QRect available = screenAt(frame.topLeft())->availableGeometry();
-    window.move(placedInside(frame, available));
+    // Without a screen (none connected yet) there is no work area to keep to.
+    const QScreen* screen = screenAt(frame.topLeft());
+    if (!screen)
+        return;
+    window.move(placedInside(frame, screen->availableGeometry()));
 }

@@ -107,6 +107,7 @@ std::exception_ptr postingLost(const std::exception_ptr& cause)
                      behind.store};
     lost.code = behind.code;
     lost.cause = exceptionText(cause);
+    lost.postingLost = true;
     return std::make_exception_ptr(EQuorStoreError(std::move(lost)));
 }
 

@@ -135,12 +135,13 @@ QList<TNamedSetting> readWholeFile(const QString& fileName)
 // take: the file's faults in the same order as there, the first one thrown
 // once the file is read to its end. How many there are, or nullopt for a file
 // to be read whole.
-std::optional<int> streamFile(const QString& fileName,
-                              const std::function<void(const TNamedSetting&)>& take)
+std::optional<TStreamed> streamFile(const QString& fileName,
+                                    const std::function<void(const TNamedSetting&)>& take)
 {
     std::optional<EFileFormatError> fault;
     TKeysSeen seen(QStringLiteral("Eintrag"));
     int number = 0;
+    QByteArray digest;
     try {
         TJsonEntries entries(fileName, QStringLiteral("settings"));
         QJsonValue entry;
@@ -162,12 +163,13 @@ std::optional<int> streamFile(const QString& fileName,
                 QStringLiteral("%1: ein Objekt mit der Liste \"settings\" wird erwartet")
                     .arg(fileName));
         refuseUnknownFields(entries.others(), {QStringLiteral("settings")}, fileName);
+        digest = entries.digest();
     } catch (const TJsonEntries::Whole&) {
         return std::nullopt;
     }
     if (fault)
         throw *fault;
-    return number;
+    return TStreamed{number, digest};
 }
 } // namespace
 
@@ -181,8 +183,9 @@ QList<TNamedSetting> readSettingsFile(const QString& fileName)
 
 TSettingsSource::TSettingsSource(QString fileName) : m_fileName(std::move(fileName))
 {
-    if (const auto count = streamFile(m_fileName, [](const TNamedSetting&) {})) {
-        m_count = *count;
+    if (const auto streamed = streamFile(m_fileName, [](const TNamedSetting&) {})) {
+        m_count = streamed->count;
+        m_digest = streamed->digest;
         return;
     }
     m_whole = readWholeFile(m_fileName);
@@ -197,7 +200,8 @@ void TSettingsSource::forEach(const std::function<void(const TNamedSetting&)>& t
         return;
     }
     // The file changed since it was checked: nothing of it is kept.
-    if (streamFile(m_fileName, take) != m_count)
+    const auto again = streamFile(m_fileName, take);
+    if (!again || again->count != m_count || again->digest != m_digest)
         throw malformed(QStringLiteral("%1: hat sich beim Einlesen geändert").arg(m_fileName));
 }
 

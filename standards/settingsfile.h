@@ -36,6 +36,8 @@ public:
 private:
     QString m_fileName;
     int m_count = 0;
+    // What was checked; the same must be written.
+    QByteArray m_digest;
     // A file that is read whole.
     std::optional<QList<TNamedSetting>> m_whole;
 };

@@ -211,15 +211,26 @@ QString commandHelp(const TCommand& command)
 int printConfiguration(const QCommandLineParser& parser, TConsole& console)
 {
     const bool named = parser.isSet(QLatin1String(kStore.name));
-    const TSettingValue store =
-        named ? TSettingValue{parser.value(QLatin1String(kStore.name)), TSettingOrigin::Default, {}}
-              : configuredStore();
-    const QString storeOrigin =
-        named ? QStringLiteral("Aufruf: --store") : settingOriginText(store);
+    QString shownStore;
+    QString storeOrigin;
+    if (named) {
+        shownStore = displayLocation(parser.value(QLatin1String(kStore.name)));
+        storeOrigin = QStringLiteral("Aufruf: --store");
+    } else {
+        // Nothing names a store and the default has no folder: said, not failed.
+        try {
+            const TSettingValue store = configuredStore();
+            shownStore = displayLocation(store.value);
+            storeOrigin = settingOriginText(store);
+        } catch (const EQuorStoreError& e) {
+            shownStore = QStringLiteral("(keiner)");
+            storeOrigin = e.Message();
+        }
+    }
     const TSettingValue mandant = suiteSetting(TSuiteSetting::Mandant);
     console.print(
         QStringLiteral("Speicher: %1\n  aus %2\nMandant:  %3\n  aus %4\n")
-            .arg(printable(displayLocation(store.value)), printable(storeOrigin),
+            .arg(printable(shownStore), printable(storeOrigin),
                  mandant.value.isEmpty() ? QStringLiteral("(keiner)") : printable(mandant.value),
                  printable(settingOriginText(mandant))));
     return Ok;

@@ -252,14 +252,14 @@ QString storeFailureText(const TStoreFault& fault)
     const bool told = (fault.kind == TStoreFailure::Locked && !fault.heldSeconds.isEmpty()) ||
                       fault.kind == TStoreFailure::AwaitingStandby ||
                       fault.kind == TStoreFailure::OutcomeUnknown ||
-                      (fault.kind == TStoreFailure::TransactionLost && !fault.cause.isEmpty());
+                      (fault.kind == TStoreFailure::TransactionLost && fault.postingLost);
     if (told)
         return postingText(fault);
     // A failed posting whose transaction was found not kept: the failure behind it.
     if (!fault.cause.isEmpty())
         return fault.cause;
     QString text = plainText(fault);
-    if (fault.kind == TStoreFailure::CertificateRefused && !fault.rootCertificate.isEmpty())
+    if (fault.kind == TStoreFailure::CertificateRefused)
         text += QStringLiteral("\nStammzertifikat: ") + fault.rootCertificate;
     return text;
 }

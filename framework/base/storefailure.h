@@ -83,6 +83,8 @@ struct TStoreFault {
     // OutcomeUnknown, a posting found lost (TransactionLost), a failed
     // posting's transaction not kept: the report of the failure behind it.
     QString cause;
+    // TransactionLost: the store ended a whole posting, not only an access.
+    bool postingLost = false;
 };
 
 // The German report of a store failure: the one place its words are made.

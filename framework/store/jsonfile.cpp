@@ -3,6 +3,7 @@
 
 #include <QCryptographicHash>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QSaveFile>
@@ -149,7 +150,12 @@ void TKeysSeen::refuseRepeated(const TStoreKey& key, int number)
 TJsonEntries::TJsonEntries(const QString& fileName, QString list)
     : m_fileName(fileName), m_list(std::move(list)), m_file(fileName)
 {
-    if (!m_file.open(QIODevice::ReadOnly))
+    // Only a file on disk is read twice, checked first and written later; a
+    // pipe or a terminal would give nothing, or wait, the second time: it
+    // is read whole, once, before the store is touched.
+    if (!QFileInfo(fileName).isFile())
+        throw Whole{};
+    if (!m_file.open(QIODevice::ReadOnly) || m_file.isSequential())
         notTaken();
 }
 
@@ -163,6 +169,7 @@ int TJsonEntries::peek()
 {
     if (m_at == m_buffer.size()) {
         m_buffer = m_file.read(1 << 16);
+        m_hash.addData(m_buffer);
         m_at = 0;
         if (m_buffer.isEmpty())
             return -1;

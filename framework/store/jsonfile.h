@@ -3,6 +3,7 @@
 
 #include "storebackend.h"
 
+#include <QCryptographicHash>
 #include <QFile>
 #include <QHash>
 #include <QJsonObject>
@@ -67,6 +68,12 @@ private:
 // one entry, not the file. A file not read so (a fault, or a form this reader
 // does not take) is read whole: a fault is named as readJsonFile names it,
 // and Whole is thrown for a file that is JSON all the same.
+// A file read entry by entry: how many entries, and the digest of its bytes.
+struct TStreamed {
+    int count = 0;
+    QByteArray digest;
+};
+
 class TJsonEntries
 {
 public:
@@ -79,6 +86,8 @@ public:
     // object's other fields.
     bool listSeen() const { return m_listSeen; }
     const QJsonObject& others() const { return m_others; }
+    // The SHA-256 digest of the bytes read so far: once the file is read, its own.
+    QByteArray digest() const { return m_hash.result(); }
 
 private:
     int peek();
@@ -94,6 +103,7 @@ private:
     QString m_fileName;
     QString m_list;
     QFile m_file;
+    QCryptographicHash m_hash{QCryptographicHash::Sha256};
     QByteArray m_buffer;
     qsizetype m_at = 0;
     State m_state = State::Start;

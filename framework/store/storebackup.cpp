@@ -96,12 +96,13 @@ QList<TBackupRecord> readWholeFile(const QString& fileName)
 // take; the faults in the same order as there, the first one thrown once the
 // file is read to its end. How many there are, or nullopt for a file to be
 // read whole.
-std::optional<int> streamFile(const QString& fileName,
-                              const std::function<void(const TBackupRecord&)>& take)
+std::optional<TStreamed> streamFile(const QString& fileName,
+                                    const std::function<void(const TBackupRecord&)>& take)
 {
     std::optional<EFileFormatError> fault;
     TKeysSeen seen(QStringLiteral("Datensatz"));
     int number = 0;
+    QByteArray digest;
     try {
         TJsonEntries entries(fileName, QStringLiteral("records"));
         QJsonValue value;
@@ -123,19 +124,21 @@ std::optional<int> streamFile(const QString& fileName,
             !entries.listSeen())
             throw notABackup(fileName);
         refuseUnknownFields(entries.others(), kFields, fileName);
+        digest = entries.digest();
     } catch (const TJsonEntries::Whole&) {
         return std::nullopt;
     }
     if (fault)
         throw *fault;
-    return number;
+    return TStreamed{number, digest};
 }
 } // namespace
 
 TBackupSource::TBackupSource(QString fileName) : m_fileName(std::move(fileName))
 {
-    if (const auto count = streamFile(m_fileName, [](const TBackupRecord&) {})) {
-        m_count = *count;
+    if (const auto streamed = streamFile(m_fileName, [](const TBackupRecord&) {})) {
+        m_count = streamed->count;
+        m_digest = streamed->digest;
         return;
     }
     m_whole = readWholeFile(m_fileName);
@@ -150,7 +153,8 @@ void TBackupSource::forEach(const std::function<void(const TBackupRecord&)>& tak
         return;
     }
     // The file changed since it was checked: nothing of it is kept.
-    if (streamFile(m_fileName, take) != m_count)
+    const auto again = streamFile(m_fileName, take);
+    if (!again || again->count != m_count || again->digest != m_digest)
         throw EFileFormatError{
             EFileFormatError::Malformed,
             QStringLiteral("%1: hat sich beim Einlesen geändert").arg(m_fileName)};

@@ -7,6 +7,7 @@
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QLocale>
 #include <QRegularExpression>
 #include <QSysInfo>
 #include <QThread>
@@ -252,13 +253,21 @@ QString uriPart(const QString& value)
     return QString::fromLatin1(QUrl::toPercentEncoding(value, "/:,[]"));
 }
 
-// A URI made anew from the options read, without the password.
+// An option never shown: the library marks its secrets (the password, the
+// client key's passphrase) for display as such.
+bool secretOption(const PQconninfoOption* option)
+{
+    return qstrcmp(option->keyword, "password") == 0 ||
+           (option->dispchar && option->dispchar[0] == '*');
+}
+
+// A URI made anew from the options read, without its secrets.
 QString shownUri(const QString& schemeName, PQconninfoOption* options)
 {
     QMap<QByteArray, QString> values;
     QList<QByteArray> order;
     for (const PQconninfoOption* option = options; option->keyword; ++option) {
-        if (!option->val || qstrcmp(option->keyword, "password") == 0)
+        if (!option->val || secretOption(option))
             continue;
         values.insert(option->keyword, QString::fromUtf8(option->val));
         order.append(option->keyword);
@@ -338,7 +347,7 @@ QString displayPostgresAddress(const QString& location)
     } else {
         QStringList pairs;
         for (const PQconninfoOption* option = options; option->keyword; ++option)
-            if (option->val && qstrcmp(option->keyword, "password") != 0)
+            if (option->val && !secretOption(option))
                 pairs << QString::fromUtf8(option->keyword) + QLatin1Char('=') +
                              quotedValue(QString::fromUtf8(option->val));
         shown = pairs.join(QLatin1Char(' '));
@@ -548,7 +557,8 @@ void TPostgresStore::giveUp(const EPgFailure& failure)
         // Nothing came for too long: the server or the network stands still.
         kind = TStoreFailure::ServerStalled;
         words = storeFindingText(TStoreFinding::NoAnswer,
-                                 QString::number(TPgPipeline::stallLimitMs() / 1000.0));
+                                 QString::number(TPgPipeline::stallLimitMs() / 1000.0, 'g',
+                                                 QLocale::FloatingPointShortest));
         break;
     case EPgFailure::TKind::Broken:
         kind = TStoreFailure::Other;

@@ -56,6 +56,7 @@ QString displayLocation(const QString& location)
     url.setPassword(QString());
     QUrlQuery query(url);
     query.removeAllQueryItems(QStringLiteral("password"));
+    query.removeAllQueryItems(QStringLiteral("sslpassword"));
     url.setQuery(query);
     return url.toString();
 }
