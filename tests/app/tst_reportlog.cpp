@@ -50,8 +50,11 @@ private Q_SLOTS:
         f.db.faults().fail(FaultStore::Call::Commit);
         f.post();
         QCOMPARE(f.reports.methods(), QStringList{"TfrmRimdal.acBuchenExecute"});
-        const QList<QByteArray> lines = linesOf(m_log);
-        QCOMPARE(lines.size(), 1);
+        // The platform's own warnings (a window system's) may stand beside it.
+        QList<QByteArray> lines = linesOf(m_log);
+        const QByteArray all = lines.join('\n');
+        lines.removeIf([](const QByteArray& line) { return !line.contains(" TfrmRimdal."); });
+        QVERIFY2(lines.size() == 1, all.constData());
         QVERIFY2(
             lines[0].contains(" rimdal ") &&
                 lines[0].contains("TfrmRimdal.acBuchenExecute [DiskError] " + f.db.path().toUtf8()),
