@@ -20,6 +20,18 @@ QMargins orTypical(QMargins margins)
     return margins.isNull() ? QMargins(4, 30, 4, 4) : margins;
 }
 
+// Before the window exists, its frame is known only roughly: a window system
+// may draw it larger once shown (Wine does by a few pixels), and the menu
+// bar takes the platform's height. The estimate is never below a typical
+// frame, so that the window shown still fits.
+QMargins atLeastTypical(QMargins margins)
+{
+    const QMargins typical(4, 30, 4, 4);
+    return {std::max(margins.left(), typical.left()), std::max(margins.top(), typical.top()),
+            std::max(margins.right(), typical.right()),
+            std::max(margins.bottom(), typical.bottom())};
+}
+
 QScreen* screenAt(QPoint point)
 {
     QScreen* screen = QGuiApplication::screenAt(point);
@@ -80,7 +92,7 @@ void fitScaleToScreen(int argc, char** argv, QSize designSize, QPoint designPosi
         window.setFlags(kFixedBorder);
         window.resize(designSize);
         window.create();
-        const QMargins margins = orTypical(window.frameMargins());
+        const QMargins margins = atLeastTypical(window.frameMargins());
         const QSize frame = designSize.grownBy(margins);
         factor = fittingScaleFactor(frame, screen->availableGeometry().size(),
                                     screen->devicePixelRatio());
