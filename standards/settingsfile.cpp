@@ -132,92 +132,40 @@ QList<TNamedSetting> readWholeFile(const QString& fileName)
 }
 
 // Every setting of the file, checked as readWholeFile checks them, handed to
-// take: the file's faults in the same order as there, the first one thrown
-// once the file is read to its end. How many there are, or nullopt for a file
-// to be read whole.
-std::optional<TStreamed> streamFile(const QString& fileName,
-                                    const std::function<void(const TNamedSetting&)>& take)
+// take as it is read (readEntries). How many there are.
+template <typename Take>
+int streamFile(TJsonEntries& entries, const QString& fileName, Take&& take)
 {
-    std::optional<EFileFormatError> fault;
     TKeysSeen seen(QStringLiteral("Eintrag"));
-    int number = 0;
-    QByteArray digest;
-    try {
-        TJsonEntries entries(fileName, QStringLiteral("settings"));
-        QJsonValue entry;
-        while (entries.next(entry)) {
-            ++number;
-            if (fault)
-                continue;
-            try {
-                const TNamedSetting setting =
-                    readSetting(entry, QStringLiteral("%1, Eintrag %2").arg(fileName).arg(number));
-                seen.refuseRepeated(setting.key, number);
-                take(setting);
-            } catch (const EFileFormatError& e) {
-                fault = e;
-            }
-        }
-        if (!entries.listSeen())
-            throw malformed(
-                QStringLiteral("%1: ein Objekt mit der Liste \"settings\" wird erwartet")
-                    .arg(fileName));
-        refuseUnknownFields(entries.others(), {QStringLiteral("settings")}, fileName);
-        digest = entries.digest();
-    } catch (const TJsonEntries::Whole&) {
-        return std::nullopt;
-    }
-    if (fault)
-        throw *fault;
-    return TStreamed{number, digest};
-}
-} // namespace
-
-QList<TNamedSetting> readSettingsFile(const QString& fileName)
-{
-    QList<TNamedSetting> result;
-    if (!streamFile(fileName, [&](const TNamedSetting& setting) { result.append(setting); }))
-        return readWholeFile(fileName);
-    return result;
+    return readEntries(
+        entries,
+        [&](const QJsonValue& entry, int number) {
+            TNamedSetting setting =
+                readSetting(entry, QStringLiteral("%1, Eintrag %2").arg(fileName).arg(number));
+            seen.refuseRepeated(setting.key, number);
+            return setting;
+        },
+        take,
+        [&] {
+            if (!entries.listSeen())
+                throw malformed(
+                    QStringLiteral("%1: ein Objekt mit der Liste \"settings\" wird erwartet")
+                        .arg(fileName));
+            refuseUnknownFields(entries.others(), {QStringLiteral("settings")}, fileName);
+        });
 }
 
-TSettingsSource::TSettingsSource(QString fileName) : m_fileName(std::move(fileName))
+// Files the settings while forEach hands them on, in one transaction.
+template <typename ForEach>
+TImported importEach(TStoreBackend& store, ForEach&& forEach)
 {
-    if (const auto streamed = streamFile(m_fileName, [](const TNamedSetting&) {})) {
-        m_count = streamed->count;
-        m_digest = streamed->digest;
-        return;
-    }
-    m_whole = readWholeFile(m_fileName);
-    m_count = int(m_whole->size());
-}
-
-void TSettingsSource::forEach(const std::function<void(const TNamedSetting&)>& take) const
-{
-    if (m_whole) {
-        for (const TNamedSetting& setting : *m_whole)
-            take(setting);
-        return;
-    }
-    // The file changed since it was checked: nothing of it is kept.
-    const auto again = streamFile(m_fileName, take);
-    if (!again || again->count != m_count || again->digest != m_digest)
-        throw malformed(QStringLiteral("%1: hat sich beim Einlesen geändert").arg(m_fileName));
-}
-
-namespace
-{
-using TEachSetting = std::function<void(const std::function<void(const TNamedSetting&)>&)>;
-
-QStringList importEach(TStoreBackend& store, const TEachSetting& forEach)
-{
-    QStringList replaced;
+    TImported result;
     inStoreAccess(
         store,
         [&] {
             requireWritable(store);
-            // The names the group holds, in one bulk scan; the writers' lock
-            // keeps them so until the commit.
+            // The names the group holds, in one bulk scan (a scan that reads
+            // more than keys); the writers' lock keeps them so until the commit.
             QSet<QPair<QString, QString>> held;
             {
                 auto cursor = store.scanFrom(
@@ -228,39 +176,61 @@ QStringList importEach(TStoreBackend& store, const TEachSetting& forEach)
                     held.insert({row.key[3], row.key[4]});
             }
             store.sendWritesAhead();
-            int waiting = 0;
-            forEach([&](const TNamedSetting& setting) {
-                const QByteArray blob = formStoreBlob(setting.properties);
-                const bool exists = held.contains({setting.key[3], setting.key[4]}) ||
-                                    (storedOtherwise(setting.key) && store.find(setting.key));
-                if (exists) {
-                    store.update(setting.key, setting.shortDescription, blob);
-                    replaced << setting.key[3];
-                } else {
-                    store.insert(setting.key, setting.shortDescription, blob);
-                }
-                if (++waiting == kWriteBatch) {
-                    store.sendWritesWaiting();
-                    waiting = 0;
-                }
+            TWriteBatch batch(store);
+            result.count = forEach([&](TNamedSetting&& setting) {
+                if (held.contains({setting.key[3], setting.key[4]}) ||
+                    (storedOtherwise(setting.key) && store.find(setting.key)))
+                    result.replaced << setting.key[3];
+                batch.add({setting.key,
+                           {std::move(setting.shortDescription),
+                            formStoreBlob(setting.properties)}});
             });
+            batch.finish();
         },
         TAccess::Write);
-    return replaced;
+    return result;
 }
 
 } // namespace
 
-QStringList importSettings(TStoreBackend& store, const TSettingsSource& settings)
+QList<TNamedSetting> readSettingsFile(const QString& fileName)
 {
-    return importEach(store, [&](const auto& take) { settings.forEach(take); });
+    try {
+        TJsonEntries entries(fileName, QStringLiteral("settings"));
+        QList<TNamedSetting> result;
+        streamFile(entries, fileName,
+                   [&](TNamedSetting&& setting) { result.append(std::move(setting)); });
+        return result;
+    } catch (const TJsonEntries::Whole&) {
+        return readWholeFile(fileName);
+    }
 }
 
-QStringList importSettings(TStoreBackend& store, const QList<TNamedSetting>& settings)
+TImported importSettings(TStoreBackend& store, const QString& fileName)
+{
+    std::optional<TJsonEntries> entries;
+    try {
+        entries.emplace(fileName, QStringLiteral("settings"));
+    } catch (const TJsonEntries::Whole&) {
+    }
+    if (entries) {
+        try {
+            return importEach(store, [&](const auto& take) {
+                return streamFile(*entries, fileName, take);
+            });
+        } catch (const TJsonEntries::Whole&) {
+            // Nothing of it was kept: the file is read again, whole.
+        }
+    }
+    return importSettings(store, readWholeFile(fileName));
+}
+
+TImported importSettings(TStoreBackend& store, QList<TNamedSetting> settings)
 {
     return importEach(store, [&](const auto& take) {
-        for (const TNamedSetting& setting : settings)
-            take(setting);
+        for (TNamedSetting& setting : settings)
+            take(std::move(setting));
+        return int(settings.size());
     });
 }
 

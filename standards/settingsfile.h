@@ -6,7 +6,6 @@
 
 #include <QList>
 #include <functional>
-#include <optional>
 
 // The exchange file of named settings (quorstore import and export): a JSON
 // object whose list "settings" holds, per setting under DEU/VESKALO/VESKALO,
@@ -19,33 +18,19 @@ struct TNamedSetting {
     TFormProperties properties;
 };
 
-// Every setting of the file, checked whole before anything is written.
-// Throws EFileFormatError.
+// Every setting of the file, checked whole. Throws EFileFormatError.
 QList<TNamedSetting> readSettingsFile(const QString& fileName);
 
-// The settings of a file, checked whole when made (throws EFileFormatError)
-// and read again setting by setting when filed: memory holds one setting, not
-// the file.
-class TSettingsSource
-{
-public:
-    explicit TSettingsSource(QString fileName);
-    int count() const { return m_count; }
-    void forEach(const std::function<void(const TNamedSetting&)>& take) const;
-
-private:
-    QString m_fileName;
-    int m_count = 0;
-    // What was checked; the same must be written.
-    QByteArray m_digest;
-    // A file that is read whole.
-    std::optional<QList<TNamedSetting>> m_whole;
+struct TImported {
+    int count = 0;
+    // The names of those that replaced a setting of their key.
+    QStringList replaced;
 };
-
-// Files the settings in one transaction: each one new or in place of the
-// setting of its key. Gives the names of those it replaced.
-QStringList importSettings(TStoreBackend& store, const TSettingsSource& settings);
-QStringList importSettings(TStoreBackend& store, const QList<TNamedSetting>& settings);
+// Files the settings of a file in one transaction, setting by setting as the
+// file is read (memory holds a batch, not the file): each one new or in place
+// of the setting of its key. A bad file (EFileFormatError) writes nothing.
+TImported importSettings(TStoreBackend& store, const QString& fileName);
+TImported importSettings(TStoreBackend& store, QList<TNamedSetting> settings);
 
 // The file of every named setting in the store, as of one snapshot, setting
 // by setting.

@@ -15,12 +15,12 @@ int dump(TInvocation& call)
 
 int restore(TInvocation& call)
 {
-    const TBackupSource records(call.args[0]);
-    if (restoreBackup(call.store, records, call.isSet("replace")) == TRestore::StoreNotEmpty)
+    const TRestored restored = restoreBackup(call.store, call.args[0], call.isSet("replace"));
+    if (restored.outcome == TRestore::StoreNotEmpty)
         throw EUsage{QStringLiteral("Der Speicher „%1“ enthält schon Datensätze; mit --replace "
                                     "werden sie ersetzt.")
                          .arg(call.store.displayName())};
-    call.console.print(QStringLiteral("%1 Datensätze eingespielt.\n").arg(records.count()));
+    call.console.print(QStringLiteral("%1 Datensätze eingespielt.\n").arg(restored.count));
     return Ok;
 }
 

@@ -9,13 +9,12 @@ namespace quorstore
 
 int importFile(TInvocation& call)
 {
-    const TSettingsSource settings(call.args[0]);
-    const QStringList replaced = importSettings(call.store, settings);
-    for (const QString& name : replaced)
+    const TImported imported = importSettings(call.store, call.args[0]);
+    for (const QString& name : imported.replaced)
         call.console.print(QStringLiteral("ersetzt: „%1“\n").arg(printable(name)));
     call.console.print(QStringLiteral("%1 benannte Einstellungen eingelesen, davon %2 ersetzt.\n")
-                           .arg(settings.count())
-                           .arg(replaced.size()));
+                           .arg(imported.count)
+                           .arg(imported.replaced.size()));
     return Ok;
 }
 

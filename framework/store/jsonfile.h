@@ -3,12 +3,12 @@
 
 #include "storebackend.h"
 
-#include <QCryptographicHash>
 #include <QFile>
 #include <QHash>
 #include <QJsonObject>
 #include <QStringList>
 #include <functional>
+#include <optional>
 
 // What the store's exchange files (named settings, backups) have in common:
 // read whole, checked strictly, refused with a message that names the place.
@@ -50,7 +50,7 @@ void refuseUnknownFields(const QJsonObject& object, const QStringList& known, co
 void refuseNul(const QStringList& texts, const QString& where);
 
 // Each key once in a file: a second entry would silently win over the first.
-// A key is kept as its 128-bit digest, the same for no two keys of a file.
+// A key is kept as 128 bits hashed from it, the same for no two keys of a file.
 class TKeysSeen
 {
 public:
@@ -67,13 +67,8 @@ private:
 // read one by one, and the object's other fields, read whole: memory holds
 // one entry, not the file. A file not read so (a fault, or a form this reader
 // does not take) is read whole: a fault is named as readJsonFile names it,
-// and Whole is thrown for a file that is JSON all the same.
-// A file read entry by entry: how many entries, and the digest of its bytes.
-struct TStreamed {
-    int count = 0;
-    QByteArray digest;
-};
-
+// and Whole is thrown for a file that is JSON all the same. A pipe or a
+// terminal is refused (Whole) when opened, before anything is read of it.
 class TJsonEntries
 {
 public:
@@ -86,8 +81,6 @@ public:
     // object's other fields.
     bool listSeen() const { return m_listSeen; }
     const QJsonObject& others() const { return m_others; }
-    // The SHA-256 digest of the bytes read so far: once the file is read, its own.
-    QByteArray digest() const { return m_hash.result(); }
 
 private:
     int peek();
@@ -103,7 +96,6 @@ private:
     QString m_fileName;
     QString m_list;
     QFile m_file;
-    QCryptographicHash m_hash{QCryptographicHash::Sha256};
     QByteArray m_buffer;
     qsizetype m_at = 0;
     State m_state = State::Start;
@@ -112,3 +104,31 @@ private:
     bool m_listSeen = false;
     QJsonObject m_others;
 };
+
+// Reads every entry of entries with read(value, number), number counting from
+// 1, and hands each to take, in the file's order. Once one is refused, the
+// rest is read without taking: the file is read to its end so that a fault
+// of the whole (its syntax, its other fields, checked by finish) is named
+// before the first refused entry, as when the file is read whole. Gives how
+// many entries there are.
+template <typename Read, typename Take, typename Finish>
+int readEntries(TJsonEntries& entries, Read&& read, Take&& take, Finish&& finish)
+{
+    std::optional<EFileFormatError> fault;
+    int number = 0;
+    QJsonValue value;
+    while (entries.next(value)) {
+        ++number;
+        if (fault)
+            continue;
+        try {
+            take(read(value, number));
+        } catch (const EFileFormatError& e) {
+            fault = e;
+        }
+    }
+    finish();
+    if (fault)
+        throw *fault;
+    return number;
+}

@@ -165,3 +165,17 @@ void requireWritable(TStoreBackend& store)
         throw EQuorStoreError(TStoreFailure::ReadOnly, TStoreStep::Write, store.engine(),
                               store.displayName());
 }
+
+void TStoreBackend::insertAll(const QList<TStoreRecord>& records)
+{
+    for (const TStoreRecord& record : records)
+        insert(record.key, record.content.kurzbeschreibung, record.content.blob);
+}
+
+void TWriteBatch::finish()
+{
+    if (m_records.isEmpty())
+        return;
+    m_store.insertAll(m_records);
+    m_records.clear();
+}

@@ -126,6 +126,8 @@ public:
     // writes goes in batches of bounded size.
     virtual void sendWritesWaiting() {}
     virtual void insert(const TStoreKey& key, const QString& kurz, const QByteArray& blob) = 0;
+    // insert() of each record, in as few statements as the engine takes.
+    virtual void insertAll(const QList<TStoreRecord>& records);
     // Removes every record (store tool: restoring a backup over a store).
     virtual void removeAll() = 0;
     // false when the record does not exist (anymore).
@@ -188,6 +190,29 @@ void inStoreAccess(TStoreBackend& store, Body&& body, TAccess mode = TAccess::Re
 
 // How many writes a bulk step sends ahead before it sends them on their way.
 inline constexpr int kWriteBatch = 1024;
+
+// The writes of a bulk step (import, restore): records put in as insert()
+// puts them, gathered and sent on their way kWriteBatch at a time.
+class TWriteBatch
+{
+public:
+    explicit TWriteBatch(TStoreBackend& store) : m_store(store) {}
+    void add(TStoreRecord&& record)
+    {
+        m_records.append(std::move(record));
+        if (m_records.size() == kWriteBatch) {
+            finish();
+            m_store.sendWritesWaiting();
+        }
+    }
+    // Puts in what was gathered, to go with the commit: the step's end must
+    // call it.
+    void finish();
+
+private:
+    TStoreBackend& m_store;
+    QList<TStoreRecord> m_records;
+};
 
 // Throws the store's read-only failure when it takes no writes.
 void requireWritable(TStoreBackend& store);

@@ -93,98 +93,81 @@ QList<TBackupRecord> readWholeFile(const QString& fileName)
 }
 
 // Every record of the file, checked as readWholeFile checks them, handed to
-// take; the faults in the same order as there, the first one thrown once the
-// file is read to its end. How many there are, or nullopt for a file to be
-// read whole.
-std::optional<TStreamed> streamFile(const QString& fileName,
-                                    const std::function<void(const TBackupRecord&)>& take)
+// take as it is read (readEntries). How many there are.
+template <typename Take>
+int streamFile(TJsonEntries& entries, const QString& fileName, Take&& take)
 {
-    std::optional<EFileFormatError> fault;
     TKeysSeen seen(QStringLiteral("Datensatz"));
-    int number = 0;
-    QByteArray digest;
-    try {
-        TJsonEntries entries(fileName, QStringLiteral("records"));
-        QJsonValue value;
-        while (entries.next(value)) {
-            ++number;
-            if (fault)
-                continue;
-            try {
-                const TBackupRecord record =
-                    readRecord(value, QStringLiteral("%1, Datensatz %2").arg(fileName).arg(number));
-                seen.refuseRepeated(record.key, number);
-                take(record);
-            } catch (const EFileFormatError& e) {
-                fault = e;
-            }
-        }
-        if (entries.others().value(QStringLiteral("format")).toString() !=
-                QLatin1String("quor-store") ||
-            !entries.listSeen())
-            throw notABackup(fileName);
-        refuseUnknownFields(entries.others(), kFields, fileName);
-        digest = entries.digest();
-    } catch (const TJsonEntries::Whole&) {
-        return std::nullopt;
-    }
-    if (fault)
-        throw *fault;
-    return TStreamed{number, digest};
-}
-} // namespace
-
-TBackupSource::TBackupSource(QString fileName) : m_fileName(std::move(fileName))
-{
-    if (const auto streamed = streamFile(m_fileName, [](const TBackupRecord&) {})) {
-        m_count = streamed->count;
-        m_digest = streamed->digest;
-        return;
-    }
-    m_whole = readWholeFile(m_fileName);
-    m_count = int(m_whole->size());
+    return readEntries(
+        entries,
+        [&](const QJsonValue& value, int number) {
+            TBackupRecord record =
+                readRecord(value, QStringLiteral("%1, Datensatz %2").arg(fileName).arg(number));
+            seen.refuseRepeated(record.key, number);
+            return record;
+        },
+        take,
+        [&] {
+            if (entries.others().value(QStringLiteral("format")).toString() !=
+                    QLatin1String("quor-store") ||
+                !entries.listSeen())
+                throw notABackup(fileName);
+            refuseUnknownFields(entries.others(), kFields, fileName);
+        });
 }
 
-void TBackupSource::forEach(const std::function<void(const TBackupRecord&)>& take) const
+// Puts records in while forEach hands them on, in batches.
+template <typename ForEach>
+TRestored restoreEach(TStoreBackend& store, bool replace, ForEach&& forEach)
 {
-    if (m_whole) {
-        for (const TBackupRecord& record : *m_whole)
-            take(record);
-        return;
-    }
-    // The file changed since it was checked: nothing of it is kept.
-    const auto again = streamFile(m_fileName, take);
-    if (!again || again->count != m_count || again->digest != m_digest)
-        throw EFileFormatError{
-            EFileFormatError::Malformed,
-            QStringLiteral("%1: hat sich beim Einlesen geändert").arg(m_fileName)};
-}
-
-TRestore restoreBackup(TStoreBackend& store, const TBackupSource& records, bool replace)
-{
-    TRestore result = TRestore::Restored;
+    TRestored result;
     inStoreAccess(
         store,
         [&] {
             requireWritable(store);
             TStoreRow any;
+            bool write = true;
             if (store.scanFrom({})->next(any)) {
-                if (!replace) {
-                    result = TRestore::StoreNotEmpty;
-                    return;
-                }
-                store.removeAll();
+                // The file is still read through: a bad one is named first.
+                write = replace;
+                if (replace)
+                    store.removeAll();
+                else
+                    result.outcome = TRestore::StoreNotEmpty;
             }
             store.sendWritesAhead();
-            int waiting = 0;
-            records.forEach([&](const TBackupRecord& record) {
-                store.insert(record.key, record.content.kurzbeschreibung, record.content.blob);
-                if (++waiting == kWriteBatch) {
-                    store.sendWritesWaiting();
-                    waiting = 0;
-                }
+            TWriteBatch batch(store);
+            result.count = forEach([&](TBackupRecord&& record) {
+                if (write)
+                    batch.add(std::move(record));
             });
+            batch.finish();
         },
         TAccess::Write);
     return result;
+}
+} // namespace
+
+TRestored restoreBackup(TStoreBackend& store, const QString& fileName, bool replace)
+{
+    std::optional<TJsonEntries> entries;
+    try {
+        entries.emplace(fileName, QStringLiteral("records"));
+    } catch (const TJsonEntries::Whole&) {
+    }
+    if (entries) {
+        try {
+            return restoreEach(store, replace, [&](const auto& take) {
+                return streamFile(*entries, fileName, take);
+            });
+        } catch (const TJsonEntries::Whole&) {
+            // Nothing of it was kept: the file is read again, whole.
+        }
+    }
+    QList<TBackupRecord> records = readWholeFile(fileName);
+    return restoreEach(store, replace, [&](const auto& take) {
+        for (TBackupRecord& record : records)
+            take(std::move(record));
+        return int(records.size());
+    });
 }

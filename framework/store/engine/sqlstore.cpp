@@ -4,6 +4,7 @@
 #include "quorexception.h"
 
 #include <QStringList>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -409,6 +410,50 @@ void TSqlStore::insert(const TStoreKey& key, const QString& kurz, const QByteArr
         execute(sql, params);
     // A read put off until this write may have brought the record back.
     m_prefetched.erase(stored);
+}
+
+void TSqlStore::insertAll(const QList<TStoreRecord>& records)
+{
+    requireLiveTransaction();
+    // Many rows to a statement: the engine parses and plans one statement for
+    // each of them, not one for each record. A key twice in one statement
+    // would fail it on PostgreSQL: the second one starts the next.
+    constexpr qsizetype kRowsPerStatement = 256;
+    TSqlParams params;
+    std::set<TStoreKey> inStatement;
+    auto send = [&] {
+        if (params.isEmpty())
+            return;
+        QByteArray sql = "INSERT INTO einstellungen (" + keyColumns(kKeyFieldCount) +
+                         ", kurzbeschreibung, daten) VALUES ";
+        for (qsizetype row = 0; row < params.size() / 7; ++row) {
+            sql += row ? ", ($" : "($";
+            for (int column = 1; column <= 7; ++column)
+                sql += QByteArray::number(row * 7 + column) + (column < 7 ? ", $" : ")");
+        }
+        sql += " ON CONFLICT (" + keyColumns(kKeyFieldCount) +
+               ") DO UPDATE SET kurzbeschreibung = excluded.kurzbeschreibung, daten = "
+               "excluded.daten";
+        if (!executeLater(sql, params))
+            execute(sql, params);
+        params.clear();
+        inStatement.clear();
+    };
+    for (const TStoreRecord& record : records) {
+        refuseNul(record.key, record.content.kurzbeschreibung);
+        TSqlParams key = keyParams(record.key);
+        TStoreKey stored = storedKey(key);
+        if (inStatement.size() == kRowsPerStatement || inStatement.count(stored))
+            send();
+        m_prefetched.erase(stored);
+        inStatement.insert(std::move(stored));
+        params << key << sqlText(record.content.kurzbeschreibung)
+               << sqlBlob(record.content.blob);
+    }
+    send();
+    // A read put off until these writes may have brought a record back.
+    for (const TStoreRecord& record : records)
+        m_prefetched.erase(storedKey(keyParams(record.key)));
 }
 
 bool TSqlStore::update(const TStoreKey& key, const QString& kurz, const QByteArray& blob)

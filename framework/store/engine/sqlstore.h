@@ -45,6 +45,7 @@ public:
                                     int limit) override;
     TStoreContent readContent(const TStoreKey& key) override;
     void insert(const TStoreKey& key, const QString& kurz, const QByteArray& blob) override;
+    void insertAll(const QList<TStoreRecord>& records) override;
     bool update(const TStoreKey& key, const QString& kurz, const QByteArray& blob) override;
     void removeAll() override;
     void prefetch(const QList<TPrefetch>& records) override;
