@@ -5,8 +5,8 @@
 #include "keys.h"
 
 #include <QJsonArray>
-#include <QJsonDocument>
 #include <QSet>
+#include <map>
 
 namespace
 {
@@ -246,21 +246,48 @@ void writeSettingsFile(TStoreBackend& store, const std::function<void(const QByt
         QByteArray text = "{\n    \"settings\": [\n";
         bool first = true;
         while (cursor->next(row) && isNamedSetting(row.key)) {
-            QJsonObject object{{QStringLiteral("name"), row.key[3]},
-                               {QStringLiteral("shortDescription"), row.kurzbeschreibung}};
-            if (row.key[4] != keys::Index)
-                object.insert(QStringLiteral("index"), row.key[4]);
-            QJsonObject others;
+            // The setting's object as Qt's indented form writes it, its fields
+            // in key order; a property given twice counts as given last.
+            std::optional<QStringList> description;
+            std::map<QString, QStringList> others;
             for (const TFormProperty& property : parseFormStoreBlob(row.blob)) {
-                const QJsonArray lines = QJsonArray::fromStringList(property.lines.Lines());
                 if (property.path == kDescription)
-                    object.insert(QStringLiteral("description"), lines);
+                    description = property.lines.Lines();
                 else
-                    others.insert(property.path, lines);
+                    others[property.path] = property.lines.Lines();
             }
-            if (!others.isEmpty())
-                object.insert(QStringLiteral("properties"), others);
-            text += (first ? "" : ",\n") + indentedListEntry(object);
+            text += first ? "        {\n" : ",\n        {\n";
+            bool firstField = true;
+            auto field = [&](const char* name) {
+                text += firstField ? "            \"" : ",\n            \"";
+                text += name;
+                text += "\": ";
+                firstField = false;
+            };
+            if (description) {
+                field("description");
+                appendJsonLines(text, *description, 3);
+            }
+            if (row.key[4] != keys::Index) {
+                field("index");
+                appendJsonString(text, row.key[4]);
+            }
+            field("name");
+            appendJsonString(text, row.key[3]);
+            if (!others.empty()) {
+                field("properties");
+                text += "{\n";
+                for (auto it = others.begin(); it != others.end(); ++it) {
+                    text += it == others.begin() ? "                " : ",\n                ";
+                    appendJsonString(text, it->first);
+                    text += ": ";
+                    appendJsonLines(text, it->second, 4);
+                }
+                text += "\n            }";
+            }
+            field("shortDescription");
+            appendJsonString(text, row.kurzbeschreibung);
+            text += "\n        }";
             first = false;
             if (text.size() >= kOutputPiece)
                 out(std::exchange(text, {}));

@@ -85,20 +85,97 @@ void writeFileWhole(const QString& fileName, const std::function<void(const TSin
         throw failed();
 }
 
-QByteArray indentedListEntry(const QJsonObject& object)
+void appendJsonString(QByteArray& out, QStringView text)
 {
-    // Two levels deeper than alone: every line moved on by eight spaces.
-    QByteArray alone = QJsonDocument(object).toJson(QJsonDocument::Indented);
-    alone.chop(1);
-    const QByteArray indent(8, ' ');
-    QByteArray entry = indent;
-    entry.reserve(alone.size() + alone.size() / 4);
-    for (const char c : alone) {
-        entry += c;
-        if (c == '\n')
-            entry += indent;
+    static constexpr char kHex[] = "0123456789abcdef";
+    const qsizetype at = out.size();
+    // At most six bytes for each UTF-16 unit (an escape), and the quotes.
+    out.resize(at + 6 * text.size() + 2);
+    char* cursor = out.data() + at;
+    auto escape = [&](char16_t u) {
+        *cursor++ = '\\';
+        *cursor++ = 'u';
+        for (int shift = 12; shift >= 0; shift -= 4)
+            *cursor++ = kHex[(u >> shift) & 0xf];
+    };
+    *cursor++ = '"';
+    const char16_t* src = text.utf16();
+    const char16_t* const end = src + text.size();
+    while (src != end) {
+        const char16_t u = *src++;
+        if (u >= 0x20 && u < 0x80 && u != '"' && u != '\\') {
+            *cursor++ = char(u);
+        } else if (u < 0x80) {
+            switch (u) {
+            case '"':
+            case '\\':
+                *cursor++ = '\\';
+                *cursor++ = char(u);
+                break;
+            case '\b':
+                *cursor++ = '\\';
+                *cursor++ = 'b';
+                break;
+            case '\f':
+                *cursor++ = '\\';
+                *cursor++ = 'f';
+                break;
+            case '\n':
+                *cursor++ = '\\';
+                *cursor++ = 'n';
+                break;
+            case '\r':
+                *cursor++ = '\\';
+                *cursor++ = 'r';
+                break;
+            case '\t':
+                *cursor++ = '\\';
+                *cursor++ = 't';
+                break;
+            default:
+                escape(u);
+            }
+        } else if (u < 0x800) {
+            *cursor++ = char(0xc0 | (u >> 6));
+            *cursor++ = char(0x80 | (u & 0x3f));
+        } else if (!QChar::isSurrogate(u)) {
+            *cursor++ = char(0xe0 | (u >> 12));
+            *cursor++ = char(0x80 | ((u >> 6) & 0x3f));
+            *cursor++ = char(0x80 | (u & 0x3f));
+        } else if (QChar::isHighSurrogate(u) && src != end && QChar::isLowSurrogate(*src)) {
+            const char32_t c = QChar::surrogateToUcs4(u, *src++);
+            *cursor++ = char(0xf0 | (c >> 18));
+            *cursor++ = char(0x80 | ((c >> 12) & 0x3f));
+            *cursor++ = char(0x80 | ((c >> 6) & 0x3f));
+            *cursor++ = char(0x80 | (c & 0x3f));
+        } else {
+            // A lone surrogate has no UTF-8: it is written as its escape.
+            escape(u);
+        }
     }
-    return entry;
+    *cursor++ = '"';
+    out.resize(cursor - out.constData());
+}
+
+void appendJsonAscii(QByteArray& out, QByteArrayView text)
+{
+    out += '"';
+    out += text;
+    out += '"';
+}
+
+void appendJsonLines(QByteArray& out, const QStringList& lines, int level)
+{
+    const QByteArray indent(4 * level, ' ');
+    out += "[\n";
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        out += indent;
+        out += "    ";
+        appendJsonString(out, lines[i]);
+        out += i + 1 < lines.size() ? ",\n" : "\n";
+    }
+    out += indent;
+    out += ']';
 }
 
 void refuseUnknownFields(const QJsonObject& object, const QStringList& known, const QString& where)

@@ -41,8 +41,15 @@ using TSink = std::function<void(const QByteArray&)>;
 // The same, the pieces written as they come; the file opened with the first
 // of them.
 void writeFileWhole(const QString& fileName, const std::function<void(const TSink&)>& produce);
-// An object as it stands, indented, in a list of an object at the top level.
-QByteArray indentedListEntry(const QJsonObject& object);
+// Appends text as a JSON string, quoted and escaped byte for byte as Qt's
+// JSON writer writes it: the files written entry by entry are the very files
+// a whole document gave, without building one for each entry.
+void appendJsonString(QByteArray& out, QStringView text);
+// The same for a text known to be printable ASCII (base64).
+void appendJsonAscii(QByteArray& out, QByteArrayView text);
+// A list of texts as Qt's indented form writes it, as a field's value at
+// nesting level (the field's line indented by 4 * level spaces).
+void appendJsonLines(QByteArray& out, const QStringList& lines, int level);
 
 // A misspelt field would otherwise be dropped without a word.
 void refuseUnknownFields(const QJsonObject& object, const QStringList& known, const QString& where);

@@ -4,7 +4,6 @@
 #include "jsonfile.h"
 
 #include <QJsonArray>
-#include <QJsonDocument>
 
 void writeStoreBackup(TStoreBackend& store, const std::function<void(const QByteArray&)>& out)
 {
@@ -15,17 +14,18 @@ void writeStoreBackup(TStoreBackend& store, const std::function<void(const QByte
         TStoreRow row;
         QByteArray text = "{\"format\":\"quor-store\",\"records\":[";
         for (bool first = true; cursor->next(row); first = false) {
-            QJsonArray key;
-            for (const QString& field : row.key)
-                key.append(field);
-            if (!first)
-                text += ',';
-            text += QJsonDocument(
-                        QJsonObject{
-                            {QStringLiteral("key"), key},
-                            {QStringLiteral("kurzbeschreibung"), row.kurzbeschreibung},
-                            {QStringLiteral("daten"), QString::fromLatin1(row.blob.toBase64())}})
-                        .toJson(QJsonDocument::Compact);
+            // Qt's compact form of the record's object, its fields in order.
+            text += first ? "{\"daten\":" : ",{\"daten\":";
+            appendJsonAscii(text, row.blob.toBase64());
+            text += ",\"key\":[";
+            for (int i = 0; i < kKeyFieldCount; ++i) {
+                if (i)
+                    text += ',';
+                appendJsonString(text, row.key[i]);
+            }
+            text += "],\"kurzbeschreibung\":";
+            appendJsonString(text, row.kurzbeschreibung);
+            text += '}';
             if (text.size() >= kOutputPiece)
                 out(std::exchange(text, {}));
         }

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "formstoretext.h"
+#include "jsonfile.h"
 #include "sqlstore.h"
 #include "storeopen.h"
 #include "teststore.h"
@@ -50,6 +51,26 @@ class TestQuorStore : public QObject
         if (output)
             *output = process.readAllStandardOutput();
         return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    }
+
+    // An object as a program builds it, field by field: its fields in the
+    // order insert() gives them, not the parser's.
+    static QJsonObject asBuilt(const QJsonObject& parsed)
+    {
+        QJsonObject built;
+        for (auto it = parsed.begin(); it != parsed.end(); ++it) {
+            QJsonValue value = it.value();
+            if (value.isObject())
+                value = asBuilt(value.toObject());
+            if (value.isArray()) {
+                QJsonArray list;
+                for (const QJsonValue entry : value.toArray())
+                    list.append(entry.isObject() ? asBuilt(entry.toObject()) : entry);
+                value = list;
+            }
+            built.insert(it.key(), value);
+        }
+        return built;
     }
 
     static QString write(QTemporaryDir& dir, const QByteArray& json)
@@ -172,6 +193,46 @@ private Q_SLOTS:
         QCOMPARE(run({"--store", imported.path(), "export", "-"}, &second), 0);
         QCOMPARE(second, first);
         QCOMPARE(first.count("\"name\""), 2100);
+    }
+
+    // Export and dump write entry by entry what Qt's writer gives for the
+    // whole document, texts of every kind among them.
+    void exportAndDumpInQtsOwnForm()
+    {
+        QString every;
+        for (char16_t u = 0; u < 0x100; ++u)
+            every += QChar(u);
+        const QStringList texts{every,
+                                QStringLiteral("€ \uffff \U0001F600 ✓"),
+                                QString(QChar(0xd800)) + "x",
+                                QString(QChar(0xdc00)),
+                                QString(QChar(0xd83d)),
+                                QString()};
+        for (const QString& text : texts) {
+            QByteArray ours = "[";
+            appendJsonString(ours, text);
+            QCOMPARE(ours + "]", QJsonDocument(QJsonArray{text}).toJson(QJsonDocument::Compact));
+        }
+
+        TestStore db;
+        const QString printable = every.mid(1);
+        db.put({"DEU", "VESKALO", "VESKALO", "Erste " + texts[1], "2"}, printable,
+               formStoreBlob({{"z.Lines", {"b"}},
+                              {"msText.Lines", {}},
+                              {"\U0001F600.Lines", {printable, ""}},
+                              {"\uffee.Lines", {}},
+                              {"z.Lines", {"zuletzt"}}}));
+        db.put({"DEU", "VESKALO", "VESKALO", "Zweite", "0"}, QString(), QByteArray());
+        db.put({"DEU", "RIMDAL", "IMPORT", printable, "0"}, texts[1], QByteArray("\0\xff", 2));
+        QByteArray exported, dumped;
+        QCOMPARE(run({"--store", db.path(), "export", "-"}, &exported), 0);
+        QCOMPARE(exported, QJsonDocument(asBuilt(QJsonDocument::fromJson(exported).object()))
+                               .toJson(QJsonDocument::Indented));
+        QVERIFY(exported.contains("zuletzt") && !exported.contains("\"b\""));
+        QCOMPARE(run({"--store", db.path(), "dump", "-"}, &dumped), 0);
+        QCOMPARE(dumped, QJsonDocument(asBuilt(QJsonDocument::fromJson(dumped).object()))
+                             .toJson(QJsonDocument::Compact));
+        QCOMPARE(dumped.count("\"key\""), 3);
     }
 
     // The type is chosen before the limit: newer entries of another type
