@@ -248,25 +248,31 @@ void writeSettingsFile(TStoreBackend& store, const std::function<void(const QByt
         while (cursor->next(row) && isNamedSetting(row.key)) {
             // The setting's object as Qt's indented form writes it, its fields
             // in key order; a property given twice counts as given last.
-            std::optional<QStringList> description;
-            std::map<QString, QStringList> others;
-            for (const TFormProperty& property : parseFormStoreBlob(row.blob)) {
+            std::optional<TStringList> description;
+            std::map<QString, TStringList> others;
+            for (TFormProperty& property : parseFormStoreBlob(row.blob)) {
                 if (property.path == kDescription)
-                    description = property.lines.Lines();
+                    description = std::move(property.lines);
                 else
-                    others[property.path] = property.lines.Lines();
+                    others[property.path] = std::move(property.lines);
             }
-            text += first ? "        {\n" : ",\n        {\n";
+            auto lines = [&](const TStringList& list, int level) {
+                if (const QString* joined = list.HeldJoinedLines())
+                    appendJsonLines(text, *joined, list.Count(), level);
+                else
+                    appendJsonLines(text, list.Lines(), level);
+            };
+            appendBytes(text, first ? "        {\n" : ",\n        {\n");
             bool firstField = true;
-            auto field = [&](const char* name) {
-                text += firstField ? "            \"" : ",\n            \"";
-                text += name;
-                text += "\": ";
+            auto field = [&](std::string_view name) {
+                appendBytes(text, firstField ? "            \"" : ",\n            \"");
+                appendBytes(text, name);
+                appendBytes(text, "\": ");
                 firstField = false;
             };
             if (description) {
                 field("description");
-                appendJsonLines(text, *description, 3);
+                lines(*description, 3);
             }
             if (row.key[4] != keys::Index) {
                 field("index");
@@ -276,18 +282,18 @@ void writeSettingsFile(TStoreBackend& store, const std::function<void(const QByt
             appendJsonString(text, row.key[3]);
             if (!others.empty()) {
                 field("properties");
-                text += "{\n";
+                appendBytes(text, "{\n");
                 for (auto it = others.begin(); it != others.end(); ++it) {
-                    text += it == others.begin() ? "                " : ",\n                ";
+                    appendBytes(text, it == others.begin() ? "                " : ",\n                ");
                     appendJsonString(text, it->first);
-                    text += ": ";
-                    appendJsonLines(text, it->second, 4);
+                    appendBytes(text, ": ");
+                    lines(it->second, 4);
                 }
-                text += "\n            }";
+                appendBytes(text, "\n            }");
             }
             field("shortDescription");
             appendJsonString(text, row.kurzbeschreibung);
-            text += "\n        }";
+            appendBytes(text, "\n        }");
             first = false;
             if (text.size() >= kOutputPiece)
                 out(std::exchange(text, {}));

@@ -164,18 +164,42 @@ void appendJsonAscii(QByteArray& out, QByteArrayView text)
     out += '"';
 }
 
+namespace
+{
+// line(i) gives the i-th of count lines.
+template <typename Line>
+void appendLines(QByteArray& out, qsizetype count, int level, Line&& line)
+{
+    static constexpr std::string_view kSpaces = "                        ";
+    const std::string_view indent = kSpaces.substr(0, 4 * std::size_t(level));
+    appendBytes(out, "[\n");
+    for (qsizetype i = 0; i < count; ++i) {
+        appendBytes(out, indent);
+        appendBytes(out, "    ");
+        appendJsonString(out, line(i));
+        appendBytes(out, i + 1 < count ? ",\n" : "\n");
+    }
+    appendBytes(out, indent);
+    out += ']';
+}
+} // namespace
+
+void appendJsonLines(QByteArray& out, QStringView joined, qsizetype count, int level)
+{
+    qsizetype from = 0;
+    appendLines(out, count, level, [&](qsizetype) {
+        qsizetype to = joined.indexOf(u'\n', from);
+        if (to < 0)
+            to = joined.size();
+        const QStringView line = joined.mid(from, to - from);
+        from = to + 1;
+        return line;
+    });
+}
+
 void appendJsonLines(QByteArray& out, const QStringList& lines, int level)
 {
-    const QByteArray indent(4 * level, ' ');
-    out += "[\n";
-    for (qsizetype i = 0; i < lines.size(); ++i) {
-        out += indent;
-        out += "    ";
-        appendJsonString(out, lines[i]);
-        out += i + 1 < lines.size() ? ",\n" : "\n";
-    }
-    out += indent;
-    out += ']';
+    appendLines(out, lines.size(), level, [&](qsizetype i) { return QStringView(lines[i]); });
 }
 
 void refuseUnknownFields(const QJsonObject& object, const QStringList& known, const QString& where)

@@ -8,7 +8,9 @@
 #include <QJsonObject>
 #include <QStringList>
 #include <functional>
+#include <cstring>
 #include <optional>
+#include <string_view>
 
 // What the store's exchange files (named settings, backups) have in common:
 // read whole, checked strictly, refused with a message that names the place.
@@ -47,9 +49,18 @@ void writeFileWhole(const QString& fileName, const std::function<void(const TSin
 void appendJsonString(QByteArray& out, QStringView text);
 // The same for a text known to be printable ASCII (base64).
 void appendJsonAscii(QByteArray& out, QByteArrayView text);
-// A list of texts as Qt's indented form writes it, as a field's value at
-// nesting level (the field's line indented by 4 * level spaces).
+// A list of lines, count of them joined by "\n", as Qt's indented form writes
+// it as a field's value at nesting level (the field's line indented by
+// 4 * level spaces).
+void appendJsonLines(QByteArray& out, QStringView joined, qsizetype count, int level);
 void appendJsonLines(QByteArray& out, const QStringList& lines, int level);
+// Appends bytes at a fraction of the cost of QByteArray's general append.
+inline void appendBytes(QByteArray& out, std::string_view bytes)
+{
+    const qsizetype at = out.size();
+    out.resize(at + qsizetype(bytes.size()));
+    std::memcpy(out.data() + at, bytes.data(), bytes.size());
+}
 
 // A misspelt field would otherwise be dropped without a word.
 void refuseUnknownFields(const QJsonObject& object, const QStringList& known, const QString& where);

@@ -32,6 +32,9 @@ public:
     static TStringList FromJoinedLines(QString text, qsizetype count);
     // The lines joined by "\n".
     QString JoinedLines() const;
+    // That text where the lines are still held as handed over, else null:
+    // then a line may hold a line end of its own.
+    const QString* HeldJoinedLines() const { return m_joinedCount >= 0 ? &m_joined : nullptr; }
 
     void Clear();
     int Add(const QString& line);

@@ -219,7 +219,7 @@ private Q_SLOTS:
         db.put({"DEU", "VESKALO", "VESKALO", "Erste " + texts[1], "2"}, printable,
                formStoreBlob({{"z.Lines", {"b"}},
                               {"msText.Lines", {}},
-                              {"\U0001F600.Lines", {printable, ""}},
+                              {"\U0001F600.Lines", {printable, "", "zwei\nZeilen"}},
                               {"\uffee.Lines", {}},
                               {"z.Lines", {"zuletzt"}}}));
         db.put({"DEU", "VESKALO", "VESKALO", "Zweite", "0"}, QString(), QByteArray());
@@ -229,6 +229,7 @@ private Q_SLOTS:
         QCOMPARE(exported, QJsonDocument(asBuilt(QJsonDocument::fromJson(exported).object()))
                                .toJson(QJsonDocument::Indented));
         QVERIFY(exported.contains("zuletzt") && !exported.contains("\"b\""));
+        QVERIFY(exported.contains("\"zwei\\nZeilen\""));
         QCOMPARE(run({"--store", db.path(), "dump", "-"}, &dumped), 0);
         QCOMPARE(dumped, QJsonDocument(asBuilt(QJsonDocument::fromJson(dumped).object()))
                              .toJson(QJsonDocument::Compact));
