@@ -6,6 +6,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QSaveFile>
+#include <QVarLengthArray>
 #include <cstring>
 
 QString printable(const QString& text)
@@ -224,14 +225,19 @@ void refuseNul(const QStringList& texts, const QString& where)
 
 void TKeysSeen::refuseRepeated(const TStoreKey& key, int number)
 {
-    // Two hashes of differing seeds over each field and its length: 128 bits
-    // that no two keys of a file share, at a fraction of a digest's cost.
-    std::pair<quint64, quint64> fields{0x9e3779b97f4a7c15u, 0xc2b2ae3d27d4eb4fu};
+    // Two hashes of differing seeds over the fields, each after its length:
+    // 128 bits that no two keys of a file share, at a fraction of a digest's
+    // cost.
+    QVarLengthArray<char16_t, 256> units;
     for (const QString& field : key) {
-        const auto bytes = size_t(field.size()) * sizeof(QChar);
-        fields.first = qHashBits(field.constData(), bytes, fields.first + bytes);
-        fields.second = qHashBits(field.constData(), bytes, fields.second ^ (bytes << 17));
+        const auto length = quint32(field.size());
+        units.append(char16_t(length >> 16));
+        units.append(char16_t(length));
+        units.append(reinterpret_cast<const char16_t*>(field.constData()), field.size());
     }
+    const auto bytes = size_t(units.size()) * sizeof(char16_t);
+    const std::pair<quint64, quint64> fields{qHashBits(units.data(), bytes, 0x9e3779b97f4a7c15u),
+                                             qHashBits(units.data(), bytes, 0xc2b2ae3d27d4eb4fu)};
     const auto it = m_seen.constFind(fields);
     if (it != m_seen.constEnd())
         throw EFileFormatError{EFileFormatError::Malformed,

@@ -289,9 +289,37 @@ TFormProperties parseFormStoreText(const QStringList& lines)
 
 QByteArray formStoreBlob(const TFormProperties& properties)
 {
-    TStringList text(formatFormStoreText(properties));
-    text.SetEncoding(TStringList::TEncoding::Utf8, true);
-    return text.SaveToBytes();
+    // What a line list in UTF-8 with byte-order mark saves of the lines
+    // formatFormStoreText gives, written straight into the bytes.
+    QByteArray out("\xEF\xBB\xBF");
+    auto ascii = [&](std::string_view text) { out.append(text.data(), qsizetype(text.size())); };
+    for (const TFormProperty& property : properties) {
+        if (needsEscape(property.path)) {
+            ascii("[%");
+            appendUtf8(out, escape(property.path));
+        } else {
+            ascii("[");
+            appendUtf8(out, property.path);
+        }
+        ascii("]\r\nCount=");
+        const QStringList& lines = property.lines.Lines();
+        out += QByteArray::number(lines.size());
+        ascii("\r\n");
+        for (qsizetype i = 0; i < lines.size(); ++i) {
+            const QString& line = lines.at(i);
+            ascii("Item");
+            out += QByteArray::number(i);
+            if (needsEscape(line)) {
+                ascii("%=");
+                appendUtf8(out, escape(line));
+            } else {
+                ascii("=");
+                appendUtf8(out, line);
+            }
+            ascii("\r\n");
+        }
+    }
+    return out;
 }
 
 TFormProperties parseFormStoreBlob(const QByteArray& blob)

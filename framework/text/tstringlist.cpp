@@ -140,40 +140,50 @@ QString decodeUtf8(const char* data, qsizetype size)
     return text;
 }
 
-QByteArray encodeUtf8(const QString& text)
+qsizetype encodeUtf8Into(char* out, const char16_t* in, qsizetype size)
 {
-    QByteArray bytes;
-    bytes.reserve(text.size() + text.size() / 4);
-    const auto* in = reinterpret_cast<const char16_t*>(text.constData());
-    const qsizetype size = text.size();
+    char* const start = out;
     for (qsizetype i = 0; i < size; ++i) {
         char32_t c = in[i];
         if (c < 0x80) {
-            bytes.append(char(c));
+            *out++ = char(c);
             continue;
         }
         if (c >= 0xD800 && c <= 0xDBFF && i + 1 < size && in[i + 1] >= 0xDC00 &&
             in[i + 1] <= 0xDFFF) {
             c = 0x10000 + ((c - 0xD800) << 10) + (in[++i] - 0xDC00);
         } else if (c >= 0xDC80 && c <= 0xDCFF) {
-            bytes.append(char(c - 0xDC00));
+            *out++ = char(c - 0xDC00);
             continue;
         } else if (c >= 0xD800 && c <= 0xDFFF) {
             c = 0xFFFD;
         }
         if (c < 0x800) {
-            bytes.append(char(0xC0 | (c >> 6))).append(char(0x80 | (c & 0x3F)));
+            *out++ = char(0xC0 | (c >> 6));
         } else if (c < 0x10000) {
-            bytes.append(char(0xE0 | (c >> 12)))
-                .append(char(0x80 | ((c >> 6) & 0x3F)))
-                .append(char(0x80 | (c & 0x3F)));
+            *out++ = char(0xE0 | (c >> 12));
+            *out++ = char(0x80 | ((c >> 6) & 0x3F));
         } else {
-            bytes.append(char(0xF0 | (c >> 18)))
-                .append(char(0x80 | ((c >> 12) & 0x3F)))
-                .append(char(0x80 | ((c >> 6) & 0x3F)))
-                .append(char(0x80 | (c & 0x3F)));
+            *out++ = char(0xF0 | (c >> 18));
+            *out++ = char(0x80 | ((c >> 12) & 0x3F));
+            *out++ = char(0x80 | ((c >> 6) & 0x3F));
         }
+        *out++ = char(0x80 | (c & 0x3F));
     }
+    return out - start;
+}
+
+void appendUtf8(QByteArray& bytes, QStringView text)
+{
+    const qsizetype at = bytes.size();
+    bytes.resize(at + 3 * text.size());
+    bytes.truncate(at + encodeUtf8Into(bytes.data() + at, text.utf16(), text.size()));
+}
+
+QByteArray encodeUtf8(const QString& text)
+{
+    QByteArray bytes;
+    appendUtf8(bytes, text);
     return bytes;
 }
 

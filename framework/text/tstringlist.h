@@ -101,6 +101,9 @@ QString decodeUtf8(const char* data, qsizetype size);
 qsizetype decodeUtf8Into(char16_t* out, const char* data, qsizetype size);
 qsizetype decodeAnsiInto(char16_t* out, const char* data, qsizetype size);
 QByteArray encodeUtf8(const QString& text);
+// At most three bytes for each unit; how many were written.
+qsizetype encodeUtf8Into(char* out, const char16_t* in, qsizetype size);
+void appendUtf8(QByteArray& bytes, QStringView text);
 
 // Splits at CR LF, LF or CR; a final line end does not start another line.
 QStringList splitLines(const QString& text);

@@ -3,8 +3,8 @@
 
 #include "quorexception.h"
 
+#include <QSet>
 #include <QStringList>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -73,6 +73,16 @@ QByteArray groupSql(bool after, int limit, TScanRead read)
            keyCondition(3) + (after ? " AND (bezeichnung, idx) > ($4, $5)" : "") + kOrder +
            " LIMIT " + QByteArray::number(limit);
 }
+
+} // namespace
+
+static size_t qHash(const TStoreKey& key, size_t seed = 0)
+{
+    return qHashRange(key.begin(), key.end(), seed);
+}
+
+namespace
+{
 
 TSqlParams keyParams(const TStoreKey& key)
 {
@@ -412,6 +422,13 @@ void TSqlStore::insert(const TStoreKey& key, const QString& kurz, const QByteArr
     m_prefetched.erase(stored);
 }
 
+void TSqlStore::forgetPrefetched(const QList<TStoreRecord>& records)
+{
+    if (!m_prefetched.empty())
+        for (const TStoreRecord& record : records)
+            m_prefetched.erase(storedKey(keyParams(record.key)));
+}
+
 void TSqlStore::insertAll(const QList<TStoreRecord>& records)
 {
     requireLiveTransaction();
@@ -420,7 +437,8 @@ void TSqlStore::insertAll(const QList<TStoreRecord>& records)
     // would fail it on PostgreSQL: the second one starts the next.
     constexpr qsizetype kRowsPerStatement = 256;
     TSqlParams params;
-    std::set<TStoreKey> inStatement;
+    params.reserve(7 * kRowsPerStatement);
+    QSet<TStoreKey> inStatement;
     auto send = [&] {
         if (params.isEmpty())
             return;
@@ -439,21 +457,20 @@ void TSqlStore::insertAll(const QList<TStoreRecord>& records)
         params.clear();
         inStatement.clear();
     };
+    forgetPrefetched(records);
     for (const TStoreRecord& record : records) {
         refuseNul(record.key, record.content.kurzbeschreibung);
         TSqlParams key = keyParams(record.key);
         TStoreKey stored = storedKey(key);
-        if (inStatement.size() == kRowsPerStatement || inStatement.count(stored))
+        if (inStatement.size() == kRowsPerStatement || inStatement.contains(stored))
             send();
-        m_prefetched.erase(stored);
         inStatement.insert(std::move(stored));
         params << key << sqlText(record.content.kurzbeschreibung)
                << sqlBlob(record.content.blob);
     }
     send();
     // A read put off until these writes may have brought a record back.
-    for (const TStoreRecord& record : records)
-        m_prefetched.erase(storedKey(keyParams(record.key)));
+    forgetPrefetched(records);
 }
 
 bool TSqlStore::update(const TStoreKey& key, const QString& kurz, const QByteArray& blob)

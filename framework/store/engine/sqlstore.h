@@ -93,6 +93,7 @@ protected:
     virtual void catchUp() {}
     // What a transaction prefetched is forgotten when it ends.
     void forgetPrefetched() { m_prefetched.clear(); }
+    void forgetPrefetched(const QList<TStoreRecord>& records);
 
     QString m_displayName;
     TStoreEngine m_engine;

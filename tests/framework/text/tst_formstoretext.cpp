@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "formstoretext.h"
+#include "tstringlist.h"
 
 #include <QTest>
 
@@ -27,6 +28,10 @@ private Q_SLOTS:
                                          {QStringLiteral("scStanBez.Items"), {}},
                                          {QStringLiteral("other.Lines"), {QString()}}};
         const TFormProperties back = parseFormStoreBlob(formStoreBlob(properties));
+        // The blob is the line list's own saving of the formatted lines.
+        TStringList saved(formatFormStoreText(properties));
+        saved.SetEncoding(TStringList::TEncoding::Utf8, true);
+        QCOMPARE(formStoreBlob(properties), saved.SaveToBytes());
         QCOMPARE(back.size(), 3);
         for (int i = 0; i < 3; ++i) {
             QCOMPARE(back[i].path, properties[i].path);
@@ -48,6 +53,9 @@ private Q_SLOTS:
              {QString("a%b.Lines"), QString("[x].Lines"), QString("zeile\r\n.Items"),
               QString(QChar(0xDC00)) + ".Lines"}) {
             const TFormProperties round = parseFormStoreBlob(formStoreBlob({{path, {"v"}}}));
+            TStringList saved(formatFormStoreText({{path, {"v"}}}));
+            saved.SetEncoding(TStringList::TEncoding::Utf8, true);
+            QCOMPARE(formStoreBlob({{path, {"v"}}}), saved.SaveToBytes());
             QCOMPARE(round.size(), 1);
             QCOMPARE(round[0].path, path);
             QCOMPARE(round[0].lines.Lines(), QStringList{"v"});
