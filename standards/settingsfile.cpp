@@ -18,73 +18,77 @@ EFileFormatError malformed(const QString& message)
     return {EFileFormatError::Malformed, message};
 }
 
-QStringList stringArray(const QJsonValue& value, const QString& where)
+// where() names the place in the file; it is made only for a message.
+template <typename Where> QStringList stringArray(const QJsonValue& value, const Where& where)
 {
     if (!value.isArray())
-        throw malformed(QStringLiteral("%1: Zeilenliste erwartet").arg(where));
+        throw malformed(QStringLiteral("%1: Zeilenliste erwartet").arg(where()));
+    const QJsonArray array = value.toArray();
     QStringList lines;
-    for (const QJsonValue line : value.toArray()) {
+    lines.reserve(array.size());
+    for (const QJsonValue line : array) {
         if (!line.isString())
-            throw malformed(QStringLiteral("%1: jede Zeile muss ein Text sein").arg(where));
+            throw malformed(QStringLiteral("%1: jede Zeile muss ein Text sein").arg(where()));
         lines.append(line.toString());
     }
     return lines;
 }
 
-QString optionalText(const QJsonObject& object, const char* field, const QString& where,
+template <typename Where>
+QString optionalText(const QJsonObject& object, QLatin1String field, const Where& where,
                      const QString& otherwise = {})
 {
-    const QJsonValue value = object.value(QLatin1String(field));
+    const QJsonValue value = object.value(field);
     if (value.isUndefined())
         return otherwise;
     if (!value.isString())
-        throw malformed(
-            QStringLiteral("%1: \"%2\" ist kein Text").arg(where, QLatin1String(field)));
+        throw malformed(QStringLiteral("%1: \"%2\" ist kein Text").arg(where(), field));
     return value.toString();
 }
 
-TNamedSetting readSetting(const QJsonValue& entry, const QString& where)
+template <typename Where> TNamedSetting readSetting(const QJsonValue& entry, const Where& where)
 {
     if (!entry.isObject())
-        throw malformed(QStringLiteral("%1: Objekt erwartet").arg(where));
+        throw malformed(QStringLiteral("%1: Objekt erwartet").arg(where()));
     const QJsonObject object = entry.toObject();
-    refuseUnknownFields(object,
-                        {QStringLiteral("name"), QStringLiteral("index"),
-                         QStringLiteral("shortDescription"), QStringLiteral("description"),
-                         QStringLiteral("properties")},
-                        where);
-    if (!object.value(QStringLiteral("name")).isString())
-        throw malformed(QStringLiteral("%1: \"name\" fehlt oder ist kein Text").arg(where));
+    static const QStringList known{QStringLiteral("name"), QStringLiteral("index"),
+                                   QStringLiteral("shortDescription"),
+                                   QStringLiteral("description"), QStringLiteral("properties")};
+    refuseUnknownFields(object, known, where);
+    const QJsonValue name = object.value(QLatin1String("name"));
+    if (!name.isString())
+        throw malformed(QStringLiteral("%1: \"name\" fehlt oder ist kein Text").arg(where()));
     TNamedSetting setting;
-    setting.key = {keys::Sprache, keys::Veskalo, keys::Veskalo,
-                   object.value(QStringLiteral("name")).toString(),
-                   optionalText(object, "index", where, keys::Index)};
-    setting.shortDescription = optionalText(object, "shortDescription", where);
-    refuseNul({setting.key[3], setting.key[4], setting.shortDescription}, where);
+    setting.key = {keys::Sprache, keys::Veskalo, keys::Veskalo, name.toString(),
+                   optionalText(object, QLatin1String("index"), where, keys::Index)};
+    setting.shortDescription = optionalText(object, QLatin1String("shortDescription"), where);
+    refuseNul({&setting.key[3], &setting.key[4], &setting.shortDescription}, where);
     // No list could ever offer such a setting: the lists leave out one named
     // "STANDARD", and an empty name is no entry at all.
     if (setting.key[3].isEmpty() || setting.key[3] == keys::Standard)
         throw EFileFormatError{
             EFileFormatError::Refused,
             QStringLiteral("%1: „%2“ kann kein Name einer benannten Einstellung sein.")
-                .arg(where, printable(setting.key[3]))};
-    const QJsonValue description = object.value(QStringLiteral("description"));
+                .arg(where(), printable(setting.key[3]))};
+    const QJsonValue description = object.value(QLatin1String("description"));
     setting.properties.append(
-        {kDescription,
-         description.isUndefined()
-             ? QStringList()
-             : stringArray(description, where + QStringLiteral(", \"description\""))});
-    const QJsonValue properties = object.value(QStringLiteral("properties"));
+        {kDescription, description.isUndefined()
+                           ? QStringList()
+                           : stringArray(description, [&] {
+                                 return where() + QStringLiteral(", \"description\"");
+                             })});
+    const QJsonValue properties = object.value(QLatin1String("properties"));
     if (properties.isUndefined())
         return setting;
     if (!properties.isObject())
-        throw malformed(QStringLiteral("%1: \"properties\" ist kein Objekt").arg(where));
+        throw malformed(QStringLiteral("%1: \"properties\" ist kein Objekt").arg(where()));
     const QJsonObject map = properties.toObject();
     for (auto it = map.begin(); it != map.end(); ++it) {
         if (it.key() == kDescription)
             continue;
-        setting.properties.append(
-            {it.key(), stringArray(it.value(), where + QStringLiteral(", \"%1\"").arg(it.key()))});
+        setting.properties.append({it.key(), stringArray(it.value(), [&] {
+                                       return where() + QStringLiteral(", \"%1\"").arg(it.key());
+                                   })});
     }
     return setting;
 }
@@ -123,8 +127,9 @@ QList<TNamedSetting> readWholeFile(const QString& fileName)
     int number = 0;
     for (const QJsonValue entry : settings.toArray()) {
         ++number;
-        TNamedSetting setting =
-            readSetting(entry, QStringLiteral("%1, Eintrag %2").arg(fileName).arg(number));
+        TNamedSetting setting = readSetting(entry, [&] {
+            return QStringLiteral("%1, Eintrag %2").arg(fileName).arg(number);
+        });
         seen.refuseRepeated(setting.key, number);
         result.append(std::move(setting));
     }
@@ -140,8 +145,9 @@ int streamFile(TJsonEntries& entries, const QString& fileName, Take&& take)
     return readEntries(
         entries,
         [&](const QJsonValue& entry, int number) {
-            TNamedSetting setting =
-                readSetting(entry, QStringLiteral("%1, Eintrag %2").arg(fileName).arg(number));
+            TNamedSetting setting = readSetting(entry, [&] {
+                return QStringLiteral("%1, Eintrag %2").arg(fileName).arg(number);
+            });
             seen.refuseRepeated(setting.key, number);
             return setting;
         },

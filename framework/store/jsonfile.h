@@ -8,6 +8,7 @@
 #include <QJsonObject>
 #include <QStringList>
 #include <functional>
+#include <initializer_list>
 #include <cstring>
 #include <optional>
 #include <string_view>
@@ -66,6 +67,26 @@ inline void appendBytes(QByteArray& out, std::string_view bytes)
 void refuseUnknownFields(const QJsonObject& object, const QStringList& known, const QString& where);
 // A store must move between engines unchanged, and a PostgreSQL text holds no NUL.
 void refuseNul(const QStringList& texts, const QString& where);
+// The same for an entry read one of many: where() names the place, made only
+// for a message.
+template <typename Where>
+void refuseUnknownFields(const QJsonObject& object, const QStringList& known, const Where& where)
+{
+    for (auto it = object.begin(); it != object.end(); ++it)
+        if (!known.contains(it.key()))
+            refuseUnknownFields(object, known, QString(where()));
+}
+template <typename Where>
+void refuseNul(std::initializer_list<const QString*> texts, const Where& where)
+{
+    for (const QString* text : texts)
+        if (text->contains(QChar(0))) {
+            QStringList all;
+            for (const QString* each : texts)
+                all << *each;
+            refuseNul(all, QString(where()));
+        }
+}
 
 // Each key once in a file: a second entry would silently win over the first.
 // A key is kept as 128 bits hashed from it, the same for no two keys of a file.

@@ -44,13 +44,15 @@ EFileFormatError notABackup(const QString& fileName)
 const QStringList kFields{QStringLiteral("format"), QStringLiteral("version"),
                           QStringLiteral("records")};
 
-TBackupRecord readRecord(const QJsonValue& value, const QString& where)
+// where() names the place in the file; it is made only for a message.
+template <typename Where> TBackupRecord readRecord(const QJsonValue& value, const Where& where)
 {
     const QJsonObject object = value.toObject();
-    const QJsonArray key = object.value(QStringLiteral("key")).toArray();
-    const QJsonValue daten = object.value(QStringLiteral("daten"));
+    const QJsonArray key = object.value(QLatin1String("key")).toArray();
+    const QJsonValue daten = object.value(QLatin1String("daten"));
+    const QJsonValue kurz = object.value(QLatin1String("kurzbeschreibung"));
     bool ok = value.isObject() && key.size() == kKeyFieldCount && daten.isString() &&
-              object.value(QStringLiteral("kurzbeschreibung")).isString();
+              kurz.isString();
     TBackupRecord record;
     for (int i = 0; ok && i < kKeyFieldCount; ++i) {
         ok = key[i].isString();
@@ -60,13 +62,13 @@ TBackupRecord readRecord(const QJsonValue& value, const QString& where)
                                                         QByteArray::AbortOnBase64DecodingErrors);
     if (!ok || !decoded)
         throw EFileFormatError{EFileFormatError::Malformed,
-                               QStringLiteral("%1: unvollständig oder beschädigt").arg(where)};
-    refuseUnknownFields(
-        object,
-        {QStringLiteral("key"), QStringLiteral("kurzbeschreibung"), QStringLiteral("daten")},
-        where);
-    record.content = {object.value(QStringLiteral("kurzbeschreibung")).toString(), *decoded};
-    refuseNul(QStringList(record.key.begin(), record.key.end()) << record.content.kurzbeschreibung,
+                               QStringLiteral("%1: unvollständig oder beschädigt").arg(where())};
+    static const QStringList known{QStringLiteral("key"), QStringLiteral("kurzbeschreibung"),
+                                   QStringLiteral("daten")};
+    refuseUnknownFields(object, known, where);
+    record.content = {kurz.toString(), *decoded};
+    refuseNul({&record.key[0], &record.key[1], &record.key[2], &record.key[3], &record.key[4],
+               &record.content.kurzbeschreibung},
               where);
     return record;
 }
@@ -84,8 +86,9 @@ QList<TBackupRecord> readWholeFile(const QString& fileName)
     int number = 0;
     for (const QJsonValue value : root.value(QStringLiteral("records")).toArray()) {
         ++number;
-        TBackupRecord record =
-            readRecord(value, QStringLiteral("%1, Datensatz %2").arg(fileName).arg(number));
+        TBackupRecord record = readRecord(value, [&] {
+            return QStringLiteral("%1, Datensatz %2").arg(fileName).arg(number);
+        });
         seen.refuseRepeated(record.key, number);
         records.append(std::move(record));
     }
@@ -101,8 +104,9 @@ int streamFile(TJsonEntries& entries, const QString& fileName, Take&& take)
     return readEntries(
         entries,
         [&](const QJsonValue& value, int number) {
-            TBackupRecord record =
-                readRecord(value, QStringLiteral("%1, Datensatz %2").arg(fileName).arg(number));
+            TBackupRecord record = readRecord(value, [&] {
+                return QStringLiteral("%1, Datensatz %2").arg(fileName).arg(number);
+            });
             seen.refuseRepeated(record.key, number);
             return record;
         },

@@ -4,6 +4,7 @@
 #include "tstringlist.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cstring>
 #include <string_view>
 #include <vector>
@@ -292,7 +293,15 @@ QByteArray formStoreBlob(const TFormProperties& properties)
     // What a line list in UTF-8 with byte-order mark saves of the lines
     // formatFormStoreText gives, written straight into the bytes.
     QByteArray out("\xEF\xBB\xBF");
-    auto ascii = [&](std::string_view text) { out.append(text.data(), qsizetype(text.size())); };
+    auto ascii = [&](std::string_view text) {
+        const qsizetype at = out.size();
+        out.resize(at + qsizetype(text.size()));
+        std::memcpy(out.data() + at, text.data(), text.size());
+    };
+    auto number = [&](qsizetype value) {
+        char digits[24];
+        ascii({digits, std::size_t(std::to_chars(digits, digits + sizeof digits, value).ptr - digits)});
+    };
     for (const TFormProperty& property : properties) {
         if (needsEscape(property.path)) {
             ascii("[%");
@@ -303,12 +312,12 @@ QByteArray formStoreBlob(const TFormProperties& properties)
         }
         ascii("]\r\nCount=");
         const QStringList& lines = property.lines.Lines();
-        out += QByteArray::number(lines.size());
+        number(lines.size());
         ascii("\r\n");
         for (qsizetype i = 0; i < lines.size(); ++i) {
             const QString& line = lines.at(i);
             ascii("Item");
-            out += QByteArray::number(i);
+            number(i);
             if (needsEscape(line)) {
                 ascii("%=");
                 appendUtf8(out, escape(line));

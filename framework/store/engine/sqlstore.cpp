@@ -422,6 +422,20 @@ void TSqlStore::insert(const TStoreKey& key, const QString& kurz, const QByteArr
     m_prefetched.erase(stored);
 }
 
+// An insert of rows records, each new or in place of the record of its key.
+static QByteArray insertRowsSql(qsizetype rows)
+{
+    QByteArray sql = "INSERT INTO einstellungen (" + keyColumns(kKeyFieldCount) +
+                     ", kurzbeschreibung, daten) VALUES ";
+    for (qsizetype row = 0; row < rows; ++row) {
+        sql += row ? ", ($" : "($";
+        for (int column = 1; column <= 7; ++column)
+            sql += QByteArray::number(row * 7 + column) + (column < 7 ? ", $" : ")");
+    }
+    return sql + " ON CONFLICT (" + keyColumns(kKeyFieldCount) +
+           ") DO UPDATE SET kurzbeschreibung = excluded.kurzbeschreibung, daten = excluded.daten";
+}
+
 void TSqlStore::forgetPrefetched(const QList<TStoreRecord>& records)
 {
     if (!m_prefetched.empty())
@@ -442,16 +456,9 @@ void TSqlStore::insertAll(const QList<TStoreRecord>& records)
     auto send = [&] {
         if (params.isEmpty())
             return;
-        QByteArray sql = "INSERT INTO einstellungen (" + keyColumns(kKeyFieldCount) +
-                         ", kurzbeschreibung, daten) VALUES ";
-        for (qsizetype row = 0; row < params.size() / 7; ++row) {
-            sql += row ? ", ($" : "($";
-            for (int column = 1; column <= 7; ++column)
-                sql += QByteArray::number(row * 7 + column) + (column < 7 ? ", $" : ")");
-        }
-        sql += " ON CONFLICT (" + keyColumns(kKeyFieldCount) +
-               ") DO UPDATE SET kurzbeschreibung = excluded.kurzbeschreibung, daten = "
-               "excluded.daten";
+        static const QByteArray full = insertRowsSql(kRowsPerStatement);
+        const qsizetype rows = params.size() / 7;
+        const QByteArray sql = rows == kRowsPerStatement ? full : insertRowsSql(rows);
         if (!executeLater(sql, params))
             execute(sql, params);
         params.clear();
