@@ -73,14 +73,17 @@ QByteArray encodeUtf16(const QString& text, bool bigEndian)
 
 qsizetype decodeUtf8Into(char16_t* out, const char* data, qsizetype size)
 {
-    // Qt's decoder is much faster; it serves whenever the text is valid UTF-8,
-    // which it says. An initial U+FEFF is text here, not a second mark.
-    QStringDecoder valid(QStringDecoder::Utf8,
-                         QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
-    const QChar* end =
-        valid.appendToBuffer(reinterpret_cast<QChar*>(out), QByteArrayView(data, size));
-    if (!valid.hasError())
-        return end - reinterpret_cast<QChar*>(out);
+    // Qt's decoder is much faster on a long text; it serves whenever the text
+    // is valid UTF-8, which it says. An initial U+FEFF is text here, not a
+    // second mark. A short one, a line's value, is decoded here at once.
+    if (size >= 256) {
+        QStringDecoder valid(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless |
+                                                       QStringDecoder::Flag::ConvertInitialBom);
+        const QChar* end =
+            valid.appendToBuffer(reinterpret_cast<QChar*>(out), QByteArrayView(data, size));
+        if (!valid.hasError())
+            return end - reinterpret_cast<QChar*>(out);
+    }
     qsizetype n = 0;
     const auto* in = reinterpret_cast<const unsigned char*>(data);
     qsizetype i = 0;
