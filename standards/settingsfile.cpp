@@ -161,7 +161,12 @@ int streamFile(TJsonEntries& entries, const QString& fileName, Take&& take)
         });
 }
 
-// Files the settings while forEach hands them on, in one transaction.
+TStoreRecord record(TNamedSetting&& setting)
+{
+    return {setting.key, {std::move(setting.shortDescription), formStoreBlob(setting.properties)}};
+}
+
+// Files the settings' records while forEach hands them on, in one transaction.
 template <typename ForEach>
 TImported importEach(TStoreBackend& store, ForEach&& forEach)
 {
@@ -183,13 +188,11 @@ TImported importEach(TStoreBackend& store, ForEach&& forEach)
             }
             store.sendWritesAhead();
             TWriteBatch batch(store);
-            result.count = forEach([&](TNamedSetting&& setting) {
+            result.count = forEach([&](TStoreRecord&& setting) {
                 if (held.contains({setting.key[3], setting.key[4]}) ||
                     (storedOtherwise(setting.key) && store.find(setting.key)))
                     result.replaced << setting.key[3];
-                batch.add({setting.key,
-                           {std::move(setting.shortDescription),
-                            formStoreBlob(setting.properties)}});
+                batch.add(std::move(setting));
             });
             batch.finish();
         },
@@ -222,7 +225,13 @@ TImported importSettings(TStoreBackend& store, const QString& fileName)
     if (entries) {
         try {
             return importEach(store, [&](const auto& take) {
-                return streamFile(*entries, fileName, take);
+                return readAside<TStoreRecord>(
+                    [&](const auto& put) {
+                        return streamFile(*entries, fileName, [&](TNamedSetting&& setting) {
+                            put(record(std::move(setting)));
+                        });
+                    },
+                    take);
             });
         } catch (const TJsonEntries::Whole&) {
             // Nothing of it was kept: the file is read again, whole.
@@ -235,7 +244,7 @@ TImported importSettings(TStoreBackend& store, QList<TNamedSetting> settings)
 {
     return importEach(store, [&](const auto& take) {
         for (TNamedSetting& setting : settings)
-            take(std::move(setting));
+            take(record(std::move(setting)));
         return int(settings.size());
     });
 }

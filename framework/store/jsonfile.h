@@ -1,11 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "handover.h"
 #include "storebackend.h"
 
 #include <QFile>
 #include <QHash>
 #include <QJsonObject>
+#include <QScopeGuard>
 #include <QStringList>
 #include <functional>
 #include <initializer_list>
@@ -170,4 +172,35 @@ int readEntries(TJsonEntries& entries, Read&& read, Take&& take, Finish&& finish
     if (fault)
         throw *fault;
     return number;
+}
+
+// Reads a file on a side thread while this one, which holds the store's
+// transaction, files what was read before: stream(put) puts each item,
+// take(item) takes it here, in the same order, a batch at a time. Gives what
+// stream gives; throws what stream threw, once what it put before is taken.
+template <typename Item, typename Stream, typename Take>
+int readAside(Stream&& stream, Take&& take)
+{
+    struct Stopped {
+    };
+    THandover<QList<Item>> handover;
+    int result = 0;
+    TSideThread reader(
+        [&] {
+            const auto finished = qScopeGuard([&] { handover.finish(); });
+            QList<Item> batch;
+            result = stream([&](Item&& item) {
+                batch.append(std::move(item));
+                if (batch.size() == kWriteBatch && !handover.put(std::exchange(batch, {})))
+                    throw Stopped{};
+            });
+            if (!batch.isEmpty())
+                handover.put(std::move(batch));
+        },
+        [&] { handover.stop(); });
+    while (std::optional<QList<Item>> batch = handover.take())
+        for (Item& item : *batch)
+            take(std::move(item));
+    reader.wait();
+    return result;
 }

@@ -162,7 +162,8 @@ TRestored restoreBackup(TStoreBackend& store, const QString& fileName, bool repl
     if (entries) {
         try {
             return restoreEach(store, replace, [&](const auto& take) {
-                return streamFile(*entries, fileName, take);
+                return readAside<TBackupRecord>(
+                    [&](const auto& put) { return streamFile(*entries, fileName, put); }, take);
             });
         } catch (const TJsonEntries::Whole&) {
             // Nothing of it was kept: the file is read again, whole.

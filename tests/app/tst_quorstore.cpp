@@ -1,6 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+#include "faultstore.h"
+#include "quorexception.h"
 #include "formstoretext.h"
 #include "jsonfile.h"
+#include "settingsfile.h"
+#include "storebackup.h"
 #include "sqlstore.h"
 #include "storeopen.h"
 #include "teststore.h"
@@ -118,6 +122,26 @@ private Q_SLOTS:
         QVERIFY(run({"--store", db.path(), "import", write(dir, json)}, nullptr, &errors) != 0);
         QVERIFY2(errors.contains(where), errors.constData());
         QCOMPARE(db.all().size(), 1);
+    }
+
+    // A store that fails a write in a later batch: the file read on the side
+    // stops with it, nothing is kept, and the next step works.
+    void storeFailingHalfwayKeepsNothing()
+    {
+        TestStore db;
+        QTemporaryDir dir;
+        const QString file = write(dir, settingsFileText(5000));
+        db.faults().fail(FaultStore::Call::Write, 2500);
+        QVERIFY_THROWS_EXCEPTION(EQuorStoreError, importSettings(db.faults(), file));
+        QCOMPARE(db.all().size(), 0);
+        QCOMPARE(importSettings(db.faults(), file).count, 5000);
+
+        const QString backup = dir.filePath("backup.json");
+        QCOMPARE(run({"--store", db.path(), "dump", backup}), 0);
+        db.faults().fail(FaultStore::Call::Write, 4000);
+        QVERIFY_THROWS_EXCEPTION(EQuorStoreError, restoreBackup(db.faults(), backup, true));
+        QCOMPARE(db.all().size(), 5000);
+        QCOMPARE(restoreBackup(db.faults(), backup, true).count, 5000);
     }
 
     void importThenExportKeepsTheSettings()
