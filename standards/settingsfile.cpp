@@ -72,11 +72,9 @@ template <typename Where> TNamedSetting readSetting(const QJsonValue& entry, con
                 .arg(where(), printable(setting.key[3]))};
     const QJsonValue description = object.value(QLatin1String("description"));
     setting.properties.append(
-        {kDescription, description.isUndefined()
-                           ? QStringList()
-                           : stringArray(description, [&] {
-                                 return where() + QStringLiteral(", \"description\"");
-                             })});
+        {kDescription, description.isUndefined() ? QStringList() : stringArray(description, [&] {
+             return where() + QStringLiteral(", \"description\"");
+         })});
     const QJsonValue properties = object.value(QLatin1String("properties"));
     if (properties.isUndefined())
         return setting;
@@ -127,9 +125,8 @@ QList<TNamedSetting> readWholeFile(const QString& fileName)
     int number = 0;
     for (const QJsonValue entry : settings.toArray()) {
         ++number;
-        TNamedSetting setting = readSetting(entry, [&] {
-            return QStringLiteral("%1, Eintrag %2").arg(fileName).arg(number);
-        });
+        TNamedSetting setting = readSetting(
+            entry, [&] { return QStringLiteral("%1, Eintrag %2").arg(fileName).arg(number); });
         seen.refuseRepeated(setting.key, number);
         result.append(std::move(setting));
     }
@@ -138,16 +135,14 @@ QList<TNamedSetting> readWholeFile(const QString& fileName)
 
 // Every setting of the file, checked as readWholeFile checks them, handed to
 // take as it is read (readEntries). How many there are.
-template <typename Take>
-int streamFile(TJsonEntries& entries, const QString& fileName, Take&& take)
+template <typename Take> int streamFile(TJsonEntries& entries, const QString& fileName, Take&& take)
 {
     TKeysSeen seen(QStringLiteral("Eintrag"));
     return readEntries(
         entries,
         [&](const QJsonValue& entry, int number) {
-            TNamedSetting setting = readSetting(entry, [&] {
-                return QStringLiteral("%1, Eintrag %2").arg(fileName).arg(number);
-            });
+            TNamedSetting setting = readSetting(
+                entry, [&] { return QStringLiteral("%1, Eintrag %2").arg(fileName).arg(number); });
             seen.refuseRepeated(setting.key, number);
             return setting;
         },
@@ -167,8 +162,7 @@ TStoreRecord record(TNamedSetting&& setting)
 }
 
 // Files the settings' records while forEach hands them on, in one transaction.
-template <typename ForEach>
-TImported importEach(TStoreBackend& store, ForEach&& forEach)
+template <typename ForEach> TImported importEach(TStoreBackend& store, ForEach&& forEach)
 {
     TImported result;
     inStoreAccess(
@@ -257,62 +251,70 @@ void writeSettingsFile(TStoreBackend& store, const std::function<void(const QByt
         auto cursor = store.scanFrom(
             {keys::Sprache, keys::Veskalo, keys::Veskalo, std::nullopt, std::nullopt},
             TScanRead::Content);
-        TStoreRow row;
         QByteArray text = "{\n    \"settings\": [\n";
         bool first = true;
-        while (cursor->next(row) && isNamedSetting(row.key)) {
-            // The setting's object as Qt's indented form writes it, its fields
-            // in key order; a property given twice counts as given last.
-            std::optional<TStringList> description;
-            std::map<QString, TStringList> others;
-            for (TFormProperty& property : parseFormStoreBlob(row.blob)) {
-                if (property.path == kDescription)
-                    description = std::move(property.lines);
-                else
-                    others[property.path] = std::move(property.lines);
-            }
-            auto lines = [&](const TStringList& list, int level) {
-                if (const QString* joined = list.HeldJoinedLines())
-                    appendJsonLines(text, *joined, list.Count(), level);
-                else
-                    appendJsonLines(text, list.Lines(), level);
-            };
-            appendBytes(text, first ? "        {\n" : ",\n        {\n");
-            bool firstField = true;
-            auto field = [&](std::string_view name) {
-                appendBytes(text, firstField ? "            \"" : ",\n            \"");
-                appendBytes(text, name);
-                appendBytes(text, "\": ");
-                firstField = false;
-            };
-            if (description) {
-                field("description");
-                lines(*description, 3);
-            }
-            if (row.key[4] != keys::Index) {
-                field("index");
-                appendJsonString(text, row.key[4]);
-            }
-            field("name");
-            appendJsonString(text, row.key[3]);
-            if (!others.empty()) {
-                field("properties");
-                appendBytes(text, "{\n");
-                for (auto it = others.begin(); it != others.end(); ++it) {
-                    appendBytes(text, it == others.begin() ? "                " : ",\n                ");
-                    appendJsonString(text, it->first);
-                    appendBytes(text, ": ");
-                    lines(it->second, 4);
+        // The records are read here, in the store's transaction, and written
+        // out on the side.
+        writeAside<TStoreRow>(
+            [&](const auto& put) {
+                TStoreRow row;
+                while (cursor->next(row) && isNamedSetting(row.key))
+                    put(TStoreRow(row));
+            },
+            [&](TStoreRow&& row) {
+                // The setting's object as Qt's indented form writes it, its fields
+                // in key order; a property given twice counts as given last.
+                std::optional<TStringList> description;
+                std::map<QString, TStringList> others;
+                for (TFormProperty& property : parseFormStoreBlob(row.blob)) {
+                    if (property.path == kDescription)
+                        description = std::move(property.lines);
+                    else
+                        others[property.path] = std::move(property.lines);
                 }
-                appendBytes(text, "\n            }");
-            }
-            field("shortDescription");
-            appendJsonString(text, row.kurzbeschreibung);
-            appendBytes(text, "\n        }");
-            first = false;
-            if (text.size() >= kOutputPiece)
-                out(std::exchange(text, {}));
-        }
+                auto lines = [&](const TStringList& list, int level) {
+                    if (const QString* joined = list.HeldJoinedLines())
+                        appendJsonLines(text, *joined, list.Count(), level);
+                    else
+                        appendJsonLines(text, list.Lines(), level);
+                };
+                appendBytes(text, first ? "        {\n" : ",\n        {\n");
+                bool firstField = true;
+                auto field = [&](std::string_view name) {
+                    appendBytes(text, firstField ? "            \"" : ",\n            \"");
+                    appendBytes(text, name);
+                    appendBytes(text, "\": ");
+                    firstField = false;
+                };
+                if (description) {
+                    field("description");
+                    lines(*description, 3);
+                }
+                if (row.key[4] != keys::Index) {
+                    field("index");
+                    appendJsonString(text, row.key[4]);
+                }
+                field("name");
+                appendJsonString(text, row.key[3]);
+                if (!others.empty()) {
+                    field("properties");
+                    appendBytes(text, "{\n");
+                    for (auto it = others.begin(); it != others.end(); ++it) {
+                        appendBytes(text, it == others.begin() ? "                "
+                                                               : ",\n                ");
+                        appendJsonString(text, it->first);
+                        appendBytes(text, ": ");
+                        lines(it->second, 4);
+                    }
+                    appendBytes(text, "\n            }");
+                }
+                field("shortDescription");
+                appendJsonString(text, row.kurzbeschreibung);
+                appendBytes(text, "\n        }");
+                first = false;
+                if (text.size() >= kOutputPiece)
+                    out(std::exchange(text, {}));
+            });
         out(text + (first ? "" : "\n") + "    ]\n}\n");
     });
 }

@@ -168,8 +168,7 @@ void appendJsonAscii(QByteArray& out, QByteArrayView text)
 namespace
 {
 // line(i) gives the i-th of count lines.
-template <typename Line>
-void appendLines(QByteArray& out, qsizetype count, int level, Line&& line)
+template <typename Line> void appendLines(QByteArray& out, qsizetype count, int level, Line&& line)
 {
     static constexpr std::string_view kSpaces = "                        ";
     const std::string_view indent = kSpaces.substr(0, 4 * std::size_t(level));

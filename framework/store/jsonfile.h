@@ -9,9 +9,9 @@
 #include <QJsonObject>
 #include <QScopeGuard>
 #include <QStringList>
+#include <cstring>
 #include <functional>
 #include <initializer_list>
-#include <cstring>
 #include <optional>
 #include <string_view>
 
@@ -178,8 +178,9 @@ int readEntries(TJsonEntries& entries, Read&& read, Take&& take, Finish&& finish
 // transaction, files what was read before: stream(put) puts each item,
 // take(item) takes it here, in the same order, a batch at a time. Gives what
 // stream gives; throws what stream threw, once what it put before is taken.
-template <typename Item, typename Stream, typename Take>
-int readAside(Stream&& stream, Take&& take)
+inline constexpr qsizetype kAsideBatch = 1024;
+
+template <typename Item, typename Stream, typename Take> int readAside(Stream&& stream, Take&& take)
 {
     struct Stopped {
     };
@@ -191,7 +192,7 @@ int readAside(Stream&& stream, Take&& take)
             QList<Item> batch;
             result = stream([&](Item&& item) {
                 batch.append(std::move(item));
-                if (batch.size() == kWriteBatch && !handover.put(std::exchange(batch, {})))
+                if (batch.size() == kAsideBatch && !handover.put(std::exchange(batch, {})))
                     throw Stopped{};
             });
             if (!batch.isEmpty())
@@ -203,4 +204,40 @@ int readAside(Stream&& stream, Take&& take)
             take(std::move(item));
     reader.wait();
     return result;
+}
+
+// The other way round: read(put) reads on this thread, which holds the
+// store's transaction, while write(item) writes on a side thread what was
+// read before, in the same order. Throws what write threw; the reading stops
+// with it.
+template <typename Item, typename Read, typename Write> void writeAside(Read&& read, Write&& write)
+{
+    struct Stopped {
+    };
+    THandover<QList<Item>> handover;
+    TSideThread writer(
+        [&] {
+            try {
+                while (std::optional<QList<Item>> batch = handover.take())
+                    for (Item& item : *batch)
+                        write(std::move(item));
+            } catch (...) {
+                handover.stop();
+                throw;
+            }
+        },
+        [&] { handover.stop(); });
+    QList<Item> batch;
+    try {
+        read([&](Item&& item) {
+            batch.append(std::move(item));
+            if (batch.size() == kAsideBatch && !handover.put(std::exchange(batch, {})))
+                throw Stopped{};
+        });
+        if (!batch.isEmpty())
+            handover.put(std::move(batch));
+        handover.finish();
+    } catch (const Stopped&) {
+    }
+    writer.wait();
 }

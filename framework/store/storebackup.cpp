@@ -51,8 +51,8 @@ template <typename Where> TBackupRecord readRecord(const QJsonValue& value, cons
     const QJsonArray key = object.value(QLatin1String("key")).toArray();
     const QJsonValue daten = object.value(QLatin1String("daten"));
     const QJsonValue kurz = object.value(QLatin1String("kurzbeschreibung"));
-    bool ok = value.isObject() && key.size() == kKeyFieldCount && daten.isString() &&
-              kurz.isString();
+    bool ok =
+        value.isObject() && key.size() == kKeyFieldCount && daten.isString() && kurz.isString();
     TBackupRecord record;
     for (int i = 0; ok && i < kKeyFieldCount; ++i) {
         ok = key[i].isString();
@@ -86,9 +86,8 @@ QList<TBackupRecord> readWholeFile(const QString& fileName)
     int number = 0;
     for (const QJsonValue value : root.value(QStringLiteral("records")).toArray()) {
         ++number;
-        TBackupRecord record = readRecord(value, [&] {
-            return QStringLiteral("%1, Datensatz %2").arg(fileName).arg(number);
-        });
+        TBackupRecord record = readRecord(
+            value, [&] { return QStringLiteral("%1, Datensatz %2").arg(fileName).arg(number); });
         seen.refuseRepeated(record.key, number);
         records.append(std::move(record));
     }
@@ -97,8 +96,7 @@ QList<TBackupRecord> readWholeFile(const QString& fileName)
 
 // Every record of the file, checked as readWholeFile checks them, handed to
 // take as it is read (readEntries). How many there are.
-template <typename Take>
-int streamFile(TJsonEntries& entries, const QString& fileName, Take&& take)
+template <typename Take> int streamFile(TJsonEntries& entries, const QString& fileName, Take&& take)
 {
     TKeysSeen seen(QStringLiteral("Datensatz"));
     return readEntries(

@@ -300,7 +300,8 @@ QByteArray formStoreBlob(const TFormProperties& properties)
     };
     auto number = [&](qsizetype value) {
         char digits[24];
-        ascii({digits, std::size_t(std::to_chars(digits, digits + sizeof digits, value).ptr - digits)});
+        ascii({digits,
+               std::size_t(std::to_chars(digits, digits + sizeof digits, value).ptr - digits)});
     };
     for (const TFormProperty& property : properties) {
         if (needsEscape(property.path)) {

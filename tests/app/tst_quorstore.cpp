@@ -1,11 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "faultstore.h"
-#include "quorexception.h"
 #include "formstoretext.h"
 #include "jsonfile.h"
+#include "quorexception.h"
 #include "settingsfile.h"
-#include "storebackup.h"
 #include "sqlstore.h"
+#include "storebackup.h"
 #include "storeopen.h"
 #include "teststore.h"
 #include "tool.h"
@@ -142,6 +142,22 @@ private Q_SLOTS:
         QVERIFY_THROWS_EXCEPTION(EQuorStoreError, restoreBackup(db.faults(), backup, true));
         QCOMPARE(db.all().size(), 5000);
         QCOMPARE(restoreBackup(db.faults(), backup, true).count, 5000);
+
+        // An export written on the side: a failing read stops the writing, a
+        // failing write the reading.
+        db.faults().fail(FaultStore::Call::Next, 3000);
+        QByteArray written;
+        QVERIFY_THROWS_EXCEPTION(EQuorStoreError,
+                                 writeSettingsFile(db.faults(), [&](const QByteArray& piece) {
+                                     written += piece;
+                                 }));
+        QVERIFY(!written.isEmpty());
+        QByteArray errors;
+        QVERIFY(run({"--store", db.path(), "export", dir.filePath("fehlt/export.json")}, nullptr,
+                    &errors) != 0);
+        QVERIFY2(errors.contains("export.json"), errors.constData());
+        QCOMPARE(run({"--store", db.path(), "export", "-"}, &written), 0);
+        QCOMPARE(written.count("\"name\""), 5000);
     }
 
     void importThenExportKeepsTheSettings()

@@ -472,8 +472,7 @@ void TSqlStore::insertAll(const QList<TStoreRecord>& records)
         if (inStatement.size() == kRowsPerStatement || inStatement.contains(stored))
             send();
         inStatement.insert(std::move(stored));
-        params << key << sqlText(record.content.kurzbeschreibung)
-               << sqlBlob(record.content.blob);
+        params << key << sqlText(record.content.kurzbeschreibung) << sqlBlob(record.content.blob);
     }
     send();
     // A read put off until these writes may have brought a record back.
