@@ -2,7 +2,9 @@
 // The window's steps on PostgreSQL over a slow line: a proxy on 127.0.0.1 that
 // delays each direction by 10 ms, as a branch office's VPN to the head
 // office's server. Each case reports its round trips; what the line costs is
-// their number times 20 ms, and a step should take hardly more.
+// their number times 20 ms, and a step should take hardly more. The store
+// tool's commands follow, each in a connection of its own, on a store of
+// 1,000 named settings and a journal of 1,000 postings.
 
 #include "assignment.h"
 #include "frmrimdal.h"
@@ -18,11 +20,13 @@
 #include "slowline.h"
 #include "sqlstore.h"
 #include "storeopen.h"
+#include "tool.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QLabel>
+#include <QTemporaryDir>
 #include <benchmark/benchmark.h>
 #include <optional>
 
@@ -172,6 +176,85 @@ void postThreeTypes(benchmark::State& state)
     });
 }
 
+struct Quiet final : quorstore::TConsole {
+    void out(const QByteArray&) override {}
+    void err(const QByteArray&) override {}
+};
+
+constexpr int kToolSettings = 1000;
+
+// 1,000 named settings and 1,000 postings on the server, in a schema of their
+// own, reached through the slow line; the settings' file beside them.
+struct ToolStore {
+    QString address;
+    QTemporaryDir dir;
+    QString file() const { return dir.filePath(QStringLiteral("settings.json")); }
+};
+
+ToolStore* toolStore()
+{
+    static std::optional<ToolStore> store;
+    if (store)
+        return store->address.isEmpty() ? nullptr : &*store;
+    store.emplace();
+    if (slowStore().isEmpty())
+        return nullptr;
+    const QString server = qEnvironmentVariable("QUOR_BENCH_PG");
+    dynamic_cast<TSqlStore&>(*openStore(server, TOpen::Create))
+        .execute("DROP SCHEMA IF EXISTS slowtool CASCADE; CREATE SCHEMA slowtool");
+    QFile file(store->file());
+    file.open(QIODevice::WriteOnly);
+    file.write("{\"settings\":[");
+    for (int i = 0; i < kToolSettings; ++i)
+        file.write(
+            QStringLiteral("%1{\"name\":\"Einstellung %2\",\"shortDescription\":\"Kurz %2\","
+                           "\"description\":[\"Zeile eins\",\"Zeile zwei\"],"
+                           "\"properties\":{\"edtDatei.Lines\":[\"C:\\\\Daten\\\\%2.csv\"]}}")
+                .arg(i ? "," : "")
+                .arg(i, 4, 10, QLatin1Char('0'))
+                .toUtf8());
+    file.write("]}");
+    file.close();
+    const QString direct = server + QStringLiteral("&options=-csearch_path%3Dslowtool");
+    Quiet quiet;
+    quorstore::run({"quorstore", "--store", direct, "import", store->file()}, quiet);
+    for (int i = 0; i < kToolSettings; ++i)
+        quorstore::run({"quorstore", "--store", direct, "post",
+                        QStringLiteral("%1=Einstellung %2")
+                            .arg(keys::SettingTypes[std::size_t(i) % keys::SettingTypes.size()])
+                            .arg(i, 4, 10, QLatin1Char('0'))},
+                       quiet);
+    store->address = QStringLiteral("postgresql://postgres@127.0.0.1:%1/quortest"
+                                    "?options=-csearch_path%3Dslowtool")
+                         .arg(line()->port());
+    return &*store;
+}
+
+// One command of the store tool over the slow line, its connection included.
+void toolCommand(benchmark::State& state, const QStringList& command)
+{
+    ToolStore* store = toolStore();
+    if (!store) {
+        state.SkipWithError("no PostgreSQL server (QUOR_BENCH_PG, QUOR_BENCH_PG_PORT)");
+        return;
+    }
+    QStringList args = command;
+    args.replaceInStrings(QStringLiteral("FILE"), store->file());
+    args.replaceInStrings(QStringLiteral("OUT"), store->dir.filePath(QStringLiteral("out.json")));
+    quint64 trips = 0;
+    Quiet quiet;
+    for (auto _ : state) {
+        int status = 0;
+        timed(state, trips, [&] {
+            status =
+                quorstore::run(QStringList{"quorstore", "--store", store->address} + args, quiet);
+        });
+        if (status != 0)
+            state.SkipWithError("the command failed");
+    }
+    report(state, trips);
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -186,6 +269,17 @@ int main(int argc, char** argv)
             ->UseManualTime()
             ->Unit(benchmark::kMillisecond)
             ->Iterations(10);
+    for (const auto& [name, command] :
+         {std::pair<const char*, QStringList>{"SlowTool/history --limit 20",
+                                              {"history", "--limit", "20"}},
+          {"SlowTool/export", {"export", "OUT"}},
+          {"SlowTool/import", {"import", "FILE"}},
+          {"SlowTool/list", {"list"}}})
+        benchmark::RegisterBenchmark(
+            name, [command = command](benchmark::State& state) { toolCommand(state, command); })
+            ->UseManualTime()
+            ->Unit(benchmark::kMillisecond)
+            ->Iterations(3);
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();

@@ -111,10 +111,16 @@ def slow_line(path):
             print(f"{b['run_name']:<40} {b.get('error_message', 'failed')}")
             failed = True
             continue
-        name = b["run_name"].split("/")[1]
+        group, name = b["run_name"].split("/")[:2]
         trips = b["round_trips"]
         line_ms = trips * LINE_MS
         ms = b["real_time"]
+        if group == "SlowTool":
+            # A command of the store tool opens its own connection, whose
+            # start-up the round trips leave out.
+            print(f"{'quorstore ' + name:<40} {ms:>9.1f} {trips:>6.0f} {line_ms:>9.0f} "
+                  f"{ms / line_ms:>6.2f}  (and its connection)")
+            continue
         ok = ms <= line_ms + LINE_SLACK_MS
         failed |= not ok
         print(f"{name:<40} {ms:>9.1f} {trips:>6.0f} {line_ms:>9.0f} {ms / line_ms:>6.2f}  "
