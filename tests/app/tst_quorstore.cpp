@@ -147,10 +147,9 @@ private Q_SLOTS:
         // failing write the reading.
         db.faults().fail(FaultStore::Call::Next, 3000);
         QByteArray written;
-        QVERIFY_THROWS_EXCEPTION(EQuorStoreError,
-                                 writeSettingsFile(db.faults(), [&](const QByteArray& piece) {
-                                     written += piece;
-                                 }));
+        QVERIFY_THROWS_EXCEPTION(
+            EQuorStoreError,
+            writeSettingsFile(db.faults(), [&](const QByteArray& piece) { written += piece; }));
         QVERIFY(!written.isEmpty());
         QByteArray errors;
         QVERIFY(run({"--store", db.path(), "export", dir.filePath("fehlt/export.json")}, nullptr,
