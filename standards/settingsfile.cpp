@@ -198,40 +198,33 @@ template <typename ForEach> TImported importEach(TStoreBackend& store, ForEach&&
 
 QList<TNamedSetting> readSettingsFile(const QString& fileName)
 {
-    try {
-        TJsonEntries entries(fileName, QStringLiteral("settings"));
-        QList<TNamedSetting> result;
-        streamFile(entries, fileName,
-                   [&](TNamedSetting&& setting) { result.append(std::move(setting)); });
-        return result;
-    } catch (const TJsonEntries::Whole&) {
-        return readWholeFile(fileName);
-    }
+    return withEntries(
+        fileName, QStringLiteral("settings"),
+        [&](TJsonEntries& entries) {
+            QList<TNamedSetting> result;
+            streamFile(entries, fileName,
+                       [&](TNamedSetting&& setting) { result.append(std::move(setting)); });
+            return result;
+        },
+        [&] { return readWholeFile(fileName); });
 }
 
 TImported importSettings(TStoreBackend& store, const QString& fileName)
 {
-    std::optional<TJsonEntries> entries;
-    try {
-        entries.emplace(fileName, QStringLiteral("settings"));
-    } catch (const TJsonEntries::Whole&) {
-    }
-    if (entries) {
-        try {
+    return withEntries(
+        fileName, QStringLiteral("settings"),
+        [&](TJsonEntries& entries) {
             return importEach(store, [&](const auto& take) {
                 return readAside<TStoreRecord>(
                     [&](const auto& put) {
-                        return streamFile(*entries, fileName, [&](TNamedSetting&& setting) {
+                        return streamFile(entries, fileName, [&](TNamedSetting&& setting) {
                             put(record(std::move(setting)));
                         });
                     },
                     take);
             });
-        } catch (const TJsonEntries::Whole&) {
-            // Nothing of it was kept: the file is read again, whole.
-        }
-    }
-    return importSettings(store, readWholeFile(fileName));
+        },
+        [&] { return importSettings(store, readWholeFile(fileName)); });
 }
 
 TImported importSettings(TStoreBackend& store, QList<TNamedSetting> settings)

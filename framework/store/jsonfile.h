@@ -146,6 +146,27 @@ private:
     QJsonObject m_others;
 };
 
+// What streamed(entries) gives for a file read entry by entry; for a pipe or
+// a terminal, or a file in a form TJsonEntries does not take (nothing that
+// streamed wrote is kept then: it threw through its transaction), what
+// whole() gives, reading the file whole.
+template <typename Streamed, typename Whole>
+auto withEntries(const QString& fileName, const QString& list, Streamed&& streamed, Whole&& whole)
+{
+    std::optional<TJsonEntries> entries;
+    try {
+        entries.emplace(fileName, list);
+    } catch (const TJsonEntries::Whole&) {
+    }
+    if (entries) {
+        try {
+            return streamed(*entries);
+        } catch (const TJsonEntries::Whole&) {
+        }
+    }
+    return whole();
+}
+
 // Reads every entry of entries with read(value, number), number counting from
 // 1, and hands each to take, in the file's order. Once one is refused, the
 // rest is read without taking: the file is read to its end so that a fault

@@ -152,25 +152,20 @@ TRestored restoreEach(TStoreBackend& store, bool replace, ForEach&& forEach)
 
 TRestored restoreBackup(TStoreBackend& store, const QString& fileName, bool replace)
 {
-    std::optional<TJsonEntries> entries;
-    try {
-        entries.emplace(fileName, QStringLiteral("records"));
-    } catch (const TJsonEntries::Whole&) {
-    }
-    if (entries) {
-        try {
+    return withEntries(
+        fileName, QStringLiteral("records"),
+        [&](TJsonEntries& entries) {
             return restoreEach(store, replace, [&](const auto& take) {
                 return readAside<TBackupRecord>(
-                    [&](const auto& put) { return streamFile(*entries, fileName, put); }, take);
+                    [&](const auto& put) { return streamFile(entries, fileName, put); }, take);
             });
-        } catch (const TJsonEntries::Whole&) {
-            // Nothing of it was kept: the file is read again, whole.
-        }
-    }
-    QList<TBackupRecord> records = readWholeFile(fileName);
-    return restoreEach(store, replace, [&](const auto& take) {
-        for (TBackupRecord& record : records)
-            take(std::move(record));
-        return int(records.size());
-    });
+        },
+        [&] {
+            QList<TBackupRecord> records = readWholeFile(fileName);
+            return restoreEach(store, replace, [&](const auto& take) {
+                for (TBackupRecord& record : records)
+                    take(std::move(record));
+                return int(records.size());
+            });
+        });
 }
