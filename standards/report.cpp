@@ -33,6 +33,16 @@ QList<TStandardStatus> checkStandards(Tmaskfile& file, const TStringList& assign
 {
     QList<TStandardStatus> result;
     withAccess(file, [&] {
+        // Every copy and every assigned setting, read in one go.
+        QList<TPrefetch> wanted;
+        for (const QString& type : keys::SettingTypes) {
+            wanted.append({{keys::Sprache, keys::Rimdal, type, keys::Standard, keys::Index}, true});
+            if (assignments.IndexOfName(type) >= 0)
+                wanted.append({{keys::Sprache, keys::Veskalo, keys::Veskalo,
+                                assignedName(assignments, type), keys::Index},
+                               true});
+        }
+        file.Prefetch(wanted);
         for (const QString& type : keys::SettingTypes) {
             TStandardStatus status;
             status.type = type;

@@ -167,17 +167,22 @@ private Q_SLOTS:
         QTest::addColumn<QStringList>("command");
         QTest::addColumn<quint64>("expected");
         QTest::addColumn<bool>("writes");
-        QTest::newRow("list") << QStringList{"list"} << quint64(2) << false;
+        // standards says that a standard has drifted.
+        QTest::addColumn<int>("exit");
+        QTest::newRow("list") << QStringList{"list"} << quint64(2) << false << 0;
         QTest::newRow("list of a group")
-            << QStringList{"list", "DEU", "VESKALO", "VESKALO"} << quint64(2) << false;
-        QTest::newRow("export") << QStringList{"export", "-"} << quint64(3) << false;
-        QTest::newRow("dump") << QStringList{"dump", "-"} << quint64(2) << false;
-        QTest::newRow("history") << QStringList{"history"} << quint64(2) << false;
+            << QStringList{"list", "DEU", "VESKALO", "VESKALO"} << quint64(2) << false << 0;
+        QTest::newRow("export") << QStringList{"export", "-"} << quint64(3) << false << 0;
+        QTest::newRow("dump") << QStringList{"dump", "-"} << quint64(2) << false << 0;
+        QTest::newRow("history") << QStringList{"history"} << quint64(2) << false << 0;
         QTest::newRow("history --limit 2")
-            << QStringList{"history", "--limit", "2"} << quint64(2) << false;
-        QTest::newRow("import") << QStringList{"import", "SETTINGS"} << quint64(4) << true;
+            << QStringList{"history", "--limit", "2"} << quint64(2) << false << 0;
+        QTest::newRow("standards") << QStringList{"standards"} << quint64(3) << false << 1;
+        QTest::newRow("post --refresh")
+            << QStringList{"post", "--refresh"} << quint64(4) << false << 0;
+        QTest::newRow("import") << QStringList{"import", "SETTINGS"} << quint64(4) << true << 0;
         QTest::newRow("restore") << QStringList{"restore", "BACKUP", "--replace"} << quint64(5)
-                                 << true;
+                                 << true << 0;
     }
 
     void toolCommandsWithinTheirRoundTrips()
@@ -185,6 +190,7 @@ private Q_SLOTS:
         QFETCH(QStringList, command);
         QFETCH(quint64, expected);
         QFETCH(bool, writes);
+        QFETCH(int, exit);
         QTemporaryDir dir;
         Quiet console;
         auto trips = [&](int settings, int entries) {
@@ -197,6 +203,10 @@ private Q_SLOTS:
             out.close();
             const QStringList store{"quorstore", "--store", db.path()};
             int status = quorstore::run(store + QStringList{"import", file}, console);
+            // Three standards, one of them drifted from its setting since.
+            status += quorstore::run(
+                store + QStringList{"post", "IMPORT=S1", "EXPORT=S2", "BRIEF=S3"}, console);
+            db.put(namedKey("S2"), "Kurz", "geändert");
             db.putJournalEntries("IMPORT", 1, entries);
             status += quorstore::run(store + QStringList{"dump", backup}, console);
             QStringList args = command;
@@ -204,7 +214,7 @@ private Q_SLOTS:
             args.replaceInStrings(QStringLiteral("BACKUP"), backup);
             const quint64 count =
                 roundTrips([&] { status += quorstore::run(store + args, console); });
-            return status == 0 ? count : 0;
+            return status == exit ? count : 0;
         };
         if (!TestStore().isPostgres())
             QSKIP("round trips are a server's matter");
