@@ -183,8 +183,13 @@ template <typename ForEach> TImported importEach(TStoreBackend& store, ForEach&&
             store.sendWritesAhead();
             TWriteBatch batch(store);
             result.count = forEach([&](TStoreRecord&& setting) {
-                if (held.contains({setting.key[3], setting.key[4]}) ||
-                    (storedOtherwise(setting.key) && store.find(setting.key)))
+                bool replaces = held.contains({setting.key[3], setting.key[4]});
+                if (!replaces && storedOtherwise(setting.key)) {
+                    // Only the store can tell, once it holds what came before.
+                    batch.finish();
+                    replaces = store.find(setting.key).has_value();
+                }
+                if (replaces)
                     result.replaced << setting.key[3];
                 batch.add(std::move(setting));
             });
@@ -198,15 +203,15 @@ template <typename ForEach> TImported importEach(TStoreBackend& store, ForEach&&
 
 QList<TNamedSetting> readSettingsFile(const QString& fileName)
 {
+    QList<TNamedSetting> result;
+    const auto take = [&](TNamedSetting&& setting) { result.append(std::move(setting)); };
     return withEntries(
         fileName, QStringLiteral("settings"),
         [&](TJsonEntries& entries) {
-            QList<TNamedSetting> result;
-            streamFile(entries, fileName,
-                       [&](TNamedSetting&& setting) { result.append(std::move(setting)); });
+            streamFile(entries, fileName, take);
             return result;
         },
-        [&] { return readWholeFile(fileName); });
+        [](TJsonEntries&) {}, [&] { return readWholeFile(fileName); });
 }
 
 TImported importSettings(TStoreBackend& store, const QString& fileName)
@@ -224,6 +229,7 @@ TImported importSettings(TStoreBackend& store, const QString& fileName)
                     take);
             });
         },
+        [&](TJsonEntries& entries) { streamFile(entries, fileName, [](TNamedSetting&&) {}); },
         [&] { return importSettings(store, readWholeFile(fileName)); });
 }
 

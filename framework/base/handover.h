@@ -32,7 +32,8 @@ public:
         m_changed.wakeAll();
         return true;
     }
-    // The next batch; none once the maker has finished or either has stopped.
+    // The next batch; none once the maker has finished and every batch is
+    // taken, or once either has stopped.
     std::optional<Batch> take()
     {
         QMutexLocker lock(&m_mutex);
@@ -71,8 +72,9 @@ private:
 };
 
 // Runs work on a thread of its own. wait() waits for its end and throws what
-// it threw; leaving the scope without wait() calls stop first, which must
-// make work return (a THandover's stop()), and waits without a word.
+// it threw; leaving the scope without wait() calls stop first, which makes
+// work return soon (a THandover's stop(): its next put fails), and waits for
+// it without a word.
 class TSideThread
 {
 public:

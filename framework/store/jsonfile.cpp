@@ -225,8 +225,8 @@ void refuseNul(const QStringList& texts, const QString& where)
 void TKeysSeen::refuseRepeated(const TStoreKey& key, int number)
 {
     // Two hashes of differing seeds over the fields, each after its length:
-    // 128 bits that no two keys of a file share, at a fraction of a digest's
-    // cost.
+    // 128 bits that two keys of a file share practically never, at a fraction
+    // of a digest's cost.
     QVarLengthArray<char16_t, 256> units;
     for (const QString& field : key) {
         const auto length = quint32(field.size());

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "handover.h"
+#include "quorexception.h"
 #include "storebackend.h"
 
 #include <QFile>
@@ -91,7 +92,8 @@ void refuseNul(std::initializer_list<const QString*> texts, const Where& where)
 }
 
 // Each key once in a file: a second entry would silently win over the first.
-// A key is kept as 128 bits hashed from it, the same for no two keys of a file.
+// A key is kept as 128 bits hashed from it, which two keys of a file share
+// practically never.
 class TKeysSeen
 {
 public:
@@ -121,6 +123,8 @@ public:
     // Once the file is read: whether the list was there as a list, and the
     // object's other fields.
     bool listSeen() const { return m_listSeen; }
+    // Nothing of the file is read yet.
+    bool untouched() const { return m_state == State::Start; }
     const QJsonObject& others() const { return m_others; }
 
 private:
@@ -149,9 +153,13 @@ private:
 // What streamed(entries) gives for a file read entry by entry; for a pipe or
 // a terminal, or a file in a form TJsonEntries does not take (nothing that
 // streamed wrote is kept then: it threw through its transaction), what
-// whole() gives, reading the file whole.
-template <typename Streamed, typename Whole>
-auto withEntries(const QString& fileName, const QString& list, Streamed&& streamed, Whole&& whole)
+// whole() gives, reading the file whole. A store that fails before the file
+// is read: check(entries) reads it through first, so that the file's own
+// fault is named before the store's, as when the file was checked before the
+// store was touched.
+template <typename Streamed, typename Check, typename Whole>
+auto withEntries(const QString& fileName, const QString& list, Streamed&& streamed, Check&& check,
+                 Whole&& whole)
 {
     std::optional<TJsonEntries> entries;
     try {
@@ -160,7 +168,13 @@ auto withEntries(const QString& fileName, const QString& list, Streamed&& stream
     }
     if (entries) {
         try {
-            return streamed(*entries);
+            try {
+                return streamed(*entries);
+            } catch (const EQuorException&) {
+                if (entries->untouched())
+                    check(*entries);
+                throw;
+            }
         } catch (const TJsonEntries::Whole&) {
         }
     }
@@ -220,9 +234,19 @@ template <typename Item, typename Stream, typename Take> int readAside(Stream&& 
                 handover.put(std::move(batch));
         },
         [&] { handover.stop(); });
-    while (std::optional<QList<Item>> batch = handover.take())
-        for (Item& item : *batch)
-            take(std::move(item));
+    try {
+        while (std::optional<QList<Item>> batch = handover.take())
+            for (Item& item : *batch)
+                take(std::move(item));
+    } catch (...) {
+        // The rest is read, not taken: a fault of the file is named before
+        // the store's, as when the file was checked before the store was
+        // touched.
+        while (handover.take()) {
+        }
+        reader.wait();
+        throw;
+    }
     reader.wait();
     return result;
 }
@@ -259,6 +283,12 @@ template <typename Item, typename Read, typename Write> void writeAside(Read&& r
             handover.put(std::move(batch));
         handover.finish();
     } catch (const Stopped&) {
+        // The writing failed: its failure follows.
+    } catch (...) {
+        // The writing's own failure, where it failed first, is the one told.
+        handover.stop();
+        writer.wait();
+        throw;
     }
     writer.wait();
 }

@@ -160,6 +160,7 @@ TRestored restoreBackup(TStoreBackend& store, const QString& fileName, bool repl
                     [&](const auto& put) { return streamFile(entries, fileName, put); }, take);
             });
         },
+        [&](TJsonEntries& entries) { streamFile(entries, fileName, [](TBackupRecord&&) {}); },
         [&] {
             QList<TBackupRecord> records = readWholeFile(fileName);
             return restoreEach(store, replace, [&](const auto& take) {

@@ -143,6 +143,22 @@ private Q_SLOTS:
         QCOMPARE(db.all().size(), 5000);
         QCOMPARE(restoreBackup(db.faults(), backup, true).count, 5000);
 
+        // A file's fault is told before the store's, as when the file was
+        // checked first: before the store is reached, and after it failed.
+        QByteArray bad = settingsFileText(5000);
+        bad.insert(bad.size() - 2, ",");
+        const QString badFile = write(dir, bad);
+        db.faults().fail(FaultStore::Call::Write, 10);
+        QVERIFY_THROWS_EXCEPTION(EFileFormatError, importSettings(db.faults(), badFile));
+        db.faults().clear();
+        QByteArray errors;
+        for (const char* command : {"import", "restore"}) {
+            QCOMPARE(run({"--store", db.readOnlyLocation(), command, badFile}, nullptr, &errors),
+                     2);
+            QVERIFY2(errors.contains("import.json"), errors.constData());
+        }
+        QCOMPARE(db.all().size(), 5000);
+
         // An export written on the side: a failing read stops the writing, a
         // failing write the reading.
         db.faults().fail(FaultStore::Call::Next, 3000);
@@ -151,12 +167,25 @@ private Q_SLOTS:
             EQuorStoreError,
             writeSettingsFile(db.faults(), [&](const QByteArray& piece) { written += piece; }));
         QVERIFY(!written.isEmpty());
-        QByteArray errors;
         QVERIFY(run({"--store", db.path(), "export", dir.filePath("fehlt/export.json")}, nullptr,
                     &errors) != 0);
         QVERIFY2(errors.contains("export.json"), errors.constData());
         QCOMPARE(run({"--store", db.path(), "export", "-"}, &written), 0);
         QCOMPARE(written.count("\"name\""), 5000);
+    }
+
+    // Two names that the store keeps alike (a lone surrogate is stored as
+    // U+FFFD), in one batch: the second replaces the first and says so.
+    void namesStoredAlike()
+    {
+        TestStore db;
+        QTemporaryDir dir;
+        const QByteArray json =
+            R"({"settings":[{"name":"a\ud800"},{"name":"b"},{"name":"a\udbff","index":"0"}]})";
+        QByteArray output;
+        QCOMPARE(run({"--store", db.path(), "import", write(dir, json)}, &output), 0);
+        QVERIFY2(output.contains("davon 1 ersetzt"), output.constData());
+        QCOMPARE(db.all().size(), 2);
     }
 
     void importThenExportKeepsTheSettings()

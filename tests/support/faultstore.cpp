@@ -3,6 +3,8 @@
 
 #include "quorexception.h"
 
+#include <algorithm>
+
 namespace
 {
 class CountingCursor final : public TStoreCursor
@@ -91,6 +93,25 @@ void FaultStore::insert(const TStoreKey& key, const QString& kurz, const QByteAr
 {
     hit(Call::Write);
     m_inner.insert(key, kurz, blob);
+}
+
+void FaultStore::insertAll(const QList<TStoreRecord>& records)
+{
+    // As the store takes them, many to a statement, split where an action
+    // waits: what comes before it is written first, as one insert() after
+    // another would have it.
+    QList<TStoreRecord> piece;
+    for (const TStoreRecord& record : records) {
+        const int number = m_counts.value(Call::Write) + 1;
+        const auto& waiting = m_waiting[Call::Write];
+        if (!piece.isEmpty() && std::any_of(waiting.begin(), waiting.end(),
+                                            [&](const auto& w) { return w.first == number; }))
+            m_inner.insertAll(std::exchange(piece, {}));
+        hit(Call::Write);
+        piece.append(record);
+    }
+    if (!piece.isEmpty())
+        m_inner.insertAll(piece);
 }
 
 void FaultStore::removeAll()

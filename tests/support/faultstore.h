@@ -37,6 +37,7 @@ public:
     bool writesAheadFailed() const override { return m_inner.writesAheadFailed(); }
     void sendWritesWaiting() override { m_inner.sendWritesWaiting(); }
     void insert(const TStoreKey& key, const QString& kurz, const QByteArray& blob) override;
+    void insertAll(const QList<TStoreRecord>& records) override;
     void removeAll() override;
     bool update(const TStoreKey& key, const QString& kurz, const QByteArray& blob) override;
     bool transactionOpen() const override;
