@@ -401,27 +401,6 @@ static void refuseNul(const TStoreKey& key, const QString& kurz)
         throw EQuorException(nulInShortDescriptionText(TSqlStore::keyText(key)));
 }
 
-void TSqlStore::insert(const TStoreKey& key, const QString& kurz, const QByteArray& blob)
-{
-    requireLiveTransaction();
-    refuseNul(key, kurz);
-    // A record inserted by another writer since this one looked becomes an
-    // update instead of a second record or a failure.
-    static const QByteArray sql =
-        "INSERT INTO einstellungen (sprache, programm, maske, bezeichnung, idx, kurzbeschreibung, "
-        "daten) VALUES ($1, $2, $3, $4, $5, $6, $7) ON CONFLICT (sprache, programm, maske, "
-        "bezeichnung, idx) DO UPDATE SET kurzbeschreibung = excluded.kurzbeschreibung, daten = "
-        "excluded.daten";
-    TSqlParams params = keyParams(key);
-    const TStoreKey stored = storedKey(params);
-    m_prefetched.erase(stored);
-    params << sqlText(kurz) << sqlBlob(blob);
-    if (!executeLater(sql, params))
-        execute(sql, params);
-    // A read put off until this write may have brought the record back.
-    m_prefetched.erase(stored);
-}
-
 // An insert of rows records, each new or in place of the record of its key.
 static QByteArray insertRowsSql(qsizetype rows)
 {
@@ -434,6 +413,23 @@ static QByteArray insertRowsSql(qsizetype rows)
     }
     return sql + " ON CONFLICT (" + keyColumns(kKeyFieldCount) +
            ") DO UPDATE SET kurzbeschreibung = excluded.kurzbeschreibung, daten = excluded.daten";
+}
+
+void TSqlStore::insert(const TStoreKey& key, const QString& kurz, const QByteArray& blob)
+{
+    requireLiveTransaction();
+    refuseNul(key, kurz);
+    // A record inserted by another writer since this one looked becomes an
+    // update instead of a second record or a failure.
+    static const QByteArray sql = insertRowsSql(1);
+    TSqlParams params = keyParams(key);
+    const TStoreKey stored = storedKey(params);
+    m_prefetched.erase(stored);
+    params << sqlText(kurz) << sqlBlob(blob);
+    if (!executeLater(sql, params))
+        execute(sql, params);
+    // A read put off until this write may have brought the record back.
+    m_prefetched.erase(stored);
 }
 
 void TSqlStore::forgetPrefetched(const QList<TStoreRecord>& records)
